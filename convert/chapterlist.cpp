@@ -133,4 +133,13 @@ std::optional<QString> NameFromText(QStringView text, qsizetype n)
     return lines[n - 1].toString();
 }
 
+QString namesTextFromBytes(QByteArrayView bytes, int ansiCodePage)
+{
+    TextLineReader reader(bytes, ansiCodePage);
+    QStringList lines;
+    while (const std::optional<QStringView> line = reader.nextLine())
+        lines.append(line->toString());
+    return lines.join(u"\r\n");
+}
+
 } // namespace Tessaline

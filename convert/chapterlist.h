@@ -34,4 +34,8 @@ ConvertedText ConvertFile(const QString &inputPath, const ConvertOptions &option
 // its own is part of a line). Nothing when the text has fewer lines; the empty text has none.
 std::optional<QString> NameFromText(QStringView text, qsizetype n);
 
+// The names text (lines separated by CR LF) of a names file, whose bytes are split into lines the
+// way a chapter file's are (see TextLineReader).
+QString namesTextFromBytes(QByteArrayView bytes, int ansiCodePage);
+
 } // namespace Tessaline
