@@ -10,7 +10,8 @@ namespace Tessaline {
 // The system's ANSI code page (936, 932, 1252, ...; 65001 stands for UTF-8).
 int systemAnsiCodePage();
 
-// Whether text can be converted to and from this code page here.
+// Whether text can be converted to and from this code page here, and the code page keeps ASCII
+// as it is (as every ANSI code page does).
 bool isCodePageSupported(int codePage);
 
 // Decodes bytes in the code page; bytes that form no character of it become U+FFFD.

@@ -39,11 +39,6 @@ int systemAnsiCodePage()
     return ansiCodePageFromEnvironment();
 }
 
-bool isCodePageSupported(int codePage)
-{
-    return openConverter(codePage) != nullptr;
-}
-
 QString decodeAnsi(QByteArrayView bytes, int codePage)
 {
     const Converter converter = openConverter(codePage);

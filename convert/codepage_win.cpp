@@ -10,11 +10,6 @@ int systemAnsiCodePage()
     return int(GetACP());
 }
 
-bool isCodePageSupported(int codePage)
-{
-    return IsValidCodePage(UINT(codePage)) != 0;
-}
-
 QString decodeAnsi(QByteArrayView bytes, int codePage)
 {
     if (bytes.isEmpty())

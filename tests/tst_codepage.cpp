@@ -88,7 +88,8 @@ void TestCodePage::everyLocaleCodePageIsSupported()
 {
     for (int codePage : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258, 65001})
         QVERIFY2(isCodePageSupported(codePage), QByteArray::number(codePage).constData());
-    QVERIFY(!isCodePageSupported(12345));
+    for (int notAnsi : {12345, 1200, 1201, 65000, 37})
+        QVERIFY2(!isCodePageSupported(notAnsi), QByteArray::number(notAnsi).constData());
 }
 
 void TestCodePage::encodeAndDecode_data()
