@@ -1,10 +1,14 @@
 #include "form1.h"
 
 #include "codepage.h"
+#include "droppedfiles.h"
+#include "filelistwidget.h"
+#include "module1.h"
 #include "namesboxfont.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -48,7 +52,7 @@ QString withCrLfLines(QString plainText)
 } // namespace
 
 Form1::Form1(QWidget *parent)
-    : QWidget(parent), m_lstFiles(new QListWidget(this)),
+    : QWidget(parent), m_module1(new Module1(this)), m_lstFiles(new FileListWidget(this)),
       m_check1(new QCheckBox(QStringLiteral("30FPS->29.97FPS"), this)),
       m_check2(new QCheckBox(QStringLiteral("ChapterName"), this)),
       m_command1(new QPushButton(QStringLiteral("Save"), this)),
@@ -63,6 +67,9 @@ Form1::Form1(QWidget *parent)
     m_lstFiles->setObjectName(QStringLiteral("lstFiles"));
     m_lstFiles->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstFiles->setSortingEnabled(false);
+    // Drops over the list or the names box go to the window (a text box would insert the
+    // dropped names as text).
+    m_lstFiles->setAcceptDrops(false);
 
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_check2->setObjectName(QStringLiteral("Check2"));
@@ -83,6 +90,7 @@ Form1::Form1(QWidget *parent)
     m_text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_text1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_text1->setTabChangesFocus(true);
+    m_text1->setAcceptDrops(false);
 
     setTabOrder(m_lstFiles, m_check1);
     setTabOrder(m_check1, m_check2);
@@ -104,9 +112,65 @@ Form1::Form1(QWidget *parent)
     placeControls();
     setInitialState();
     updateOptionTabStops();
+
+    m_module1->setObjectName(QStringLiteral("Module1"));
+    m_module1->HookWindow(this);
+    setAcceptDrops(true);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    m_module1->UnhookWindow();
+}
+
+void Form1::MessageProc(QEvent *event)
+{
+    if (event->type() != QEvent::Drop)
+        return;
+    const QMimeData *mimeData = static_cast<QDropEvent *>(event)->mimeData();
+    if (!mimeData)
+        return;
+    const QFontMetrics metrics = m_lstFiles->fontMetrics();
+    for (const QString &path : droppedPaths(*mimeData)) {
+        if (!isChapterListPath(path))
+            continue;
+        m_lstFiles->addItem(path);
+        // Entries are never removed, so the widest so far is ListTextWidth of the whole list,
+        // without measuring every entry again on each append.
+        m_widestEntry = std::max(m_widestEntry, listEntryWidth(metrics, path));
+        m_lstFiles->setHorizontalExtent(m_widestEntry);
+    }
+}
+
+int Form1::ListTextWidth(const QListWidget *lstThis)
+{
+    const QFontMetrics metrics = lstThis->fontMetrics();
+    int widest = 0;
+    for (int row = 0; row < lstThis->count(); ++row)
+        widest = std::max(widest, listEntryWidth(metrics, lstThis->item(row)->text()));
+    return widest;
+}
+
+// The window takes drags that carry local files; the hook has already handed a drop to
+// MessageProc. A drag's files are looked at once, on entering, not on every move.
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    m_dragHasLocalPaths = event->mimeData() && hasLocalPaths(*event->mimeData());
+    if (m_dragHasLocalPaths)
+        event->acceptProposedAction();
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (m_dragHasLocalPaths)
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    if (event->mimeData() && hasLocalPaths(*event->mimeData()))
+        event->acceptProposedAction();
+}
 
 void Form1::placeControls()
 {
@@ -134,6 +198,8 @@ void Form1::placeControls()
 void Form1::setInitialState()
 {
     m_lstFiles->clear();
+    m_widestEntry = 0;
+    m_lstFiles->setHorizontalExtent(m_widestEntry);
     m_text1->setEnabled(false);
     m_text1->clear();
     m_check2->setChecked(false);
