@@ -234,11 +234,11 @@ void TestForm1::saveConvertsWithOptionsFromControls_data()
 
     const QString opening = QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Opening\r\n");
     QTest::newRow("initial options") << false << QStringList() << false
-                                     << opening + u"CHAPTER02=00:05:23.790\r\nCHAPTER02NAME=Part 2";
+                                     << opening + u"CHAPTER02=00:05:23.790\r\nCHAPTER02NAME=Credits";
     QTest::newRow("30FPS->29.97FPS unticked")
-        << true << QStringList() << false << opening + u"CHAPTER02=00:05:23.456\r\nCHAPTER02NAME=Part 2";
+        << true << QStringList() << false << opening + u"CHAPTER02=00:05:23.456\r\nCHAPTER02NAME=Credits";
     QTest::newRow("ANSI chosen") << false << QStringList() << true
-                                 << opening + u"CHAPTER02=00:05:23.790\r\nCHAPTER02NAME=Part 2";
+                                 << opening + u"CHAPTER02=00:05:23.790\r\nCHAPTER02NAME=Credits";
     QTest::newRow("names typed on two lines")
         << false << QStringList {QStringLiteral("Intro"), QStringLiteral("Finale")} << false
         << QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Intro\r\n"
@@ -265,7 +265,7 @@ void TestForm1::saveConvertsWithOptionsFromControls()
     const QString input = dir.filePath(QStringLiteral("film.txt"));
     QVERIFY(writeFile(input,
                       "CHAPTER05=00:00:00.000\r\nCHAPTER05NAME=Opening\r\n"
-                      "CHAPTER06=00:05:23.456\r\nCHAPTER06NAME=Part 2\r\n"));
+                      "CHAPTER06=00:05:23.456\r\nCHAPTER06NAME=Credits\r\n"));
     const QString output = dir.filePath(QStringLiteral("film_new.txt"));
 
     Form1 form;
