@@ -1,0 +1,47 @@
+#include "droppedfiles.h"
+
+#include <QDir>
+#include <QFontMetrics>
+#include <QMimeData>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace Tessaline {
+
+namespace {
+
+constexpr int kEntryMargin = 8; // pixels beside an entry's text in the file list
+
+} // namespace
+
+bool hasLocalPaths(const QMimeData &mimeData)
+{
+    const QList<QUrl> urls = mimeData.urls();
+    return std::any_of(urls.cbegin(), urls.cend(), [](const QUrl &url) { return url.isLocalFile(); });
+}
+
+QStringList droppedPaths(const QMimeData &mimeData)
+{
+    const QList<QUrl> urls = mimeData.urls();
+    QStringList paths;
+    paths.reserve(urls.size());
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile())
+            paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+    }
+    return paths;
+}
+
+bool isChapterListPath(QStringView path)
+{
+    // A root ("/", "C:\") ends in a separator, so it never passes.
+    return path.endsWith(u".txt");
+}
+
+int listEntryWidth(const QFontMetrics &metrics, const QString &entry)
+{
+    return metrics.horizontalAdvance(entry) + kEntryMargin;
+}
+
+} // namespace Tessaline

@@ -1,0 +1,246 @@
+#include "form1.h"
+
+#include "codepage.h"
+#include "droppedfiles.h"
+#include "filelistwidget.h"
+#include "module1.h"
+#include "namesboxfont.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+
+namespace Tessaline {
+
+namespace {
+
+// The window was laid out in twips; at 15 twips to the pixel (96 dpi) these are its client area
+// and the controls' places in device-independent pixels.
+constexpr QSize kClientSize(282, 226);
+constexpr QRect kListRect(8, 8, 265, 88);
+constexpr QRect kText1Rect(8, 104, 145, 113);
+constexpr QRect kCheck1Rect(160, 104, 113, 17);
+constexpr QRect kCheck2Rect(160, 128, 113, 17);
+constexpr QRect kOption1AnsiRect(160, 152, 81, 12);
+constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
+constexpr QRect kCommand1Rect(160, 192, 113, 25);
+
+// Places a control of the right-hand column at its designed place, taller when the style asks
+// for more height than the design had, up to the top of the control below it (belowTop, in
+// pixels), and at least as wide as its caption needs.
+void placeInColumn(QWidget *control, QRect designed, int belowTop)
+{
+    const QSize hint = control->sizeHint();
+    designed.setHeight(std::clamp(hint.height(), designed.height(), belowTop - designed.top()));
+    designed.setWidth(std::max(designed.width(), hint.width()));
+    control->setGeometry(designed);
+}
+
+// The names box separates its lines with CR LF; QPlainTextEdit hands them out with LF.
+QString withCrLfLines(QString plainText)
+{
+    return plainText.replace(u'\n', QStringLiteral("\r\n"));
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent), m_module1(new Module1(this)), m_lstFiles(new FileListWidget(this)),
+      m_check1(new QCheckBox(QStringLiteral("30FPS->29.97FPS"), this)),
+      m_check2(new QCheckBox(QStringLiteral("ChapterName"), this)),
+      m_command1(new QPushButton(QStringLiteral("Save"), this)),
+      m_option1Ansi(new QRadioButton(QStringLiteral("ANSI"), this)),
+      m_option1Unicode(new QRadioButton(QStringLiteral("Unicode"), this)), m_text1(new QPlainTextEdit(this)),
+      m_presentMessageBox([](QMessageBox &box) { box.exec(); })
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tessaline"));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaline")));
+
+    m_lstFiles->setObjectName(QStringLiteral("lstFiles"));
+    m_lstFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lstFiles->setSortingEnabled(false);
+    // Drops over the list or the names box go to the window (a text box would insert the
+    // dropped names as text).
+    m_lstFiles->setAcceptDrops(false);
+
+    m_check1->setObjectName(QStringLiteral("Check1"));
+    m_check2->setObjectName(QStringLiteral("Check2"));
+
+    m_option1Ansi->setObjectName(QStringLiteral("Option1_0"));
+    m_option1Unicode->setObjectName(QStringLiteral("Option1_1"));
+    auto *option1 = new QButtonGroup(this);
+    option1->setObjectName(QStringLiteral("Option1"));
+    option1->addButton(m_option1Ansi, 0);
+    option1->addButton(m_option1Unicode, 1);
+    option1->setExclusive(true);
+
+    m_command1->setObjectName(QStringLiteral("Command1"));
+
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setFont(namesBoxFont());
+    m_text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_text1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_text1->setTabChangesFocus(true);
+    m_text1->setAcceptDrops(false);
+
+    setTabOrder(m_lstFiles, m_check1);
+    setTabOrder(m_check1, m_check2);
+    setTabOrder(m_check2, m_command1);
+    setTabOrder(m_command1, m_option1Ansi);
+    setTabOrder(m_option1Ansi, m_option1Unicode);
+    setTabOrder(m_option1Unicode, m_text1);
+
+    // The option buttons are one tab stop, entered at the selected one; the arrow keys move
+    // within the group.
+    const auto updateOptionTabStops = [this] {
+        for (QRadioButton *option : {m_option1Ansi, m_option1Unicode})
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    connect(m_option1Ansi, &QRadioButton::toggled, this, updateOptionTabStops);
+    connect(m_check2, &QCheckBox::toggled, m_text1, &QWidget::setEnabled);
+    connect(m_command1, &QPushButton::clicked, this, &Form1::save);
+
+    placeControls();
+    setInitialState();
+    updateOptionTabStops();
+
+    m_module1->setObjectName(QStringLiteral("Module1"));
+    m_module1->HookWindow(this);
+    setAcceptDrops(true);
+}
+
+Form1::~Form1()
+{
+    m_module1->UnhookWindow();
+}
+
+void Form1::MessageProc(QEvent *event)
+{
+    if (event->type() != QEvent::Drop)
+        return;
+    const QMimeData *mimeData = static_cast<QDropEvent *>(event)->mimeData();
+    if (!mimeData)
+        return;
+    const QFontMetrics metrics = m_lstFiles->fontMetrics();
+    for (const QString &path : droppedPaths(*mimeData)) {
+        if (!isChapterListPath(path))
+            continue;
+        m_lstFiles->addItem(path);
+        // Entries are never removed, so the widest so far is ListTextWidth of the whole list,
+        // without measuring every entry again on each append.
+        m_widestEntry = std::max(m_widestEntry, listEntryWidth(metrics, path));
+        m_lstFiles->setHorizontalExtent(m_widestEntry);
+    }
+}
+
+int Form1::ListTextWidth(const QListWidget *lstThis)
+{
+    const QFontMetrics metrics = lstThis->fontMetrics();
+    int widest = 0;
+    for (int row = 0; row < lstThis->count(); ++row)
+        widest = std::max(widest, listEntryWidth(metrics, lstThis->item(row)->text()));
+    return widest;
+}
+
+// The window takes drags that carry local files; the hook has already handed a drop to
+// MessageProc. A drag's files are looked at once, on entering, not on every move.
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    m_dragHasLocalPaths = event->mimeData() && hasLocalPaths(*event->mimeData());
+    if (m_dragHasLocalPaths)
+        event->acceptProposedAction();
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (m_dragHasLocalPaths)
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    if (event->mimeData() && hasLocalPaths(*event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void Form1::placeControls()
+{
+    m_text1->setGeometry(kText1Rect);
+    placeInColumn(m_check1, kCheck1Rect, kCheck2Rect.top());
+    placeInColumn(m_check2, kCheck2Rect, kOption1AnsiRect.top());
+    placeInColumn(m_option1Ansi, kOption1AnsiRect, kOption1UnicodeRect.top());
+    placeInColumn(m_option1Unicode, kOption1UnicodeRect, kCommand1Rect.top());
+    placeInColumn(m_command1, kCommand1Rect, kClientSize.height());
+
+    // A caption wider than the design (fonts differ from the designer's) widens the column to
+    // the right; the file list and the window widen with it, keeping the right margin.
+    int columnRight = kCheck1Rect.right();
+    for (const QWidget *control : std::initializer_list<const QWidget *> {m_check1, m_check2, m_option1Ansi,
+                                                                          m_option1Unicode, m_command1})
+        columnRight = std::max(columnRight, control->geometry().right());
+    for (QWidget *control : std::initializer_list<QWidget *> {m_check1, m_check2, m_command1})
+        control->resize(columnRight - control->x() + 1, control->height());
+    const int grow = columnRight - kCheck1Rect.right();
+    m_lstFiles->setGeometry(kListRect.adjusted(0, 0, grow, 0));
+    // Nothing in the window follows a change of its size, so it has one size only.
+    setFixedSize(kClientSize + QSize(grow, 0));
+}
+
+void Form1::setInitialState()
+{
+    m_lstFiles->clear();
+    m_widestEntry = 0;
+    m_lstFiles->setHorizontalExtent(m_widestEntry);
+    m_text1->setEnabled(false);
+    m_text1->clear();
+    m_check2->setChecked(false);
+    m_check1->setChecked(true);
+    m_option1Unicode->setChecked(true);
+}
+
+ConvertOptions Form1::options() const
+{
+    ConvertOptions options;
+    options.ShiftFrameRate = m_check1->isChecked();
+    options.UseNameBox = m_check2->isChecked();
+    options.NameBoxText = withCrLfLines(m_text1->toPlainText());
+    options.OutputEncoding = m_option1Ansi->isChecked() ? OutputEncoding::Ansi : OutputEncoding::Unicode;
+    options.codePage = systemAnsiCodePage();
+    return options;
+}
+
+QStringList Form1::files() const
+{
+    QStringList files;
+    files.reserve(m_lstFiles->count());
+    for (int row = 0; row < m_lstFiles->count(); ++row)
+        files.append(m_lstFiles->item(row)->text());
+    return files;
+}
+
+void Form1::setMessageBoxPresenter(MessageBoxPresenter presenter)
+{
+    m_presentMessageBox = std::move(presenter);
+}
+
+void Form1::save()
+{
+    // The options are taken once; the run and its message box hold the window until dismissed.
+    const ConvertReport report = ConvertAll(files(), options());
+    const CompletionMessage message = completionMessage(report);
+    QMessageBox box(message.isWarning ? QMessageBox::Warning : QMessageBox::NoIcon, message.title,
+                    message.text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("completionMessage"));
+    m_presentMessageBox(box);
+}
+
+} // namespace Tessaline

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "conversion.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QEvent;
+class QListWidget;
+class QMessageBox;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace Tessaline {
+
+class FileListWidget;
+class Module1;
+
+// The program's one window: the file list, the names box, the two options, the choice of output
+// encoding and "Save", at fixed positions. Controls carry their designer names as object names:
+// lstFiles, Text1, Check1, Check2, Option1_0 ("ANSI"), Option1_1 ("Unicode") and Command1.
+// Files dropped anywhere on the window reach the file list through the window's hook (Module1)
+// and MessageProc.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Called by the hook with every event of the window. A drop appends its ".txt" paths to the
+    // file list, in the drop's order, and widens the list's horizontal scroll range to the widest
+    // entry; every other event is left alone.
+    void MessageProc(QEvent *event);
+
+    // The pixels that the widest entry of lstThis needs (its text width in the list's font plus
+    // 8); 0 for an empty list.
+    static int ListTextWidth(const QListWidget *lstThis);
+
+    // A snapshot of the options the controls stand for, as "Save" hands them to the conversion.
+    ConvertOptions options() const;
+
+    // The entries of the file list, in list order.
+    QStringList files() const;
+
+    // Shows the completion message of a run. The default runs the box modally (exec()); tests
+    // install their own to read the box and close it.
+    using MessageBoxPresenter = std::function<void(QMessageBox &box)>;
+    void setMessageBoxPresenter(MessageBoxPresenter presenter);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void placeControls();
+    void setInitialState();
+    void save();
+
+    Module1 *m_module1;
+    FileListWidget *m_lstFiles;
+    int m_widestEntry = 0; // ListTextWidth of m_lstFiles, kept as entries are appended
+    bool m_dragHasLocalPaths = false; // of the drag over the window now
+    QCheckBox *m_check1;
+    QCheckBox *m_check2;
+    QPushButton *m_command1;
+    QRadioButton *m_option1Ansi;
+    QRadioButton *m_option1Unicode;
+    QPlainTextEdit *m_text1;
+    MessageBoxPresenter m_presentMessageBox;
+};
+
+} // namespace Tessaline
