@@ -170,15 +170,19 @@ void BM_ConvertLargeFile(benchmark::State &state)
     QFile::remove(*Tessaline::OutputPathFor(input));
 }
 
-BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
-BENCHMARK(BM_SafeCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
-BENCHMARK(BM_ConvertAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
+// Disk flushes make single runs noisy: nine runs each, best interleaved
+// (--benchmark_enable_random_interleaving=true, as scripts/bench does), and medians compared.
+BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
+BENCHMARK(BM_SafeCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
+BENCHMARK(BM_ConvertAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
 BENCHMARK(BM_ConvertLargeFile)->Arg(25)->Arg(50)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->UseRealTime();
 
 // Keeps the median real time of each benchmark (or its single run) for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) { }
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
@@ -190,9 +194,11 @@ public:
             std::string name = run.run_name.function_name;
             if (!run.run_name.args.empty())
                 name += "/" + run.run_name.args;
-            const double ms = run.GetAdjustedRealTime(); // in the benchmark's unit, ms here
-            if (run.run_type == Run::RT_Aggregate || !m_medians.count(name))
-                m_medians[name] = ms;
+            // In the benchmark's unit, ms here.
+            if (run.run_type == Run::RT_Aggregate || !m_medians.count(name)) {
+                m_medians[name] = run.GetAdjustedRealTime();
+                m_cpuMedians[name] = run.GetAdjustedCPUTime();
+            }
         }
     }
 
@@ -201,6 +207,10 @@ public:
         const auto find = [this](const std::string &name) {
             const auto it = m_medians.find(name);
             return it == m_medians.end() ? 0.0 : it->second;
+        };
+        const auto cpu = [this](const std::string &name) {
+            const auto it = m_cpuMedians.find(name);
+            return it == m_cpuMedians.end() ? 0.0 : it->second;
         };
         const double plain = find("BM_PlainCopy");
         const double safe = find("BM_SafeCopy");
@@ -212,6 +222,10 @@ public:
             std::printf("  ConvertAll (%s form) %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
                         form[0] == '0' ? "Unicode" : "ANSI", convert, convert / safe, safe, convert / plain,
                         plain);
+            std::printf("    CPU time %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
+                        cpu(std::string("BM_ConvertAll/") + form),
+                        cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_SafeCopy"), cpu("BM_SafeCopy"),
+                        cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_PlainCopy"), cpu("BM_PlainCopy"));
         }
         std::printf("One large file, ms per MB (linear when equal):\n");
         for (const char *mb : {"25", "50", "100"}) {
@@ -223,6 +237,7 @@ public:
 
 private:
     std::map<std::string, double> m_medians;
+    std::map<std::string, double> m_cpuMedians; // CPU time of the process, system time included
 };
 
 } // namespace

@@ -6,6 +6,9 @@
 //     bit 2     OutputEncoding (0 Ansi, 1 Unicode) for the write below; both forms are written
 //     bits 3-4  which names text (none, three lines, one empty line in the middle, Chinese)
 //     bits 5-7  the ANSI code page
+// For the selectors 1C, 1D, 3C and 3D (no names, code page 1252 or 936), the file is also
+// converted behind a chapter of about a megabyte, so that it straddles the reader's chunk
+// boundary, and must give the same chapters there.
 #include "chapterlist.h"
 #include "chaptertime.h"
 #include "codepage.h"
@@ -112,6 +115,51 @@ void checkAnsiForm(const QString &text, const QByteArray &bytes, int codePage)
         fail("Ansi form longer than two bytes a character");
 }
 
+// One chapter of plain ASCII, with a title so long that the chapter ends `shortBy` bytes (less
+// than 100) before the reader's 1 MiB chunk boundary, with a line end at its end.
+QByteArray fillerBefore(int shortBy)
+{
+    constexpr qsizetype kChunk = 1 << 20;
+    QByteArray filler = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=";
+    filler.append(kChunk - shortBy - 2 - filler.size(), 'x');
+    filler.append("\r\n");
+    return filler;
+}
+
+// A line without its "CHAPTER<digits>" prefix, which differs once chapters are renumbered.
+QStringView withoutNumber(QStringView line)
+{
+    qsizetype i = 7; // "CHAPTER"
+    while (i < line.size() && line[i] >= u'0' && line[i] <= u'9')
+        ++i;
+    return line.sliced(i);
+}
+
+// The file converted after the filler must give the filler's chapters, then its own.
+void checkAcrossChunkBoundary(QByteArrayView file, int shortBy, const Tessaline::ConvertOptions &options,
+                              const Tessaline::ConvertedText &alone)
+{
+    // A byte order mark counts only at the start of a file.
+    if (file.startsWith("\xEF\xBB\xBF") || file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF"))
+        return;
+    constexpr qsizetype fillerChapters = 1;
+    QByteArray combined = fillerBefore(shortBy);
+    combined.append(file);
+    const Tessaline::ConvertedText behind = Tessaline::convertChapterBytes(combined, options);
+    if (behind.error.isEmpty() != alone.error.isEmpty())
+        fail("behind other chapters, the file fails differently", behind.error + alone.error);
+    if (!alone.error.isEmpty())
+        return;
+    const QStringList all = behind.text.split(QStringLiteral("\r\n"));
+    const QStringList own = alone.text.isEmpty() ? QStringList() : alone.text.split(QStringLiteral("\r\n"));
+    if (all.size() != 2 * fillerChapters + own.size())
+        fail("behind other chapters, the file gives a different number of lines");
+    for (qsizetype i = 0; i < own.size(); ++i) {
+        if (withoutNumber(all[2 * fillerChapters + i]) != withoutNumber(own[i]))
+            fail("behind other chapters, a line differs", all[2 * fillerChapters + i] + u" / " + own[i]);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -131,6 +179,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const QByteArrayView file(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const Tessaline::ConvertedText converted = Tessaline::convertChapterBytes(file, options);
+    // Only for four selectors (code page 1252 or 936, with and without rescaling): one such run
+    // costs about a hundred plain runs.
+    if ((selector & 0xDE) == 0x1C)
+        checkAcrossChunkBoundary(file, size > 1 ? data[size - 1] % 100 : 0, options, converted);
     if (!converted.error.isEmpty()) {
         if (!converted.text.isEmpty())
             fail("a failed conversion returned text");
