@@ -19,6 +19,7 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -115,15 +116,26 @@ void checkAnsiForm(const QString &text, const QByteArray &bytes, int codePage)
         fail("Ansi form longer than two bytes a character");
 }
 
-// One chapter of plain ASCII, with a title so long that the chapter ends `shortBy` bytes (less
-// than 100) before the reader's 1 MiB chunk boundary, with a line end at its end.
-QByteArray fillerBefore(int shortBy)
+// The file placed behind one chapter of plain ASCII whose time line is so long (its characters
+// past the time field are dropped, so the output stays small) that the chapter ends `shortBy`
+// bytes (less than 100) before the reader's 1 MiB chunk boundary, with a line end at its end.
+// One buffer serves every run: large allocations are what such a run spends its time on.
+QByteArrayView behindFiller(QByteArrayView file, int shortBy)
 {
     constexpr qsizetype kChunk = 1 << 20;
-    QByteArray filler = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=";
-    filler.append(kChunk - shortBy - 2 - filler.size(), 'x');
-    filler.append("\r\n");
-    return filler;
+    constexpr qsizetype kChanging = 128; // the name line and shortBy lie within the last bytes
+    static QByteArray buffer;
+    if (buffer.isEmpty()) {
+        buffer = QByteArray(kChunk, 'x');
+        buffer.replace(0, 22, "CHAPTER01=00:00:01.000");
+    }
+    buffer.resize(kChunk);
+    std::fill(buffer.end() - kChanging, buffer.end(), 'x');
+    const QByteArrayView name = "\r\nCHAPTER01NAME=f\r\n";
+    buffer.truncate(kChunk - shortBy);
+    std::copy(name.begin(), name.end(), buffer.end() - name.size());
+    buffer.append(file);
+    return buffer;
 }
 
 // A line without its "CHAPTER<digits>" prefix, which differs once chapters are renumbered.
@@ -143,9 +155,7 @@ void checkAcrossChunkBoundary(QByteArrayView file, int shortBy, const Tessaline:
     if (file.startsWith("\xEF\xBB\xBF") || file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF"))
         return;
     constexpr qsizetype fillerChapters = 1;
-    QByteArray combined = fillerBefore(shortBy);
-    combined.append(file);
-    const Tessaline::ConvertedText behind = Tessaline::convertChapterBytes(combined, options);
+    const Tessaline::ConvertedText behind = Tessaline::convertChapterBytes(behindFiller(file, shortBy), options);
     if (behind.error.isEmpty() != alone.error.isEmpty())
         fail("behind other chapters, the file fails differently", behind.error + alone.error);
     if (!alone.error.isEmpty())
