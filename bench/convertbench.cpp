@@ -46,7 +46,9 @@ bool readWhole(const char *path, QByteArray &bytes)
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::fstat(fd, &info) != 0) {
         ::close(fd);
         return false;
@@ -136,8 +138,8 @@ void BM_ConvertAll(benchmark::State &state)
 {
     Fixture &f = fixture();
     Tessaline::ConvertOptions options; // times rescaled, titles kept
-    options.OutputEncoding = state.range(0) == 0 ? Tessaline::OutputEncoding::Unicode
-                                                 : Tessaline::OutputEncoding::Ansi;
+    options.OutputEncoding
+        = state.range(0) == 0 ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
     for (auto _ : state) {
         const Tessaline::ConvertReport report = Tessaline::ConvertAll(f.inputs, options);
         if (report.converted != f.inputs.size())
@@ -174,8 +176,21 @@ void BM_ConvertLargeFile(benchmark::State &state)
 // (--benchmark_enable_random_interleaving=true, as scripts/bench does), and medians compared.
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
 BENCHMARK(BM_SafeCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
-BENCHMARK(BM_ConvertAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
-BENCHMARK(BM_ConvertLargeFile)->Arg(25)->Arg(50)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_ConvertAll)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(9)
+    ->UseRealTime();
+BENCHMARK(BM_ConvertLargeFile)
+    ->Arg(25)
+    ->Arg(50)
+    ->Arg(100)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->UseRealTime();
 
 // Keeps the median real time of each benchmark (or its single run) for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -219,9 +234,9 @@ public:
             const double convert = find(std::string("BM_ConvertAll/") + form);
             if (convert <= 0 || safe <= 0 || plain <= 0)
                 continue;
-            std::printf("  ConvertAll (%s form) %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
-                        form[0] == '0' ? "Unicode" : "ANSI", convert, convert / safe, safe, convert / plain,
-                        plain);
+            std::printf(
+                "  ConvertAll (%s form) %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
+                form[0] == '0' ? "Unicode" : "ANSI", convert, convert / safe, safe, convert / plain, plain);
             std::printf("    CPU time %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
                         cpu(std::string("BM_ConvertAll/") + form),
                         cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_SafeCopy"), cpu("BM_SafeCopy"),

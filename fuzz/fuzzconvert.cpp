@@ -155,7 +155,8 @@ void checkAcrossChunkBoundary(QByteArrayView file, int shortBy, const Tessaline:
     if (file.startsWith("\xEF\xBB\xBF") || file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF"))
         return;
     constexpr qsizetype fillerChapters = 1;
-    const Tessaline::ConvertedText behind = Tessaline::convertChapterBytes(behindFiller(file, shortBy), options);
+    const Tessaline::ConvertedText behind
+        = Tessaline::convertChapterBytes(behindFiller(file, shortBy), options);
     if (behind.error.isEmpty() != alone.error.isEmpty())
         fail("behind other chapters, the file fails differently", behind.error + alone.error);
     if (!alone.error.isEmpty())
@@ -180,8 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Tessaline::ConvertOptions options;
     options.ShiftFrameRate = selector & 1;
     options.UseNameBox = selector & 2;
-    options.OutputEncoding = (selector & 4) ? Tessaline::OutputEncoding::Unicode
-                                            : Tessaline::OutputEncoding::Ansi;
+    options.OutputEncoding
+        = (selector & 4) ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
     options.NameBoxText = namesText((selector >> 3) & 3);
     options.codePage = kCodePages[(selector >> 5) & 7];
     if (!Tessaline::isCodePageSupported(options.codePage))

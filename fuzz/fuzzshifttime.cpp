@@ -90,8 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const qint64 remainder = inputMs * 3 % 100;
     const qint64 lowest = remainder > 50 ? whole + 1 : whole;
     const qint64 highest = remainder >= 50 ? whole + 1 : whole;
-    const qint64 resultMs = ((digits(view.sliced(0, 2)) * 60 + digits(view.sliced(3, 2))) * 60
-                             + digits(view.sliced(6, 2))) * qint64(1000)
+    const qint64 resultMs
+        = ((digits(view.sliced(0, 2)) * 60 + digits(view.sliced(3, 2))) * 60 + digits(view.sliced(6, 2)))
+            * qint64(1000)
         + digits(view.sliced(9, 3));
     bool near = false;
     for (qint64 frames = lowest; frames <= highest; ++frames)

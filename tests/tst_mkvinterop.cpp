@@ -99,8 +99,8 @@ void TestMkvInterop::initTestCase()
 
 void TestMkvInterop::extractGivesOurChapters_data()
 {
-    QTest::addColumn<QString>("input");         // the chapter file, as text
-    QTest::addColumn<int>("inputCodePage");     // how it is stored: 0 for UTF-8 with a byte order mark
+    QTest::addColumn<QString>("input"); // the chapter file, as text
+    QTest::addColumn<int>("inputCodePage"); // how it is stored: 0 for UTF-8 with a byte order mark
     QTest::addColumn<ConvertOptions>("options");
     QTest::addColumn<QString>("chapterCharset"); // mkvmerge's --chapter-charset for the Ansi form
 
@@ -111,8 +111,8 @@ void TestMkvInterop::extractGivesOurChapters_data()
     kept.ShiftFrameRate = false;
 
     for (const auto &[name, encoding, codePage, charset] :
-         {std::tuple{"Unicode", OutputEncoding::Unicode, 936, QString()},
-          std::tuple{"ANSI 936", OutputEncoding::Ansi, 936, QStringLiteral("GBK")}}) {
+         {std::tuple {"Unicode", OutputEncoding::Unicode, 936, QString()},
+          std::tuple {"ANSI 936", OutputEncoding::Ansi, 936, QStringLiteral("GBK")}}) {
         ConvertOptions options = shifted;
         options.OutputEncoding = encoding;
         options.codePage = codePage;
@@ -141,9 +141,8 @@ void TestMkvInterop::extractGivesOurChapters_data()
     ConvertOptions western = kept;
     western.OutputEncoding = OutputEncoding::Ansi;
     western.codePage = 1252;
-    QTest::newRow("ANSI 1252, accented titles")
-        << chapterText(101, 1001, QStringLiteral("Café à la crème ")) << 1252 << western
-        << QStringLiteral("windows-1252");
+    QTest::newRow("ANSI 1252, accented titles") << chapterText(101, 1001, QStringLiteral("Café à la crème "))
+                                                << 1252 << western << QStringLiteral("windows-1252");
 }
 
 void TestMkvInterop::extractGivesOurChapters()
@@ -156,8 +155,8 @@ void TestMkvInterop::extractGivesOurChapters()
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
     const QString inputPath = folder.filePath(QStringLiteral("chapters.txt"));
-    const QByteArray inputBytes = inputCodePage == 0 ? "\xEF\xBB\xBF" + input.toUtf8()
-                                                     : Tessaline::encodeAnsi(input, inputCodePage);
+    const QByteArray inputBytes
+        = inputCodePage == 0 ? "\xEF\xBB\xBF" + input.toUtf8() : Tessaline::encodeAnsi(input, inputCodePage);
     QVERIFY(writeFile(inputPath, inputBytes));
     const QString subtitles = folder.filePath(QStringLiteral("cue.srt"));
     QVERIFY(writeFile(subtitles, "1\r\n00:00:01,000 --> 00:00:02,000\r\nHello\r\n"));
@@ -173,15 +172,15 @@ void TestMkvInterop::extractGivesOurChapters()
     const QString outputPath = *Tessaline::OutputPathFor(inputPath);
 
     const QString movie = folder.filePath(QStringLiteral("movie.mkv"));
-    QStringList mergeArguments{QStringLiteral("--quiet"), QStringLiteral("-o"), movie};
+    QStringList mergeArguments {QStringLiteral("--quiet"), QStringLiteral("-o"), movie};
     if (!chapterCharset.isEmpty())
         mergeArguments << QStringLiteral("--chapter-charset") << chapterCharset;
     mergeArguments << QStringLiteral("--chapters") << outputPath << subtitles;
     const Run merge = run(m_mkvmerge, mergeArguments);
     QVERIFY2(merge.exitCode == 0, merge.output.constData());
 
-    const Run extract = run(m_mkvextract, {movie, QStringLiteral("chapters"), QStringLiteral("--simple"),
-                                           QStringLiteral("-")});
+    const Run extract = run(
+        m_mkvextract, {movie, QStringLiteral("chapters"), QStringLiteral("--simple"), QStringLiteral("-")});
     QVERIFY2(extract.exitCode == 0, extract.errors.constData());
     const QStringList theirs = QString::fromUtf8(extract.output).split(u'\n', Qt::SkipEmptyParts);
 
