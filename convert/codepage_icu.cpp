@@ -5,6 +5,7 @@
 
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace Tessaline {
@@ -12,6 +13,31 @@ namespace Tessaline {
 namespace {
 
 constexpr int kUtf8CodePage = 65001;
+constexpr int kShiftJisCodePage = 932;
+
+// ICU's windows-932 table (ibm-943_P15A-2003) keeps IBM's layout for three control codes: it
+// reads the bytes 1A, 1C and 7F as U+001C, U+007F and U+001A, and writes them back the same way.
+// Windows' code page 932 reads every byte below 80 as itself. No other byte sequence of the table
+// gives or takes these three characters, so rotating them back is exact.
+char16_t fromIcuShiftJis(char16_t c)
+{
+    switch (c) {
+    case 0x1C: return 0x1A;
+    case 0x7F: return 0x1C;
+    case 0x1A: return 0x7F;
+    default: return c;
+    }
+}
+
+char16_t toIcuShiftJis(char16_t c)
+{
+    switch (c) {
+    case 0x1A: return 0x1C;
+    case 0x1C: return 0x7F;
+    case 0x7F: return 0x1A;
+    default: return c;
+    }
+}
 
 struct ConverterCloser
 {
@@ -53,6 +79,10 @@ QString decodeAnsi(QByteArrayView bytes, int codePage)
     if (U_FAILURE(status))
         return {};
     text.truncate(length);
+    if (codePage == kShiftJisCodePage) {
+        for (QChar &c : text)
+            c = QChar(fromIcuShiftJis(c.unicode()));
+    }
     return text;
 }
 
@@ -61,6 +91,13 @@ QByteArray encodeAnsi(QStringView text, int codePage)
     const Converter converter = openConverter(codePage);
     if (!converter || text.isEmpty())
         return {};
+    QString rotated;
+    if (codePage == kShiftJisCodePage) {
+        rotated.resize(text.size());
+        std::transform(text.begin(), text.end(), rotated.begin(),
+                       [](QChar c) { return QChar(toIcuShiftJis(c.unicode())); });
+        text = rotated;
+    }
     QByteArray bytes(qsizetype(UCNV_GET_MAX_BYTES_FOR_STRING(text.size(), ucnv_getMaxCharSize(converter.get()))),
                      Qt::Uninitialized);
     UErrorCode status = U_ZERO_ERROR;

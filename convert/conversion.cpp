@@ -41,7 +41,8 @@ bool writeChapterText(QIODevice &device, QStringView text, OutputEncoding encodi
             --length; // keep a surrogate pair together
         const QStringView slice = text.sliced(position, length);
         const QByteArray bytes = unicode ? QByteArray(utf16.encode(slice)) : encodeAnsi(slice, codePage);
-        if (device.write(bytes) != bytes.size())
+        // Every character gives at least one byte; none means the code page cannot be used here.
+        if (bytes.isEmpty() || device.write(bytes) != bytes.size())
             return false;
         position += length;
     }

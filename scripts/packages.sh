@@ -1,5 +1,7 @@
-# The Debian packages the build needs, those the tests need besides, and those the program needs
-# to run on a desktop (the X11/Wayland platform plugins, and a Song-style face for Chinese text).
+# The Debian packages the build needs; those the tests need besides (clang with libFuzzer for the
+# fuzz targets, mkvtoolnix for the interop tests); those the program needs to run on a desktop
+# (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and Google Benchmark.
 build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev)
-test_packages=(libbenchmark-dev)
+test_packages=(clang libclang-rt-dev mkvtoolnix)
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
+bench_packages=(libbenchmark-dev)

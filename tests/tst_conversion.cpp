@@ -50,6 +50,7 @@ private slots:
     void largeTextKeepsSurrogatePairs();
     void convertAllGoesOnAfterFailures();
     void failedFileLeavesEarlierOutput();
+    void failedWriteLeavesEarlierFile();
     void unsupportedCodePage();
     void completionMessage_data();
     void completionMessage();
@@ -180,6 +181,16 @@ void TestConversion::failedFileLeavesEarlierOutput()
     const ConvertReport report = ConvertAll({input}, ConvertOptions());
     QCOMPARE(report.converted, 0);
     QCOMPARE(readAll(output), QByteArray("earlier output"));
+}
+
+void TestConversion::failedWriteLeavesEarlierFile()
+{
+    // A code page that cannot be used fails the write part-way, after the file was opened.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("film_new.txt"));
+    QVERIFY(writeAll(path, "earlier output"));
+    QVERIFY(!WriteChapterFile(path, u"CHAPTER01=00:00:00.000", OutputEncoding::Ansi, 12345).isEmpty());
+    QCOMPARE(readAll(path), QByteArray("earlier output"));
 }
 
 void TestConversion::unsupportedCodePage()
