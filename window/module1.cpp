@@ -30,10 +30,17 @@ void Module1::UnhookWindow()
     m_hooked = false;
 }
 
+Form1 *Module1::hookedWindow() const
+{
+    return qobject_cast<Form1 *>(hookedWnd.data());
+}
+
 bool Module1::SubclassProc(QObject *watched, QEvent *event)
 {
-    if (hookedWnd && watched == hookedWnd.data())
-        hookedWnd->MessageProc(event);
+    if (watched == hookedWnd.data()) {
+        if (Form1 *window = hookedWindow())
+            window->MessageProc(event);
+    }
     return false;
 }
 

@@ -24,7 +24,7 @@ public:
     void UnhookWindow();
 
     // The window hooked last, if it still exists.
-    Form1 *hookedWindow() const { return hookedWnd; }
+    Form1 *hookedWindow() const;
 
     // Hands an event of the hooked window to its MessageProc; false, so that the event always
     // goes on to the window.
@@ -34,7 +34,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QPointer<Form1> hookedWnd;
+    // Held as a plain QObject: a hooked window that is being destroyed still sends events
+    // after it has stopped being a Form1.
+    QPointer<QObject> hookedWnd;
     bool m_hooked = false;
 };
 
