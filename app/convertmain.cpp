@@ -1,24 +1,29 @@
 // tessaline-convert: converts chapter files given on the command line, each as the window's
-// "Save" converts a list entry. Everything here only reads the arguments; the conversion is the
-// library's.
+// "Save" converts a list entry. This file reads the arguments, words the outcome in English and
+// sets the exit status; the conversion is the library's.
 #include "chapterlist.h"
 #include "codepage.h"
 #include "conversion.h"
+#include "textlinereader.h"
 
+#include <QBuffer>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QSet>
 
-#include <clocale>
+#include <cerrno>
 #include <cstdio>
+#include <variant>
 
 using namespace Tessaline;
 
 namespace {
 
 constexpr int kAllConverted = 0;
-constexpr int kSomeFailed = 1;
+constexpr int kSomeFailed = 1; // also: standard output could not be written
 constexpr int kUsageError = 2; // nothing converted: the command line cannot be used
 
 // Messages and paths are written in the locale's encoding, so that a script reads back the
@@ -41,6 +46,49 @@ int usageError(const QString &message)
     return kUsageError;
 }
 
+QString nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// A failure in the words of this program: without the file's own path, which the caller puts
+// in front.
+QString reasonText(const Failure &failure)
+{
+    switch (failure.kind) {
+    case Failure::Kind::NotChapterListName:
+        return QStringLiteral("the name does not end in .txt");
+    case Failure::Kind::UndecodableName:
+        return QStringLiteral("the name is not valid in the locale's encoding, so the file cannot be "
+                              "found by it");
+    case Failure::Kind::UnsupportedCodePage:
+        return QStringLiteral("code page %1 is not supported").arg(failure.detail);
+    case Failure::Kind::IsFolder:
+        return QStringLiteral("is a folder, not a chapter file");
+    case Failure::Kind::IsSpecialFile:
+        return QStringLiteral("is not a regular file (a FIFO, device or socket), so it is not read");
+    case Failure::Kind::ReadFailed:
+        return QStringLiteral("cannot be read (%1)").arg(failure.detail);
+    case Failure::Kind::UnreadableTime:
+        return QStringLiteral("line %1 has no time that can be rescaled: \"%2\"")
+            .arg(failure.line)
+            .arg(failure.detail);
+    case Failure::Kind::TimeOutOfRange:
+        return QStringLiteral("line %1 has a time that falls below zero or past the largest time "
+                              "the format holds: \"%2\"")
+            .arg(failure.line)
+            .arg(failure.detail);
+    case Failure::Kind::OutputIsLink:
+        return QStringLiteral("%1 is a symbolic link, which is not written through; nothing written")
+            .arg(nativePath(failure.path));
+    case Failure::Kind::OutputIsInput:
+        return QStringLiteral("%1 is the input file itself; nothing written").arg(nativePath(failure.path));
+    case Failure::Kind::WriteFailed:
+        return QStringLiteral("cannot write %1 (%2)").arg(nativePath(failure.path), failure.detail);
+    }
+    return {};
+}
+
 QString examplesText()
 {
     return QStringLiteral("\nExamples:\n"
@@ -52,35 +100,34 @@ QString examplesText()
                           "      converts a folder, leaving out the files of an earlier run");
 }
 
-struct NamesFile
+// What the command line asks for.
+struct Request
 {
-    QByteArray bytes;
-    QString error;
+    ConvertOptions options;
+    QStringList files;
+    std::optional<QString> namesPath;
+    bool codePageGiven = false;
+    QString codePageText;
 };
 
-// The bytes of the names file, or of standard input for "-".
-NamesFile readNamesFile(const QString &path)
+// The arguments that do not decode in the locale's encoding, as they were decoded: a name that
+// comes out as one of these is refused rather than taken for another file's.
+QSet<QString> undecodableArguments(int argc, char *argv[])
 {
-    const bool standardInput = path == u"-";
-    QFile file(path);
-    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        return {{}, file.errorString()};
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {{}, file.errorString()};
-    return {bytes, {}};
+    QSet<QString> undecodable;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const QString decoded = QString::fromLocal8Bit(bytes);
+        if (decoded.toLocal8Bit() != bytes)
+            undecodable.insert(decoded);
+    }
+    return undecodable;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Reads the command line into a request, or gives the status to exit with at once (help,
+// version, a usage error).
+std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
 {
-    std::setlocale(LC_ALL, "");
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tessaline-convert"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TESSALINE_VERSION));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Converts chapter lists (CHAPTER01=00:05:23.456 / CHAPTER01NAME=Title) from 30 fps to\n"
         "29.97 fps timing. Each FILE.txt is written beside itself as FILE_new.txt, replacing an\n"
@@ -125,46 +172,116 @@ int main(int argc, char *argv[])
                   QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion());
         return kAllConverted;
     }
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
-        return usageError(QStringLiteral("no chapter files given"));
 
-    ConvertOptions options;
-    options.ShiftFrameRate = !parser.isSet(noShiftOption);
-    options.codePage = systemAnsiCodePage();
+    Request request;
+    request.files = parser.positionalArguments();
+    request.options.ShiftFrameRate = !parser.isSet(noShiftOption);
+    request.options.codePage = systemAnsiCodePage();
     if (parser.isSet(codePageOption)) {
-        const QString value = parser.value(codePageOption);
+        request.codePageText = parser.value(codePageOption);
         bool isNumber = false;
-        options.codePage = value.toInt(&isNumber);
-        if (!isNumber || !isCodePageSupported(options.codePage))
-            return usageError(u"code page " + value + u" is not supported");
+        request.options.codePage = request.codePageText.toInt(&isNumber);
+        if (!isNumber)
+            return usageError(u"code page " + request.codePageText + u" is not supported");
     }
     for (const QString &name : parser.optionNames()) {
         if (name == ansiOption.names().constFirst())
-            options.OutputEncoding = OutputEncoding::Ansi;
+            request.options.OutputEncoding = OutputEncoding::Ansi;
         else if (name == unicodeOption.names().constFirst())
-            options.OutputEncoding = OutputEncoding::Unicode;
+            request.options.OutputEncoding = OutputEncoding::Unicode;
     }
-    if (parser.isSet(namesOption)) {
-        const QString path = parser.value(namesOption);
-        const NamesFile names = readNamesFile(path);
-        if (!names.error.isEmpty()) {
-            printError(u"cannot read the names from " + path + u" (" + names.error + u')');
+    if (parser.isSet(namesOption))
+        request.namesPath = parser.value(namesOption);
+    if (request.files.isEmpty())
+        return usageError(QStringLiteral("no chapter files given"));
+    return request;
+}
+
+// The lines of the names file, or of standard input for "-", read as chapter files are read.
+Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
+{
+    QFile file(path);
+    const bool standardInput = path == u"-";
+    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
+        return Failure{Failure::Kind::ReadFailed, path, 0, file.errorString()};
+    // Held whole: standard input cannot be read twice, and a names file is short.
+    QBuffer buffer;
+    buffer.setData(file.readAll());
+    if (file.error() != QFileDevice::NoError)
+        return Failure{Failure::Kind::ReadFailed, path, 0, file.errorString()};
+    buffer.open(QIODevice::ReadOnly);
+    TextLineReader reader(buffer, codePage);
+    QStringList lines;
+    while (std::optional<QString> line = reader.nextLine())
+        lines.append(std::move(*line));
+    return lines;
+}
+
+// Checks what the arguments name and prepares the run; the status to exit with when the command
+// line cannot be used.
+std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &undecodable)
+{
+    Expected<RunContext> run = prepareRun(request.options);
+    if (!run)
+        return usageError(u"code page " + request.codePageText + u" is not supported");
+    if (request.namesPath) {
+        const QString &path = *request.namesPath;
+        if (undecodable.contains(path))
+            return usageError(QStringLiteral("the names file's name is not valid in the locale's encoding"));
+        const Expected<QStringList> lines = readNameLines(path, run->codePage);
+        if (!lines) {
+            printError(u"cannot read the names from " + path + u" (" + lines.error().detail + u')');
             return kUsageError;
         }
-        options.UseNameBox = true;
-        options.NameBoxText = namesTextFromBytes(names.bytes, options.codePage);
+        run->options.UseNameBox = true;
+        run->options.nameFileLines = *lines;
+        run->titles = *lines;
     }
+    return std::move(*run);
+}
 
+// Converts every file, reporting each; the exit status.
+int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
+{
     int status = kAllConverted;
     for (const QString &file : files) {
-        const EntryResult result = ConvertEntry(file, options);
-        if (result.ok()) {
-            printLine(stdout, file + u" -> " + result.outputPath);
+        const Expected<EntryResult> result = undecodable.contains(file)
+            ? Expected<EntryResult>(Failure{Failure::Kind::UndecodableName, file, 0, {}})
+            : ConvertEntry(file, run);
+        if (result) {
+            printLine(stdout, file + u" -> " + result->outputPath);
         } else {
-            printLine(stderr, file + u": " + result.error);
+            printLine(stderr, file + u": " + reasonText(result.error()));
             status = kSomeFailed;
         }
     }
     return status;
+}
+
+// Standard output can fail (a full disk, a closed pipe): say so, as the standard tools do.
+int checkedStandardOutput(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    printError(u"cannot write to standard output (" + qt_error_string(errno) + u')');
+    return status == kAllConverted ? kSomeFailed : status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessaline-convert"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSALINE_VERSION));
+    const QSet<QString> undecodable = undecodableArguments(argc, argv);
+
+    QCommandLineParser parser;
+    std::variant<Request, int> request = parseCommandLine(parser);
+    if (const int *status = std::get_if<int>(&request))
+        return checkedStandardOutput(*status);
+    std::variant<RunContext, int> run = prepare(std::get<Request>(request), undecodable);
+    if (const int *status = std::get_if<int>(&run))
+        return *status;
+    return checkedStandardOutput(convertFiles(std::get<Request>(request).files, std::get<RunContext>(run), undecodable));
 }

@@ -162,9 +162,9 @@ void BM_ConvertLargeFile(benchmark::State &state)
             return;
         }
     }
-    Tessaline::ConvertOptions options;
+    Tessaline::Expected<Tessaline::RunContext> run = Tessaline::prepareRun(Tessaline::ConvertOptions());
     for (auto _ : state) {
-        if (!Tessaline::ConvertEntry(input, options).ok())
+        if (!Tessaline::ConvertEntry(input, *run))
             state.SkipWithError("conversion failed");
     }
     state.SetBytesProcessed(state.iterations() * size);

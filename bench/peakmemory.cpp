@@ -37,10 +37,11 @@ int convertOne(const QString &path)
     const long before = peakKiB();
     QElapsedTimer timer;
     timer.start();
-    const Tessaline::EntryResult result = Tessaline::ConvertEntry(path, Tessaline::ConvertOptions());
+    Tessaline::Expected<Tessaline::RunContext> run = Tessaline::prepareRun(Tessaline::ConvertOptions());
+    const bool converted = run && Tessaline::ConvertEntry(path, *run);
     const qint64 ms = timer.elapsed();
-    if (!result.ok()) {
-        std::fprintf(stderr, "%s\n", qPrintable(result.error));
+    if (!converted) {
+        std::fprintf(stderr, "conversion failed\n");
         return 1;
     }
     std::printf("%ld %ld %lld\n", before, peakKiB(), static_cast<long long>(ms));

@@ -1,20 +1,19 @@
 #include "chapterlist.h"
 
 #include "chaptertime.h"
+#include "chapterwriter.h"
 #include "textlinereader.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 namespace Tessaline {
 
 namespace {
 
-constexpr qsizetype kTimeLength = 12;          // HH:MM:SS.mmm
-constexpr qsizetype kFixedTimeStart = 10;      // after "CHAPTERnn="
-constexpr qsizetype kFixedTitleStart = 14;     // after "CHAPTERnnNAME="
-constexpr qsizetype kQuotedLineLength = 60;    // characters of a bad line shown in a message
+constexpr qsizetype kTimeLength = 12;       // HH:MM:SS.mmm
+constexpr qsizetype kFixedTimeStart = 10;   // after "CHAPTERnn="
+constexpr qsizetype kFixedTitleStart = 14;  // after "CHAPTERnnNAME="
+constexpr qsizetype kQuotedLineLength = 60; // characters of a bad line given in a failure
 
 bool isAsciiDigit(QChar c)
 {
@@ -22,124 +21,189 @@ bool isAsciiDigit(QChar c)
 }
 
 // Where the field of a "CHAPTER<digits><tag>" line starts, so that chapter numbers of any width
-// are read right; lines of other shapes use the position of the two-digit form.
-qsizetype fieldStart(QStringView line, QStringView tag, qsizetype fixedStart)
+// are read right; lines of other shapes use the position of the two-digit form. head is the
+// start of the line read so far (wholeLine: all of it); nothing while it cannot tell yet.
+std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringView tag,
+                                    qsizetype fixedStart)
 {
     constexpr QStringView prefix = u"CHAPTER";
-    if (!line.startsWith(prefix))
+    const qsizetype compared = std::min(head.size(), prefix.size());
+    if (head.first(compared) != prefix.first(compared))
         return fixedStart;
+    if (compared < prefix.size())
+        return wholeLine ? std::optional(fixedStart) : std::nullopt;
     qsizetype position = prefix.size();
-    while (position < line.size() && isAsciiDigit(line[position]))
+    while (position < head.size() && isAsciiDigit(head[position]))
         ++position;
-    if (position == prefix.size() || !line.sliced(position).startsWith(tag))
+    const QStringView rest = head.sliced(position);
+    if (!wholeLine && rest.size() < tag.size() && tag.startsWith(rest))
+        return std::nullopt; // more digits, or the tag, may follow
+    if (position == prefix.size() || !rest.startsWith(tag))
         return fixedStart;
     return position + tag.size();
 }
 
-QStringView timeField(QStringView line)
+// The start of a line, as much of it as a failure quotes, with "…" when the line goes on.
+QString quotedStart(QStringView head)
 {
-    return line.mid(fieldStart(line, u"=", kFixedTimeStart), kTimeLength);
+    if (head.size() <= kQuotedLineLength)
+        return head.toString();
+    return head.first(kQuotedLineLength) + u'…';
 }
 
-QStringView titleField(QStringView line)
+// The start of a time line, held until its name line comes: enough for the time field and for
+// quoting the line.
+class TimeLine
 {
-    return line.mid(fieldStart(line, u"NAME=", kFixedTitleStart));
-}
+public:
+    void append(QStringView piece, bool endsLine)
+    {
+        if (m_complete)
+            return;
+        m_head += piece;
+        const std::optional<qsizetype> start = fieldStart(m_head, endsLine, u"=", kFixedTimeStart);
+        m_complete = endsLine
+            || (start && m_head.size() >= std::max(*start + kTimeLength, kQuotedLineLength + 1));
+        if (m_complete && start)
+            m_field = QStringView(m_head).mid(*start, kTimeLength);
+    }
 
-QList<QStringView> nameLines(QStringView text)
-{
-    if (text.isEmpty())
-        return {};
-    return text.split(u"\r\n");
-}
+    void clear()
+    {
+        m_head.resize(0); // keeps its capacity for the next chapter
+        m_field = {};
+        m_complete = false;
+    }
 
-QString quotedLine(QStringView line)
-{
-    if (line.size() <= kQuotedLineLength)
-        return u'"' + line.toString() + u'"';
-    return u'"' + line.first(kQuotedLineLength).toString() + u"…\"";
-}
+    QStringView field() const { return m_field; }
+    QStringView head() const { return m_head; }
 
-void appendChapter(QString &output, qsizetype number, QStringView time, QStringView title)
+private:
+    QString m_head;
+    QStringView m_field;
+    bool m_complete = false;
+};
+
+// What the options ask of each chapter's time.
+class TimeRewrite
 {
-    const QString padded = PadTwo(number);
-    if (number > 1)
-        output += u"\r\n";
-    output += u"CHAPTER" + padded + u'=' + time + u"\r\nCHAPTER" + padded + u"NAME=" + title;
-}
+public:
+    explicit TimeRewrite(const ConvertOptions &options)
+        : m_options(options),
+          m_needsMilliseconds(options.ShiftFrameRate || options.offsetMs != 0
+                              || options.format != ChapterFormat::Simple),
+          m_largest(largestTime(options.format))
+    { }
+
+    // The chapter start of a time field, or the failure of its line.
+    Expected<ChapterStart> operator()(QStringView field, QStringView lineHead, qint64 lineNumber) const
+    {
+        if (!m_needsMilliseconds)
+            return ChapterStart{field, std::nullopt};
+        const auto failure = [&](Failure::Kind kind) {
+            return Failure{kind, {}, lineNumber, quotedStart(lineHead)};
+        };
+        const std::optional<TimeFields> fields = readTimeFields(field);
+        if (!fields)
+            return failure(Failure::Kind::UnreadableTime);
+        std::optional<qint64> milliseconds = m_options.ShiftFrameRate
+            ? retimedMilliseconds(*fields, m_options.retiming)
+            : std::optional(plainMilliseconds(*fields));
+        if (milliseconds)
+            *milliseconds += m_options.offsetMs;
+        if (!milliseconds || *milliseconds < 0 || *milliseconds > m_largest)
+            return failure(Failure::Kind::TimeOutOfRange);
+        return ChapterStart{field, milliseconds};
+    }
+
+private:
+    const ConvertOptions &m_options;
+    bool m_needsMilliseconds;
+    qint64 m_largest;
+};
 
 } // namespace
 
-ConvertedText convertChapterBytes(QByteArrayView bytes, const ConvertOptions &options)
+Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options,
+                                const QStringList &titles, ChapterWriter &writer)
 {
-    const QList<QStringView> names = options.UseNameBox ? nameLines(options.NameBoxText)
-                                                        : QList<QStringView>();
-    TextLineReader reader(bytes, options.codePage);
-    QString output;
-    qsizetype chapters = 0;
-    qsizetype lineNumber = 0;
-    // A time line is only used once its name line follows, so a trailing lone or blank time
-    // line is dropped without being looked at.
-    QString timeLine;
-    qsizetype timeLineNumber = 0;
+    const TimeRewrite rewriteTime(options);
+    TimeLine timeLine;
+    qint64 timeLineNumber = 0;
+    qint64 lineNumber = 1; // of the line being read
     bool expectingName = false;
+    // The start of a name line, until the title's place in it is known.
+    QString nameHead;
+    bool inTitle = false;
+    bool titleFromFile = true;
+    qsizetype chapters = 0;
 
-    while (const std::optional<QStringView> line = reader.nextLine()) {
-        ++lineNumber;
+    while (const std::optional<LinePiece> piece = reader.nextPiece()) {
         if (!expectingName) {
-            timeLine.resize(0); // keeps its capacity for the next chapter
-            timeLine.append(*line);
-            timeLineNumber = lineNumber;
-            expectingName = true;
+            timeLine.append(piece->text, piece->endsLine);
+            if (piece->endsLine) {
+                timeLineNumber = lineNumber++;
+                expectingName = true;
+            }
             continue;
         }
-        QString time = timeField(timeLine).toString();
-        if (options.ShiftFrameRate) {
-            std::optional<QString> shifted = ShiftChapterTime(time);
-            if (!shifted) {
-                return {{}, QStringLiteral("line %1 has no time that can be rescaled: %2")
-                                .arg(timeLineNumber)
-                                .arg(quotedLine(timeLine))};
+        if (inTitle) {
+            if (titleFromFile)
+                writer.appendTitle(piece->text);
+        } else {
+            nameHead += piece->text;
+            const std::optional<qsizetype> start
+                = fieldStart(nameHead, piece->endsLine, u"NAME=", kFixedTitleStart);
+            if (start && (nameHead.size() >= *start || piece->endsLine)) {
+                const Expected<ChapterStart> time
+                    = rewriteTime(timeLine.field(), timeLine.head(), timeLineNumber);
+                if (!time)
+                    return time.error();
+                ++chapters;
+                writer.beginChapter(chapters, *time);
+                titleFromFile = chapters > titles.size();
+                writer.appendTitle(titleFromFile ? QStringView(nameHead).mid(*start)
+                                                 : QStringView(titles[chapters - 1]));
+                inTitle = true;
             }
-            time = std::move(*shifted);
         }
-        const QStringView title = chapters < names.size() ? names[chapters] : titleField(*line);
-        ++chapters;
-        appendChapter(output, chapters, time, title);
-        expectingName = false;
+        if (piece->endsLine) {
+            writer.endChapter();
+            ++lineNumber;
+            expectingName = false;
+            inTitle = false;
+            nameHead.resize(0);
+            timeLine.clear();
+        }
     }
-    return {output, {}};
+    if (reader.failure())
+        return *reader.failure();
+    return chapters;
 }
 
-ConvertedText ConvertFile(const QString &inputPath, const ConvertOptions &options)
+QStringList nameLines(QStringView text)
 {
-    if (QFileInfo(inputPath).isDir())
-        return {{}, QStringLiteral("is a folder, not a chapter file")};
-    QFile file(inputPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, QStringLiteral("cannot be read (%1)").arg(file.errorString())};
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return {{}, QStringLiteral("cannot be read (%1)").arg(file.errorString())};
-    file.close();
-    return convertChapterBytes(bytes, options);
+    QStringList lines;
+    if (!text.isEmpty()) {
+        for (const QStringView line : text.split(u"\r\n"))
+            lines.append(line.toString());
+    }
+    return lines;
 }
 
 std::optional<QString> NameFromText(QStringView text, qsizetype n)
 {
-    const QList<QStringView> lines = nameLines(text);
+    const QStringList lines = nameLines(text);
     if (n < 1 || n > lines.size())
         return std::nullopt;
-    return lines[n - 1].toString();
+    return lines[n - 1];
 }
 
-QString namesTextFromBytes(QByteArrayView bytes, int ansiCodePage)
+QStringList titlesFor(const ConvertOptions &options)
 {
-    TextLineReader reader(bytes, ansiCodePage);
-    QStringList lines;
-    while (const std::optional<QStringView> line = reader.nextLine())
-        lines.append(line->toString());
-    return lines.join(u"\r\n");
+    if (!options.UseNameBox)
+        return {};
+    return options.nameFileLines ? *options.nameFileLines : nameLines(options.NameBoxText);
 }
 
 } // namespace Tessaline

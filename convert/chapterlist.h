@@ -1,9 +1,10 @@
 #pragma once
 
-#include "conversion.h"
+#include "convertoptions.h"
+#include "failure.h"
 
-#include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -13,29 +14,28 @@
 //     CHAPTER01NAME=Title
 // The time is the 12 characters after "CHAPTERnn=", the title everything after "CHAPTERnnNAME=".
 // Lines of any other shape are read at the positions of the two-digit form (time from character
-// 11, title from character 15). Output renumbers the chapters from 01 and joins lines with CR LF,
-// with no line end after the last line.
+// 11, title from character 15). A time line whose name line never comes is dropped.
 namespace Tessaline {
 
-// A converted chapter text, or why the file could not be converted.
-struct ConvertedText
-{
-    QString text;
-    QString error;
-};
+class ChapterWriter;
+class TextLineReader;
 
-// Converts the raw bytes of a chapter file (see TextLineReader for how they are decoded).
-ConvertedText convertChapterBytes(QByteArrayView bytes, const ConvertOptions &options);
+// Reads the chapters of a chapter file line by line, rewrites their times and titles as the
+// options ask (titles: line n of titles for chapter n, where there is one), and hands them to
+// the writer numbered from 1. The number of chapters, or why the file cannot be converted (a
+// time that cannot be rescaled, or a failed read; the failure names no path).
+Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options,
+                                const QStringList &titles, ChapterWriter &writer);
 
-// Reads the chapter file at inputPath and converts it; the file is only read.
-ConvertedText ConvertFile(const QString &inputPath, const ConvertOptions &options);
+// The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
+// empty text has none.
+QStringList nameLines(QStringView text);
 
-// Line n (counted from 1) of the names text, whose lines are separated by CR LF (a CR or LF on
-// its own is part of a line). Nothing when the text has fewer lines; the empty text has none.
+// Line n (counted from 1) of the names text; nothing when the text has fewer lines.
 std::optional<QString> NameFromText(QStringView text, qsizetype n);
 
-// The names text (lines separated by CR LF) of a names file, whose bytes are split into lines the
-// way a chapter file's are (see TextLineReader).
-QString namesTextFromBytes(QByteArrayView bytes, int ansiCodePage);
+// The titles a run puts in place of the files' own: a names file's lines, the names box's lines,
+// or none.
+QStringList titlesFor(const ConvertOptions &options);
 
 } // namespace Tessaline

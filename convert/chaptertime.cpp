@@ -16,9 +16,7 @@ std::optional<int> readField(QStringView time, qsizetype from, qsizetype length)
     return value;
 }
 
-constexpr double kFramesPerSecond = 30.0; // the timing the input times are snapped to
-constexpr double kSlowdown = 1.001;       // 29.97 fps is 30/1.001 fps
-constexpr qint64 kLargestHours = 99;      // HH holds two digits
+constexpr double kLargestSeconds = 1e12; // far past any chapter; keeps the frame count exact
 
 } // namespace
 
@@ -42,7 +40,7 @@ QString PadThree(qint64 value)
     return QString::number(value);
 }
 
-std::optional<QString> ShiftChapterTime(QStringView time)
+std::optional<TimeFields> readTimeFields(QStringView time)
 {
     const auto hours = readField(time, 0, 2);
     const auto minutes = readField(time, 3, 2);
@@ -50,28 +48,50 @@ std::optional<QString> ShiftChapterTime(QStringView time)
     const auto milliseconds = readField(time, 9, 3);
     if (!hours || !minutes || !seconds || !milliseconds)
         return std::nullopt;
+    return TimeFields{qint64(*hours) * 3600 + qint64(*minutes) * 60 + *seconds, *milliseconds};
+}
 
-    // The double-precision steps below, in this order, are what chapter times produced earlier were
-    // computed with; an exact rational formula would differ on half-millisecond ties.
-    const qint64 wholeSeconds = qint64(*hours) * 3600 + qint64(*minutes) * 60 + *seconds;
-    const double inputSeconds = *milliseconds / 1000.0 + double(wholeSeconds);
+qint64 plainMilliseconds(TimeFields time)
+{
+    return time.wholeSeconds * 1000 + time.milliseconds;
+}
+
+std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retiming)
+{
+    // The double-precision steps below, in this order, are what chapter times produced earlier
+    // were computed with; an exact rational formula would differ on half-millisecond ties. Each
+    // factor is one division of two integers, so that 30 to 29.97 fps gives 30 and 1.001 exactly.
+    const double framesPerSecond = double(retiming.from.numerator) / double(retiming.from.denominator);
+    const double stretch = double(retiming.from.numerator * retiming.to.denominator)
+        / double(retiming.from.denominator * retiming.to.numerator);
+    const double inputSeconds = time.milliseconds / 1000.0 + double(time.wholeSeconds);
     if (inputSeconds < 0)
         return std::nullopt;
-    const double frames = std::nearbyint(inputSeconds * kFramesPerSecond); // halves to even
-    const double shifted = frames / kFramesPerSecond * kSlowdown;          // s
-
-    qint64 shiftedWhole = qint64(std::floor(shifted));
-    qint64 shiftedMs = qint64(std::nearbyint((shifted - std::floor(shifted)) * 1000));
-    if (shiftedMs == 1000) { // a fraction of .9995 s or more rounds up into the next second
-        ++shiftedWhole;
-        shiftedMs = 0;
-    }
-    const qint64 shiftedHours = shiftedWhole / 3600;
-    if (shiftedHours > kLargestHours)
+    const double frames = std::nearbyint(inputSeconds * framesPerSecond); // halves to even
+    const double moved = frames / framesPerSecond * stretch;               // s
+    if (!(moved <= kLargestSeconds))
         return std::nullopt;
+    const double whole = std::floor(moved);
+    // A fraction of .9995 s or more rounds up into the next second.
+    return qint64(whole) * 1000 + qint64(std::nearbyint((moved - whole) * 1000));
+}
 
-    return PadTwo(shiftedHours) + QLatin1Char(':') + PadTwo(shiftedWhole % 3600 / 60)
-        + QLatin1Char(':') + PadTwo(shiftedWhole % 60) + QLatin1Char('.') + PadThree(shiftedMs);
+QString chapterTimeText(qint64 milliseconds)
+{
+    const qint64 whole = milliseconds / 1000;
+    return PadTwo(whole / 3600) + QLatin1Char(':') + PadTwo(whole % 3600 / 60) + QLatin1Char(':')
+        + PadTwo(whole % 60) + QLatin1Char('.') + PadThree(milliseconds % 1000);
+}
+
+std::optional<QString> ShiftChapterTime(QStringView time)
+{
+    const std::optional<TimeFields> fields = readTimeFields(time);
+    if (!fields)
+        return std::nullopt;
+    const std::optional<qint64> moved = retimedMilliseconds(*fields, Retiming());
+    if (!moved || *moved > kLargestChapterTime)
+        return std::nullopt;
+    return chapterTimeText(*moved);
 }
 
 } // namespace Tessaline

@@ -14,11 +14,49 @@ QString PadTwo(qint64 value);
 // 100 and above are written in full (1234 gives "1234").
 QString PadThree(qint64 value);
 
-// Moves a chapter time HH:MM:SS.mmm from 30 fps to 29.97 fps (30/1.001 fps) timing: the time is
-// snapped to the nearest frame at 30 fps and the start time of that frame at 29.97 fps is returned,
-// always in the HH:MM:SS.mmm shape. The fields are read at fixed positions (characters 1-2, 4-5, 7-8
-// and 10-12); the separators between them are not looked at. Returns nothing when a field is not a
-// number, or when the time is negative or lies past 99:59:59.999 once rescaled.
+// A frame rate as an exact fraction: numerator frames every denominator seconds.
+struct FrameRate
+{
+    qint64 numerator;
+    qint64 denominator = 1;
+
+    friend bool operator==(const FrameRate &, const FrameRate &) = default;
+};
+
+// Moving times from the frames of one rate to the same frames at another.
+struct Retiming
+{
+    FrameRate from{30, 1};
+    FrameRate to{30000, 1001}; // 29.97 fps
+};
+
+// The fields of a time text HH:MM:SS.mmm, read at fixed positions (characters 1-2, 4-5, 7-8 and
+// 10-12; the separators are not looked at), each a decimal number with surrounding spaces and a
+// leading sign allowed.
+struct TimeFields
+{
+    qint64 wholeSeconds;
+    qint64 milliseconds;
+};
+std::optional<TimeFields> readTimeFields(QStringView time);
+
+// The time in milliseconds; negative for a negative time.
+qint64 plainMilliseconds(TimeFields time);
+
+// Snaps a time to the nearest frame at the first rate (a time half-way goes to the even frame)
+// and returns the start of that frame at the second rate, in milliseconds (half a millisecond
+// goes to the even one). Nothing for a negative time or one past about 30,000 years.
+std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retiming);
+
+// HH:MM:SS.mmm; hours of three digits and more are written in full.
+QString chapterTimeText(qint64 milliseconds);
+
+// The largest time HH:MM:SS.mmm holds: 99:59:59.999.
+constexpr qint64 kLargestChapterTime = 100LL * 3600 * 1000 - 1; // ms
+
+// Moves a chapter time HH:MM:SS.mmm from 30 fps to 29.97 fps (30/1.001 fps) timing: the start of
+// the same frame, always in the HH:MM:SS.mmm shape. Nothing when a field is not a number, or when
+// the time is negative or lies past 99:59:59.999 once moved.
 std::optional<QString> ShiftChapterTime(QStringView time);
 
 } // namespace Tessaline

@@ -2,16 +2,18 @@
 
 namespace Tessaline {
 
-bool isCodePageSupported(int codePage)
+QString CodePage::decoded(QByteArrayView bytes)
 {
-    // Chapter files need printable ASCII, tabs and line ends to stay themselves, which rules out
-    // UTF-16, UTF-7 and EBCDIC pages. (Some pages move other control codes: 932 swaps 1A and
-    // 7F.) A code page that cannot be converted at all decodes to nothing.
-    QByteArray ascii = "\t\n\r";
-    for (char c = ' '; c < 0x7F; ++c)
-        ascii += c;
-    const QString text = QString::fromLatin1(ascii);
-    return decodeAnsi(ascii, codePage) == text && encodeAnsi(text, codePage) == ascii;
+    QString text;
+    decode(bytes, text, true);
+    return text;
+}
+
+QByteArray CodePage::encoded(QStringView text)
+{
+    QByteArray bytes;
+    encode(text, bytes, true);
+    return bytes;
 }
 
 } // namespace Tessaline

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "failure.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 // The Windows ANSI code pages that chapter files without a byte order mark are written in. Windows
 // answers with its own conversions; elsewhere ICU converts and the code page follows the locale.
@@ -10,15 +14,41 @@ namespace Tessaline {
 // The system's ANSI code page (936, 932, 1252, ...; 65001 stands for UTF-8).
 int systemAnsiCodePage();
 
-// Whether text can be converted to and from this code page here, and the code page keeps ASCII
-// as it is (as every ANSI code page does).
-bool isCodePageSupported(int codePage);
+// One code page, opened for a run. Text streams through it in pieces: a character cut between
+// two pieces is carried over to the next call, until a call marked last. Not for use by two
+// threads at once.
+class CodePage
+{
+public:
+    // The code page, or why it cannot be used. Chapter files need the bytes 00-7F to stay the
+    // ASCII characters they are, both ways; a page whose converter only permutes them (ICU's
+    // tables for 932 and the OEM pages swap 1A, 1C and 7F) is corrected, any other is refused.
+    static Expected<CodePage> open(int number);
 
-// Decodes bytes in the code page; bytes that form no character of it become U+FFFD.
-QString decodeAnsi(QByteArrayView bytes, int codePage);
+    CodePage(CodePage &&other) noexcept;
+    CodePage &operator=(CodePage &&other) noexcept;
+    ~CodePage();
 
-// Encodes text in the code page; characters that it cannot represent become '?', with no
-// look-alike substitutes.
-QByteArray encodeAnsi(QStringView text, int codePage);
+    int number() const { return m_number; }
+
+    // Appends the text of bytes to text; bytes that form no character become U+FFFD.
+    void decode(QByteArrayView bytes, QString &text, bool last);
+
+    // Appends the bytes of text; a character the page cannot represent becomes '?', with no
+    // look-alike substitutes.
+    void encode(QStringView text, QByteArray &bytes, bool last);
+
+    // Whole conversions, for short texts.
+    QString decoded(QByteArrayView bytes);
+    QByteArray encoded(QStringView text);
+
+    struct Converter;
+
+private:
+    CodePage(int number, std::unique_ptr<Converter> converter);
+
+    int m_number;
+    std::unique_ptr<Converter> m_converter;
+};
 
 } // namespace Tessaline

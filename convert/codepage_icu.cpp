@@ -6,108 +6,150 @@
 #include <unicode/ucnv.h>
 
 #include <algorithm>
-#include <memory>
+#include <array>
 
 namespace Tessaline {
 
 namespace {
 
 constexpr int kUtf8CodePage = 65001;
-constexpr int kShiftJisCodePage = 932;
-
-// ICU's windows-932 table (ibm-943_P15A-2003) keeps IBM's layout for three control codes: it
-// reads the bytes 1A, 1C and 7F as U+001C, U+007F and U+001A, and writes them back the same way.
-// Windows' code page 932 reads every byte below 80 as itself. No other byte sequence of the table
-// gives or takes these three characters, so rotating them back is exact.
-char16_t fromIcuShiftJis(char16_t c)
-{
-    switch (c) {
-    case 0x1C: return 0x1A;
-    case 0x7F: return 0x1C;
-    case 0x1A: return 0x7F;
-    default: return c;
-    }
-}
-
-char16_t toIcuShiftJis(char16_t c)
-{
-    switch (c) {
-    case 0x1A: return 0x1C;
-    case 0x1C: return 0x7F;
-    case 0x7F: return 0x1A;
-    default: return c;
-    }
-}
+constexpr int kAscii = 0x80;
 
 struct ConverterCloser
 {
     void operator()(UConverter *converter) const { ucnv_close(converter); }
 };
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-Converter openConverter(int codePage)
+// What ICU makes of one ASCII byte, and of one ASCII character; -1 when it is not one ASCII
+// character or byte.
+int icuCharOfByte(UConverter *converter, char byte)
 {
-    const QByteArray name = codePage == kUtf8CodePage ? QByteArray("UTF-8")
-                                                      : "windows-" + QByteArray::number(codePage);
+    UChar text[4];
     UErrorCode status = U_ZERO_ERROR;
-    Converter converter(ucnv_open(name.constData(), &status));
-    if (U_FAILURE(status))
-        return nullptr;
-    // ICU's own substitute for the windows-125x pages is the control byte 1A.
-    ucnv_setSubstChars(converter.get(), "?", 1, &status);
-    return converter;
+    ucnv_resetToUnicode(converter);
+    const int32_t length = ucnv_toUChars(converter, text, 4, &byte, 1, &status);
+    return U_SUCCESS(status) && length == 1 && text[0] < kAscii ? int(text[0]) : -1;
+}
+
+int icuByteOfChar(UConverter *converter, UChar c)
+{
+    char bytes[8];
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_resetFromUnicode(converter);
+    const int32_t length = ucnv_fromUChars(converter, bytes, 8, &c, 1, &status);
+    return U_SUCCESS(status) && length == 1 && uchar(bytes[0]) < kAscii ? int(uchar(bytes[0])) : -1;
 }
 
 } // namespace
 
+struct CodePage::Converter
+{
+    std::unique_ptr<UConverter, ConverterCloser> icu;
+    // Windows reads every byte below 80 as the character of the same value. toIcu[c] is the
+    // character ICU takes for byte c, fromIcu its inverse; the identity for most pages.
+    std::array<char16_t, kAscii> toIcu;
+    std::array<char16_t, kAscii> fromIcu;
+    bool corrected = false;
+    QString scratch; // text on its way to ICU, when corrected
+};
+
+CodePage::CodePage(int number, std::unique_ptr<Converter> converter)
+    : m_number(number), m_converter(std::move(converter))
+{ }
+
+CodePage::CodePage(CodePage &&other) noexcept = default;
+CodePage &CodePage::operator=(CodePage &&other) noexcept = default;
+CodePage::~CodePage() = default;
+
+Expected<CodePage> CodePage::open(int number)
+{
+    const Failure unsupported{Failure::Kind::UnsupportedCodePage, {}, 0, QString::number(number)};
+    const QByteArray name = number == kUtf8CodePage ? QByteArray("UTF-8")
+                                                    : "windows-" + QByteArray::number(number);
+    UErrorCode status = U_ZERO_ERROR;
+    auto converter = std::make_unique<Converter>();
+    converter->icu.reset(ucnv_open(name.constData(), &status));
+    if (U_FAILURE(status))
+        return unsupported;
+    UConverter *icu = converter->icu.get();
+    // ICU's own substitute for the windows-125x pages is the control byte 1A.
+    ucnv_setSubstChars(icu, "?", 1, &status);
+
+    // Each of the 128 bytes must be read as one ASCII character and written back as itself;
+    // the characters so read must be all 128 of them.
+    std::array<bool, kAscii> taken{};
+    for (int byte = 0; byte < kAscii; ++byte) {
+        const int c = icuCharOfByte(icu, char(byte));
+        if (c < 0 || taken[c] || icuByteOfChar(icu, UChar(c)) != byte)
+            return unsupported;
+        taken[c] = true;
+        converter->toIcu[byte] = char16_t(c);
+        converter->fromIcu[c] = char16_t(byte);
+        converter->corrected |= c != byte;
+    }
+    ucnv_reset(icu);
+    return CodePage(number, std::move(converter));
+}
+
+void CodePage::decode(QByteArrayView bytes, QString &text, bool last)
+{
+    UConverter *icu = m_converter->icu.get();
+    const qsizetype start = text.size();
+    // No code page yields more UTF-16 units than it takes bytes, but a character carried over
+    // from the last call may add a few.
+    qsizetype capacity = bytes.size() + 8;
+    const char *source = bytes.data();
+    const char *const sourceEnd = source + bytes.size();
+    qsizetype written = start;
+    for (;;) {
+        text.resize(start + capacity);
+        auto *const base = reinterpret_cast<UChar *>(text.data());
+        UChar *target = base + written;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_toUnicode(icu, &target, base + text.size(), &source, sourceEnd, nullptr, last, &status);
+        written = target - base;
+        if (status != U_BUFFER_OVERFLOW_ERROR)
+            break;
+        capacity *= 2;
+    }
+    text.truncate(written);
+    if (last)
+        ucnv_resetToUnicode(icu);
+    if (m_converter->corrected) {
+        QChar *const chars = text.data();
+        for (qsizetype i = start; i < written; ++i) {
+            if (chars[i].unicode() < kAscii)
+                chars[i] = QChar(m_converter->fromIcu[chars[i].unicode()]);
+        }
+    }
+}
+
+void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
+{
+    UConverter *icu = m_converter->icu.get();
+    if (m_converter->corrected) {
+        QString &scratch = m_converter->scratch;
+        scratch.resize(text.size());
+        std::transform(text.begin(), text.end(), scratch.begin(), [this](QChar c) {
+            return c.unicode() < kAscii ? QChar(m_converter->toIcu[c.unicode()]) : c;
+        });
+        text = scratch;
+    }
+    const qsizetype start = bytes.size();
+    bytes.resize(start + UCNV_GET_MAX_BYTES_FOR_STRING(text.size(), ucnv_getMaxCharSize(icu)) + 16);
+    auto *source = reinterpret_cast<const UChar *>(text.utf16());
+    char *target = bytes.data() + start;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_fromUnicode(icu, &target, bytes.data() + bytes.size(), &source, source + text.size(),
+                     nullptr, last, &status);
+    bytes.truncate(target - bytes.data());
+    if (last)
+        ucnv_resetFromUnicode(icu);
+}
+
 int systemAnsiCodePage()
 {
     return ansiCodePageFromEnvironment();
-}
-
-QString decodeAnsi(QByteArrayView bytes, int codePage)
-{
-    const Converter converter = openConverter(codePage);
-    if (!converter || bytes.isEmpty())
-        return {};
-    // No code page yields more UTF-16 units than it has bytes.
-    QString text(bytes.size(), Qt::Uninitialized);
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(text.data()),
-                                         int32_t(text.size()), bytes.data(), int32_t(bytes.size()),
-                                         &status);
-    if (U_FAILURE(status))
-        return {};
-    text.truncate(length);
-    if (codePage == kShiftJisCodePage) {
-        for (QChar &c : text)
-            c = QChar(fromIcuShiftJis(c.unicode()));
-    }
-    return text;
-}
-
-QByteArray encodeAnsi(QStringView text, int codePage)
-{
-    const Converter converter = openConverter(codePage);
-    if (!converter || text.isEmpty())
-        return {};
-    QString rotated;
-    if (codePage == kShiftJisCodePage) {
-        rotated.resize(text.size());
-        std::transform(text.begin(), text.end(), rotated.begin(),
-                       [](QChar c) { return QChar(toIcuShiftJis(c.unicode())); });
-        text = rotated;
-    }
-    QByteArray bytes(qsizetype(UCNV_GET_MAX_BYTES_FOR_STRING(text.size(), ucnv_getMaxCharSize(converter.get()))),
-                     Qt::Uninitialized);
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_fromUChars(converter.get(), bytes.data(), int32_t(bytes.size()),
-                                           reinterpret_cast<const UChar *>(text.utf16()),
-                                           int32_t(text.size()), &status);
-    if (U_FAILURE(status))
-        return {};
-    bytes.truncate(length);
-    return bytes;
 }
 
 } // namespace Tessaline

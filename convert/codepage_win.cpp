@@ -5,37 +5,105 @@
 
 namespace Tessaline {
 
-int systemAnsiCodePage()
+struct CodePage::Converter
 {
-    return int(GetACP());
+    UINT page;
+    QByteArray carried;   // the start of a character cut at the end of the last decode
+    QString carriedText;  // a high surrogate cut from its pair at the end of the last encode
+};
+
+namespace {
+
+// How many bytes at the start of bytes form whole characters of the page.
+qsizetype wholeCharacters(UINT page, QByteArrayView bytes)
+{
+    qsizetype position = 0;
+    while (position < bytes.size()) {
+        const qsizetype length = page == CP_UTF8
+            ? (uchar(bytes[position]) >= 0xF0 ? 4 : uchar(bytes[position]) >= 0xE0 ? 3
+               : uchar(bytes[position]) >= 0xC0 ? 2 : 1)
+            : (IsDBCSLeadByteEx(page, BYTE(bytes[position])) ? 2 : 1);
+        if (position + length > bytes.size())
+            break;
+        position += length;
+    }
+    return position;
 }
 
-QString decodeAnsi(QByteArrayView bytes, int codePage)
+QString wideOf(UINT page, QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return {};
-    const int length = MultiByteToWideChar(UINT(codePage), 0, bytes.data(), int(bytes.size()), nullptr, 0);
+    const int length = MultiByteToWideChar(page, 0, bytes.data(), int(bytes.size()), nullptr, 0);
     QString text(length, Qt::Uninitialized);
-    MultiByteToWideChar(UINT(codePage), 0, bytes.data(), int(bytes.size()),
-                        reinterpret_cast<wchar_t *>(text.data()), length);
+    MultiByteToWideChar(page, 0, bytes.data(), int(bytes.size()), reinterpret_cast<wchar_t *>(text.data()),
+                        length);
     return text;
 }
 
-QByteArray encodeAnsi(QStringView text, int codePage)
+QByteArray bytesOf(UINT page, QStringView text)
 {
     if (text.isEmpty())
         return {};
     const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
     // UTF-8 takes neither flags nor a default character.
-    const bool utf8 = codePage == CP_UTF8;
+    const bool utf8 = page == CP_UTF8;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     const char *defaultChar = utf8 ? nullptr : "?";
-    const int length = WideCharToMultiByte(UINT(codePage), flags, wide, int(text.size()), nullptr, 0,
-                                           defaultChar, nullptr);
+    const int length = WideCharToMultiByte(page, flags, wide, int(text.size()), nullptr, 0, defaultChar, nullptr);
     QByteArray bytes(length, Qt::Uninitialized);
-    WideCharToMultiByte(UINT(codePage), flags, wide, int(text.size()), bytes.data(), length,
-                        defaultChar, nullptr);
+    WideCharToMultiByte(page, flags, wide, int(text.size()), bytes.data(), length, defaultChar, nullptr);
     return bytes;
+}
+
+} // namespace
+
+CodePage::CodePage(int number, std::unique_ptr<Converter> converter)
+    : m_number(number), m_converter(std::move(converter))
+{ }
+
+CodePage::CodePage(CodePage &&other) noexcept = default;
+CodePage &CodePage::operator=(CodePage &&other) noexcept = default;
+CodePage::~CodePage() = default;
+
+Expected<CodePage> CodePage::open(int number)
+{
+    const Failure unsupported{Failure::Kind::UnsupportedCodePage, {}, 0, QString::number(number)};
+    const UINT page = UINT(number);
+    if (number <= 0 || !IsValidCodePage(page))
+        return unsupported;
+    QByteArray ascii;
+    for (int byte = 0; byte < 0x80; ++byte)
+        ascii += char(byte);
+    const QString text = QString::fromLatin1(ascii);
+    if (wideOf(page, ascii) != text || bytesOf(page, text) != ascii)
+        return unsupported;
+    return CodePage(number, std::make_unique<Converter>(Converter{page, {}, {}}));
+}
+
+void CodePage::decode(QByteArrayView bytes, QString &text, bool last)
+{
+    QByteArray &carried = m_converter->carried;
+    carried += bytes;
+    const qsizetype whole = last ? carried.size() : wholeCharacters(m_converter->page, carried);
+    text += wideOf(m_converter->page, QByteArrayView(carried).first(whole));
+    carried.remove(0, whole);
+}
+
+void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
+{
+    QString &carried = m_converter->carriedText;
+    carried += text;
+    qsizetype whole = carried.size();
+    if (!last && whole > 0 && carried[whole - 1].isHighSurrogate())
+        --whole;
+    bytes += bytesOf(m_converter->page, QStringView(carried).first(whole));
+    carried.remove(0, whole);
+}
+
+int systemAnsiCodePage()
+{
+    return int(GetACP());
 }
 
 } // namespace Tessaline

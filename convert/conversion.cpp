@@ -1,22 +1,131 @@
 #include "conversion.h"
 
 #include "chapterlist.h"
-#include "codepage.h"
+#include "chapterwriter.h"
+#include "textlinereader.h"
 
-#include <QDir>
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
-#include <QStringEncoder>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Tessaline {
 
 namespace {
 
-constexpr qsizetype kSliceChars = 1 << 16; // text encoded and written at a time
-constexpr qsizetype kListedFailures = 10;  // failed files named in the completion message
-
-QString nativePath(const QString &path)
+// Takes bytes and keeps none: where a dry run writes.
+class DiscardingDevice : public QIODevice
 {
-    return QDir::toNativeSeparators(path);
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override { return size; }
+};
+
+Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail = {})
+{
+    return Failure{kind, path, 0, detail};
+}
+
+// An opened chapter file, and which file it is, so that its output is never the same file.
+struct InputFile
+{
+    std::unique_ptr<QFile> file;
+#ifdef Q_OS_UNIX
+    dev_t device = 0;
+    ino_t inode = 0;
+#endif
+};
+
+#ifdef Q_OS_UNIX
+// Opens first and then looks at what was opened, so that nothing can be swapped in between.
+// O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+Expected<InputFile> openInput(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(error));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return failureOf(S_ISDIR(status.st_mode) ? Failure::Kind::IsFolder : Failure::Kind::IsSpecialFile,
+                         path);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    InputFile input{std::make_unique<QFile>(), status.st_dev, status.st_ino};
+    if (!input.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return failureOf(Failure::Kind::ReadFailed, path, input.file->errorString());
+    }
+    return input;
+}
+
+MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(outputPath).constData(), &status) != 0)
+        return std::nullopt; // nothing there yet (or nothing that can be looked at: open will say)
+    if (S_ISLNK(status.st_mode))
+        return failureOf(Failure::Kind::OutputIsLink, outputPath);
+    if (status.st_dev == input.device && status.st_ino == input.inode)
+        return failureOf(Failure::Kind::OutputIsInput, outputPath);
+    return std::nullopt;
+}
+#else
+Expected<InputFile> openInput(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return failureOf(Failure::Kind::IsFolder, path);
+    if (info.exists() && !info.isFile())
+        return failureOf(Failure::Kind::IsSpecialFile, path);
+    InputFile input{std::make_unique<QFile>(path)};
+    if (!input.file->open(QIODevice::ReadOnly))
+        return failureOf(Failure::Kind::ReadFailed, path, input.file->errorString());
+    return input;
+}
+
+MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
+{
+    const QFileInfo output(outputPath);
+    if (output.isSymLink())
+        return failureOf(Failure::Kind::OutputIsLink, outputPath);
+    if (output.exists() && output.canonicalFilePath() == QFileInfo(*input.file).canonicalFilePath())
+        return failureOf(Failure::Kind::OutputIsInput, outputPath);
+    return std::nullopt;
+}
+#endif
+
+// Converts the opened input into device; the chapter count, or the failure (without a path).
+Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext &run)
+{
+    TextLineReader reader(input, run.codePage);
+    EncodedOutput output(device, outputForm(run.options), &run.codePage);
+    const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options, output);
+    const Expected<qsizetype> chapters = ConvertFile(reader, run.options, run.titles, *writer);
+    if (chapters && !writer->finish())
+        return Failure{Failure::Kind::WriteFailed, {}, 0, output.error()};
+    return chapters;
+}
+
+Failure withPath(Failure failure, const QString &path)
+{
+    failure.path = path;
+    return failure;
 }
 
 } // namespace
@@ -28,90 +137,95 @@ std::optional<QString> OutputPathFor(const QString &inputPath)
     return inputPath.chopped(4) + u"_new.txt";
 }
 
-bool writeChapterText(QIODevice &device, QStringView text, OutputEncoding encoding, int codePage)
+Expected<RunContext> prepareRun(const ConvertOptions &options)
 {
-    const bool unicode = encoding == OutputEncoding::Unicode;
-    if (unicode && device.write("\xFF\xFE", 2) != 2)
-        return false;
-    QStringEncoder utf16(QStringEncoder::Utf16LE);
-    // Written in slices, so that no second copy of a large text is ever held.
-    for (qsizetype position = 0; position < text.size();) {
-        qsizetype length = std::min(kSliceChars, text.size() - position);
-        if (position + length < text.size() && text[position + length - 1].isHighSurrogate())
-            --length; // keep a surrogate pair together
-        const QStringView slice = text.sliced(position, length);
-        const QByteArray bytes = unicode ? QByteArray(utf16.encode(slice)) : encodeAnsi(slice, codePage);
-        // Every character gives at least one byte; none means the code page cannot be used here.
-        if (bytes.isEmpty() || device.write(bytes) != bytes.size())
-            return false;
-        position += length;
-    }
-    return true;
+    Expected<CodePage> codePage = CodePage::open(options.codePage);
+    if (!codePage)
+        return codePage.error();
+    return RunContext{options, std::move(*codePage), titlesFor(options)};
 }
 
-QString WriteChapterFile(const QString &outputPath, QStringView text, OutputEncoding encoding,
-                         int codePage)
+Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
 {
-    // QSaveFile writes beside the target and renames over it only once everything is written,
-    // so a failure leaves an earlier file as it was.
-    QSaveFile file(outputPath);
-    const auto failure = [&] {
-        return QStringLiteral("cannot write %1 (%2)").arg(nativePath(outputPath), file.errorString());
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failure();
-    if (!writeChapterText(file, text, encoding, codePage)) {
-        const QString reason = failure();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return failure();
-    return {};
+    QBuffer in;
+    in.setData(input.data(), input.size());
+    in.open(QIODevice::ReadOnly);
+    QByteArray bytes;
+    QBuffer out(&bytes);
+    out.open(QIODevice::WriteOnly);
+    const Expected<qsizetype> chapters = convertInto(out, in, run);
+    if (!chapters)
+        return chapters.error();
+    return bytes;
 }
 
-EntryResult ConvertEntry(const QString &inputPath, const ConvertOptions &options)
+Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
 {
     const std::optional<QString> outputPath = OutputPathFor(inputPath);
     if (!outputPath)
-        return {{}, QStringLiteral("the name does not end in .txt")};
-    if (!isCodePageSupported(options.codePage))
-        return {{}, QStringLiteral("code page %1 is not supported").arg(options.codePage)};
-    const ConvertedText converted = ConvertFile(inputPath, options);
-    if (!converted.error.isEmpty())
-        return {{}, converted.error};
-    const QString error = WriteChapterFile(*outputPath, converted.text, options.OutputEncoding,
-                                           options.codePage);
-    if (!error.isEmpty())
-        return {{}, error};
-    return {*outputPath, {}};
+        return failureOf(Failure::Kind::NotChapterListName, inputPath);
+    Expected<InputFile> input = openInput(inputPath);
+    if (!input)
+        return input.error();
+
+    switch (run.options.destination) {
+    case Destination::Nowhere: {
+        DiscardingDevice nowhere;
+        nowhere.open(QIODevice::WriteOnly);
+        const Expected<qsizetype> chapters = convertInto(nowhere, *input->file, run);
+        if (!chapters)
+            return withPath(chapters.error(), inputPath);
+        return EntryResult{*outputPath, *chapters};
+    }
+    case Destination::StandardOutput: {
+        QFile standardOutput;
+        standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        const Expected<qsizetype> chapters = convertInto(standardOutput, *input->file, run);
+        if (!chapters)
+            return withPath(chapters.error(), inputPath);
+        return EntryResult{{}, *chapters};
+    }
+    case Destination::BesideInput:
+        break;
+    }
+
+    if (MaybeFailure refused = checkOutputPath(*outputPath, *input))
+        return *refused;
+    // QSaveFile writes beside the target and renames over it only once everything is written,
+    // so a failure leaves an earlier file as it was.
+    QSaveFile file(*outputPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
+    const Expected<qsizetype> chapters = convertInto(file, *input->file, run);
+    if (!chapters) {
+        file.cancelWriting();
+        const Failure &failure = chapters.error();
+        return withPath(failure, failure.kind == Failure::Kind::WriteFailed ? *outputPath : inputPath);
+    }
+    if (!file.commit())
+        return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
+    return EntryResult{*outputPath, *chapters};
 }
 
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options)
 {
     ConvertReport report;
+    Expected<RunContext> run = prepareRun(options);
+    if (!run) {
+        report.runFailure = run.error();
+        return report;
+    }
     for (const QString &file : files) {
-        const EntryResult result = ConvertEntry(file, options);
-        if (result.ok())
-            ++report.converted;
-        else
-            report.failures.append({file, result.error});
+        const Expected<EntryResult> result = ConvertEntry(file, *run);
+        if (!result) {
+            report.failures.append(result.error());
+            continue;
+        }
+        ++report.converted;
+        if (options.UseNameBox && result->chapters != run->titles.size())
+            report.titleMismatches.append({file, result->chapters, run->titles.size()});
     }
     return report;
-}
-
-CompletionMessage completionMessage(const ConvertReport &report)
-{
-    QString text = u"已成功转换" + QString::number(report.converted) + u"个文件";
-    if (report.failures.isEmpty())
-        return {QStringLiteral("成功"), text, false};
-
-    const qsizetype listed = std::min(kListedFailures, report.failures.size());
-    for (const FileFailure &failure : report.failures.first(listed))
-        text += u'\n' + nativePath(failure.path) + u": " + failure.reason;
-    if (const qsizetype unlisted = report.failures.size() - listed; unlisted > 0)
-        text += u"\n……另有" + QString::number(unlisted) + u"个文件未能转换";
-    return {QStringLiteral("未能全部转换"), text, true};
 }
 
 } // namespace Tessaline

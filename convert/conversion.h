@@ -1,81 +1,69 @@
 #pragma once
 
+#include "codepage.h"
+#include "convertoptions.h"
+#include "failure.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <functional>
 #include <optional>
-
-class QIODevice;
 
 // Converting chapter files: each listed file is read, converted and written beside itself as
 // "<name>_new.txt".
 namespace Tessaline {
 
-enum class OutputEncoding {
-    Ansi,    // the ANSI code page, no byte order mark
-    Unicode, // UTF-16LE after the byte order mark FF FE
-};
+// The output path beside the input: its final ".txt" (exact case) becomes "_new.txt".
+// Nothing for a path that does not end in ".txt".
+std::optional<QString> OutputPathFor(const QString &inputPath);
 
-// The settings of one run, taken from the window's controls when "Save" is pressed.
-struct ConvertOptions
+// What every file of a run shares: its options, the code page opened once, and the titles.
+struct RunContext
 {
-    bool ShiftFrameRate = true; // move times from 30 fps to 29.97 fps timing
-    bool UseNameBox = false;    // replace titles by the lines of NameBoxText
-    QString NameBoxText;        // one title a line, lines separated by CR LF
-    Tessaline::OutputEncoding OutputEncoding = Tessaline::OutputEncoding::Unicode;
-    int codePage = 1252; // the ANSI code page: for input without a byte order mark and the Ansi form
+    ConvertOptions options;
+    CodePage codePage;
+    QStringList titles;
 };
 
-struct FileFailure
+// The run's context, or why no file can be converted (the code page cannot be used).
+Expected<RunContext> prepareRun(const ConvertOptions &options);
+
+// One converted file.
+struct EntryResult
+{
+    QString outputPath; // where it went; empty for standard output and nowhere
+    qsizetype chapters = 0;
+};
+
+// Converts one file into its output. Only regular files are read (a FIFO, device or folder fails
+// at once); an output path that is a symbolic link or the input itself is never written; the
+// output is replaced only once it is whole, and a failure leaves an earlier output as it was.
+Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
+
+// Converts a chapter file held in memory into the bytes of its output.
+Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
+
+// A file whose chapter count differs from the number of titles given for it.
+struct TitleCountMismatch
 {
     QString path;
-    QString reason;
+    qsizetype chapters;
+    qsizetype titles;
 };
 
 // What a run did: how many files were written, and which failed and why, in list order.
 struct ConvertReport
 {
     int converted = 0;
-    QList<FileFailure> failures;
+    QList<Failure> failures;
+    MaybeFailure runFailure; // nothing was converted: the run could not start
+    QList<TitleCountMismatch> titleMismatches;
 };
-
-// One file's outcome: the path written, or why nothing was written.
-struct EntryResult
-{
-    QString outputPath;
-    QString error;
-
-    bool ok() const { return error.isEmpty(); }
-};
-
-// The message a run ends with: text and title for a message box, and whether it warns.
-struct CompletionMessage
-{
-    QString title;
-    QString text;
-    bool isWarning = false;
-};
-
-// The output path beside the input: its final ".txt" (exact case) becomes "_new.txt".
-// Nothing for a path that does not end in ".txt".
-std::optional<QString> OutputPathFor(const QString &inputPath);
-
-// Writes chapter text in the chosen form to a device; false when a write fails.
-bool writeChapterText(QIODevice &device, QStringView text, OutputEncoding encoding, int codePage);
-
-// Writes chapter text to a file, replacing it whole, or leaving it as it was on failure.
-// Returns the reason of a failure, or the empty string.
-QString WriteChapterFile(const QString &outputPath, QStringView text, OutputEncoding encoding,
-                         int codePage);
-
-// Converts one file into its output path.
-EntryResult ConvertEntry(const QString &inputPath, const ConvertOptions &options);
 
 // Converts every file in order; a file that fails does not stop the others.
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options);
-
-// "已成功转换N个文件" under the title "成功"; when files failed, a warning that also lists them.
-CompletionMessage completionMessage(const ConvertReport &report);
 
 } // namespace Tessaline

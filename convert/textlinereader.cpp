@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 
+#include <QIODevice>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -10,116 +11,195 @@ namespace Tessaline {
 
 namespace {
 
-constexpr qsizetype kChunkBytes = 1 << 20;
+constexpr qsizetype kBlockBytes = 1 << 20; // read and decoded at a time
 
 bool isLineEnd(QChar c)
 {
     return c == u'\r' || c == u'\n';
 }
 
-// Where the chunk that starts at `start` should end: after the last line end within about a
-// megabyte, so that no line and no CR LF pair is cut in two. Line ends are single bytes that
-// never occur inside a multi-byte character of UTF-8 or of the ANSI code pages.
-qsizetype chunkEnd(QByteArrayView bytes, qsizetype start)
+// Where to cut UTF-8 bytes read so far so that no character is cut in two: before a last
+// sequence that lacks bytes. Invalid bytes are cut wherever they stand, as a decoder of the
+// whole text would read them one by one.
+qsizetype utf8CutPoint(QByteArrayView bytes)
 {
-    const qsizetype limit = start + kChunkBytes;
-    if (limit >= bytes.size())
-        return bytes.size();
-    const auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
-    qsizetype end = limit;
-    while (end > start && !isEnd(bytes[end - 1]))
-        --end;
-    if (end == start) { // one line longer than a chunk: take it whole
-        const auto next = std::find_if(bytes.begin() + limit, bytes.end(), isEnd);
-        if (next == bytes.end())
-            return bytes.size();
-        end = (next - bytes.begin()) + 1;
+    for (qsizetype back = 1; back <= std::min<qsizetype>(3, bytes.size()); ++back) {
+        const uchar byte = uchar(bytes[bytes.size() - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte
+        const qsizetype length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? bytes.size() - back : bytes.size();
     }
-    if (bytes[end - 1] == '\r' && end < bytes.size() && bytes[end] == '\n')
-        ++end;
-    return end;
+    return bytes.size();
 }
 
-bool isValidUtf8(QByteArrayView bytes)
+// Where to cut UTF-16 bytes: at a whole code unit, and not inside a surrogate pair.
+qsizetype utf16CutPoint(QByteArrayView bytes, bool littleEndian)
 {
-    // Chunks end at line ends, so a character cut at a chunk's end is really cut.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString buffer;
-    for (qsizetype start = 0; start < bytes.size();) {
-        const qsizetype end = chunkEnd(bytes, start);
-        const QByteArrayView chunk = bytes.sliced(start, end - start);
-        buffer.resize(decoder.requiredSpace(chunk.size()));
-        decoder.appendToBuffer(buffer.data(), chunk);
-        if (decoder.hasError())
-            return false;
-        start = end;
+    qsizetype cut = bytes.size() & ~qsizetype(1);
+    if (cut >= 2) {
+        const uchar high = uchar(bytes[cut - (littleEndian ? 1 : 2)]);
+        if ((high & 0xFC) == 0xD8) // a high surrogate waits for its pair
+            cut -= 2;
     }
-    return true;
+    return cut;
+}
+
+void appendDecoded(QString &text, QByteArrayView bytes, QStringDecoder::Encoding encoding)
+{
+    // Cut where no character is cut, so that each block is decoded as the whole text would be.
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    const qsizetype start = text.size();
+    text.resize(start + decoder.requiredSpace(bytes.size()));
+    QChar *end = decoder.appendToBuffer(text.data() + start, bytes);
+    text.truncate(end - text.constData());
 }
 
 } // namespace
 
-DetectedEncoding detectTextEncoding(QByteArrayView bytes)
+TextLineReader::TextLineReader(QIODevice &device, CodePage &ansiCodePage)
+    : m_device(device), m_ansiCodePage(ansiCodePage)
+{ }
+
+bool TextLineReader::readBlock()
 {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return {TextEncoding::Utf8, 3};
-    if (bytes.startsWith("\xFF\xFE"))
-        return {TextEncoding::Utf16LE, 2};
-    if (bytes.startsWith("\xFE\xFF"))
-        return {TextEncoding::Utf16BE, 2};
-    return {isValidUtf8(bytes) ? TextEncoding::Utf8 : TextEncoding::Ansi, 0};
+    const qsizetype start = m_bytes.size();
+    m_bytes.resize(start + kBlockBytes);
+    qsizetype filled = start;
+    while (filled < m_bytes.size()) {
+        const qint64 got = m_device.read(m_bytes.data() + filled, m_bytes.size() - filled);
+        if (got < 0) {
+            m_failure = Failure{Failure::Kind::ReadFailed, {}, 0, m_device.errorString()};
+            m_bytes.clear();
+            return false;
+        }
+        if (got == 0) {
+            m_atEnd = true;
+            break;
+        }
+        filled += got;
+    }
+    m_bytes.truncate(filled);
+    return true;
 }
 
-TextLineReader::TextLineReader(QByteArrayView bytes, int ansiCodePage)
-    : m_ansiCodePage(ansiCodePage)
+bool TextLineReader::isUtf8Throughout()
 {
-    const DetectedEncoding detected = detectTextEncoding(bytes);
-    m_encoding = detected.encoding;
-    m_rest = bytes.sliced(detected.bomLength);
-}
-
-bool TextLineReader::decodeNextChunk()
-{
-    if (m_rest.isEmpty())
-        return false;
-    // A line end byte can be half of any UTF-16 character, so UTF-16 is decoded whole; its
-    // decoded text is no larger than its bytes.
-    const bool wholeText = m_encoding == TextEncoding::Utf16LE || m_encoding == TextEncoding::Utf16BE;
-    const qsizetype end = wholeText ? m_rest.size() : chunkEnd(m_rest, 0);
-    const QByteArrayView chunk = m_rest.first(end);
-    m_rest = m_rest.sliced(end);
-    m_position = 0;
-    switch (m_encoding) {
-    case TextEncoding::Utf8:
-        m_chunk = QString::fromUtf8(chunk);
-        break;
-    case TextEncoding::Utf16LE:
-        m_chunk = QStringDecoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless).decode(chunk);
-        break;
-    case TextEncoding::Utf16BE:
-        m_chunk = QStringDecoder(QStringDecoder::Utf16BE, QStringDecoder::Flag::Stateless).decode(chunk);
-        break;
-    case TextEncoding::Ansi:
-        m_chunk = decodeAnsi(chunk, m_ansiCodePage);
-        break;
+    while (!m_atEnd) {
+        if (!readBlock())
+            return false;
+        const qsizetype cut = m_atEnd ? m_bytes.size() : utf8CutPoint(m_bytes);
+        if (!QByteArrayView(m_bytes).first(cut).isValidUtf8())
+            return false;
+        m_bytes.remove(0, cut);
     }
     return true;
 }
 
-std::optional<QStringView> TextLineReader::nextLine()
+bool TextLineReader::detectEncoding()
 {
-    while (m_position >= m_chunk.size()) {
-        if (!decodeNextChunk())
-            return std::nullopt;
+    m_started = true;
+    const QByteArray mark = m_device.peek(3);
+    struct ByteOrderMark
+    {
+        QByteArrayView bytes;
+        TextEncoding encoding;
+    };
+    for (const ByteOrderMark &bom : {ByteOrderMark{"\xEF\xBB\xBF", TextEncoding::Utf8},
+                                     ByteOrderMark{"\xFF\xFE", TextEncoding::Utf16LE},
+                                     ByteOrderMark{"\xFE\xFF", TextEncoding::Utf16BE}}) {
+        if (mark.startsWith(bom.bytes)) {
+            m_encoding = bom.encoding;
+            return m_device.skip(bom.bytes.size()) == bom.bytes.size();
+        }
     }
-    const QStringView rest = QStringView(m_chunk).sliced(m_position);
-    const auto end = std::find_if(rest.begin(), rest.end(), isLineEnd);
-    const qsizetype length = end - rest.begin();
-    m_position += length;
-    if (end != rest.end()) {
-        m_position += (*end == u'\r' && length + 1 < rest.size() && rest[length + 1] == u'\n') ? 2 : 1;
+    const qint64 start = m_device.pos();
+    const bool utf8 = isUtf8Throughout();
+    if (m_failure)
+        return false;
+    m_encoding = utf8 ? TextEncoding::Utf8 : TextEncoding::Ansi;
+    m_bytes.clear();
+    m_atEnd = false;
+    if (!m_device.seek(start)) {
+        m_failure = Failure{Failure::Kind::ReadFailed, {}, 0, m_device.errorString()};
+        return false;
     }
-    return rest.first(length);
+    return true;
+}
+
+bool TextLineReader::decodeNextBlock()
+{
+    if (!m_started && !detectEncoding())
+        return false;
+    if (m_atEnd || !readBlock())
+        return false;
+    m_text.resize(0);
+    m_position = 0;
+    qsizetype cut = m_bytes.size();
+    switch (m_encoding) {
+    case TextEncoding::Utf8:
+        cut = m_atEnd ? cut : utf8CutPoint(m_bytes);
+        appendDecoded(m_text, QByteArrayView(m_bytes).first(cut), QStringDecoder::Utf8);
+        break;
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: {
+        const bool littleEndian = m_encoding == TextEncoding::Utf16LE;
+        cut = m_atEnd ? cut : utf16CutPoint(m_bytes, littleEndian);
+        appendDecoded(m_text, QByteArrayView(m_bytes).first(cut),
+                      littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        break;
+    }
+    case TextEncoding::Ansi:
+        // The code page carries a character cut at the block's end over to the next block.
+        m_ansiCodePage.decode(m_bytes, m_text, m_atEnd);
+        break;
+    }
+    m_bytes.remove(0, cut);
+    return true;
+}
+
+std::optional<LinePiece> TextLineReader::nextPiece()
+{
+    for (;;) {
+        if (m_position < m_text.size()) {
+            const QStringView rest = QStringView(m_text).sliced(m_position);
+            if (m_skipLineFeed) { // the LF of a CR LF
+                m_skipLineFeed = false;
+                if (rest.front() == u'\n') {
+                    ++m_position;
+                    continue;
+                }
+            }
+            const auto end = std::find_if(rest.begin(), rest.end(), isLineEnd);
+            const qsizetype length = end - rest.begin();
+            if (end == rest.end()) {
+                m_position = m_text.size();
+                m_lineOpen = true;
+                return LinePiece{rest, false};
+            }
+            m_position += length + 1;
+            m_skipLineFeed = *end == u'\r';
+            m_lineOpen = false;
+            return LinePiece{rest.first(length), true};
+        }
+        if (!decodeNextBlock()) {
+            if (!m_lineOpen || m_failure)
+                return std::nullopt;
+            m_lineOpen = false; // the end of the file ends the last line
+            return LinePiece{{}, true};
+        }
+    }
+}
+
+std::optional<QString> TextLineReader::nextLine()
+{
+    QString line;
+    while (const std::optional<LinePiece> piece = nextPiece()) {
+        line += piece->text;
+        if (piece->endsLine)
+            return line;
+    }
+    return std::nullopt;
 }
 
 } // namespace Tessaline

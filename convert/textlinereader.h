@@ -1,44 +1,68 @@
 #pragma once
 
-#include <QByteArrayView>
+#include "failure.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
 
+class QIODevice;
+
 namespace Tessaline {
+
+class CodePage;
 
 enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Ansi };
 
-// How a text file's bytes are to be read: a byte order mark (EF BB BF, FF FE, FE FF) names the
-// encoding; without one, text that is valid UTF-8 throughout is UTF-8, and anything else is in
-// the ANSI code page. bomLength is the number of mark bytes, which are not part of the text.
-struct DetectedEncoding
+// A stretch of one line: all of it, or a part of a line too long to hold at once.
+struct LinePiece
 {
-    TextEncoding encoding;
-    qsizetype bomLength;
+    QStringView text; // valid until the next piece is asked for
+    bool endsLine;    // the last piece of its line
 };
-DetectedEncoding detectTextEncoding(QByteArrayView bytes);
 
-// Splits a text file's bytes into lines, decoding as detectTextEncoding() finds. CR LF, CR and LF
-// each end a line; a line end at the very end of the file starts no further line. Decodes about a
-// megabyte at a time, so the decoded text of a large file is never held whole.
+// Splits a text file into lines as it reads it, holding about a megabyte at a time however long
+// the file or its lines. A byte order mark (EF BB BF, FF FE, FE FF) names the encoding and is not
+// part of the text; without one, a file that is valid UTF-8 throughout is UTF-8, and anything else
+// is in the ANSI code page. CR LF, CR and LF each end a line; a line end at the very end of the
+// file starts no further line.
 class TextLineReader
 {
 public:
-    // bytes must outlive the reader.
-    TextLineReader(QByteArrayView bytes, int ansiCodePage);
+    // The device is read from its start, twice when it has no byte order mark (once to tell
+    // whether it is UTF-8), so it must be able to seek.
+    TextLineReader(QIODevice &device, CodePage &ansiCodePage);
 
-    // The next line without its line end, valid until the following call; nothing at the end.
-    std::optional<QStringView> nextLine();
+    // The next piece of the current line; an empty line is one empty piece. Nothing at the end
+    // of the text, or when reading failed (see failure()).
+    std::optional<LinePiece> nextPiece();
+
+    // The whole of the next line, for files of short lines such as a names file.
+    std::optional<QString> nextLine();
+
+    // Why reading stopped before the end of the file, if it did.
+    const MaybeFailure &failure() const { return m_failure; }
+
+    TextEncoding encoding() const { return m_encoding; }
 
 private:
-    bool decodeNextChunk();
+    bool detectEncoding();
+    bool isUtf8Throughout();
+    bool readBlock();
+    bool decodeNextBlock();
 
-    QByteArrayView m_rest;
-    TextEncoding m_encoding;
-    int m_ansiCodePage;
-    QString m_chunk;
+    QIODevice &m_device;
+    CodePage &m_ansiCodePage;
+    TextEncoding m_encoding = TextEncoding::Utf8;
+    MaybeFailure m_failure;
+    bool m_started = false;
+    bool m_atEnd = false;   // everything has been read from the device
+    QByteArray m_bytes;     // read, not yet decoded
+    QString m_text;         // decoded, from m_position on not yet handed out
     qsizetype m_position = 0;
+    bool m_skipLineFeed = false; // the last line ended at a CR
+    bool m_lineOpen = false;     // a piece of a line went out, but not its end
 };
 
 } // namespace Tessaline

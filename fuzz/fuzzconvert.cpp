@@ -1,32 +1,30 @@
-// libFuzzer target: raw chapter file bytes through the conversion to both output forms.
+// libFuzzer target: raw chapter file bytes through the conversion.
 //
 // Input layout: byte 0 selects the options, the remaining bytes are the chapter file.
 //     bit 0     ShiftFrameRate
 //     bit 1     UseNameBox
-//     bit 2     OutputEncoding (0 Ansi, 1 Unicode) for the write below; both forms are written
+//     bit 2     OutputEncoding (0 Ansi, 1 Unicode)
 //     bits 3-4  which names text (none, three lines, one empty line in the middle, Chinese)
 //     bits 5-7  the ANSI code page
-// For the selectors 1C, 1D, 3C and 3D (no names, code page 1252 or 936), the file is also
-// converted behind a chapter of about a megabyte, so that it straddles the reader's chunk
-// boundary, and must give the same chapters there.
-#include "chapterlist.h"
+// For the selectors 1C, 1D, 3C and 3D (Unicode form, no names, code page 1252 or 936), the file
+// is also converted behind a chapter that ends just before the reader's 1 MiB block boundary,
+// and must give the same chapters there.
 #include "chaptertime.h"
-#include "codepage.h"
 #include "conversion.h"
 
-#include <QBuffer>
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringList>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-constexpr int kCodePages[] = {1252, 936, 932, 65001, 949, 950, 1251, 1250};
+constexpr int kCodePages[] = {1252, 936, 932, 65001, 949, 950, 1251, 437};
+constexpr qsizetype kBlock = 1 << 20;
 
 const QString &namesText(int choice)
 {
@@ -45,97 +43,33 @@ const QString &namesText(int choice)
     std::abort();
 }
 
-bool isTimeShape(QStringView time)
+// The lines of a Unicode form: FF FE and UTF-16LE.
+QStringList unicodeLines(const QByteArray &bytes)
 {
-    if (time.size() != 12)
-        return false;
-    for (qsizetype i = 0; i < 12; ++i) {
-        const QChar c = time[i];
-        const bool ok = (i == 2 || i == 5) ? c == u':' : i == 8 ? c == u'.' : (c >= u'0' && c <= u'9');
-        if (!ok)
-            return false;
-    }
-    return true;
+    if (!bytes.startsWith("\xFF\xFE") || bytes.size() % 2 != 0)
+        fail("Unicode form without its byte order mark, or of odd length");
+    const QString text = QStringDecoder(QStringDecoder::Utf16LE).decode(QByteArrayView(bytes).sliced(2));
+    return text.isEmpty() ? QStringList() : text.split(QStringLiteral("\r\n"));
 }
 
-// The output is pairs of lines "CHAPTERnn=<time>" and "CHAPTERnnNAME=<title>", numbered from 01.
-void checkShape(const QString &text, const Tessaline::ConvertOptions &options)
+// Pairs of lines "CHAPTERnn=<time>" and "CHAPTERnnNAME=<title>", numbered from 01; rescaled
+// times in the HH:MM:SS.mmm shape.
+void checkShape(const QStringList &lines, bool rescaled)
 {
-    if (text.isEmpty())
-        return;
-    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    static const QRegularExpression timeShape(QStringLiteral("^\\d\\d:[0-5]\\d:[0-5]\\d\\.\\d\\d\\d$"));
     if (lines.size() % 2 != 0)
         fail("odd number of output lines");
     for (qsizetype k = 0; k < lines.size() / 2; ++k) {
         const QString number = Tessaline::PadTwo(k + 1);
         const QString timePrefix = u"CHAPTER" + number + u'=';
-        const QString namePrefix = u"CHAPTER" + number + u"NAME=";
         const QString &timeLine = lines[2 * k];
-        const QString &nameLine = lines[2 * k + 1];
         if (!timeLine.startsWith(timePrefix) || timeLine.size() > timePrefix.size() + 12)
             fail("bad time line", timeLine);
-        if (options.ShiftFrameRate && !isTimeShape(QStringView(timeLine).sliced(timePrefix.size())))
+        if (rescaled && !timeShape.match(QStringView(timeLine).sliced(timePrefix.size())).hasMatch())
             fail("rescaled time not in HH:MM:SS.mmm shape", timeLine);
-        if (!nameLine.startsWith(namePrefix))
-            fail("bad name line", nameLine);
+        if (!lines[2 * k + 1].startsWith(u"CHAPTER" + number + u"NAME="))
+            fail("bad name line", lines[2 * k + 1]);
     }
-}
-
-QByteArray written(const QString &text, Tessaline::OutputEncoding encoding, int codePage)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!Tessaline::writeChapterText(buffer, text, encoding, codePage))
-        fail("writeChapterText failed on a buffer");
-    return bytes;
-}
-
-void checkUnicodeForm(const QString &text, const QByteArray &bytes)
-{
-    if (bytes.size() != 2 + 2 * text.size() || !bytes.startsWith("\xFF\xFE"))
-        fail("Unicode form has the wrong length or no byte order mark");
-    QStringDecoder decoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
-    const QString back = decoder.decode(QByteArrayView(bytes).sliced(2));
-    // A lone surrogate cannot come back unchanged; compare only well-formed texts.
-    if (!decoder.hasError() && back != text)
-        fail("Unicode form does not decode to the text");
-}
-
-void checkAnsiForm(const QString &text, const QByteArray &bytes, int codePage)
-{
-    if (text.isEmpty() != bytes.isEmpty())
-        fail("Ansi form lost the text");
-    bool ascii = true;
-    for (QChar c : text)
-        ascii = ascii && c.unicode() < 0x80;
-    // Every one of these code pages writes ASCII as itself.
-    if (ascii && bytes != text.toLatin1())
-        fail("Ansi form of ASCII text is not the ASCII bytes");
-    if (codePage != 65001 && bytes.size() > 2 * text.size())
-        fail("Ansi form longer than two bytes a character");
-}
-
-// The file placed behind one chapter of plain ASCII whose time line is so long (its characters
-// past the time field are dropped, so the output stays small) that the chapter ends `shortBy`
-// bytes (less than 100) before the reader's 1 MiB chunk boundary, with a line end at its end.
-// One buffer serves every run: large allocations are what such a run spends its time on.
-QByteArrayView behindFiller(QByteArrayView file, int shortBy)
-{
-    constexpr qsizetype kChunk = 1 << 20;
-    constexpr qsizetype kChanging = 128; // the name line and shortBy lie within the last bytes
-    static QByteArray buffer;
-    if (buffer.isEmpty()) {
-        buffer = QByteArray(kChunk, 'x');
-        buffer.replace(0, 22, "CHAPTER01=00:00:01.000");
-    }
-    buffer.resize(kChunk);
-    std::fill(buffer.end() - kChanging, buffer.end(), 'x');
-    const QByteArrayView name = "\r\nCHAPTER01NAME=f\r\n";
-    buffer.truncate(kChunk - shortBy);
-    std::copy(name.begin(), name.end(), buffer.end() - name.size());
-    buffer.append(file);
-    return buffer;
 }
 
 // A line without its "CHAPTER<digits>" prefix, which differs once chapters are renumbered.
@@ -147,27 +81,35 @@ QStringView withoutNumber(QStringView line)
     return line.sliced(i);
 }
 
-// The file converted after the filler must give the filler's chapters, then its own.
-void checkAcrossChunkBoundary(QByteArrayView file, int shortBy, const Tessaline::ConvertOptions &options,
-                              const Tessaline::ConvertedText &alone)
+// The file behind one chapter whose time line is so long that the chapter ends shortBy bytes
+// (less than 100) before the reader's block boundary.
+QByteArray behindFiller(QByteArrayView file, int shortBy)
+{
+    QByteArray bytes(kBlock - shortBy, 'x');
+    bytes.replace(0, 22, "CHAPTER01=00:00:01.000");
+    const QByteArrayView name = "\r\nCHAPTER01NAME=f\r\n";
+    std::copy(name.begin(), name.end(), bytes.end() - name.size());
+    return bytes + file;
+}
+
+void checkAcrossBlockBoundary(QByteArrayView file, int shortBy, Tessaline::RunContext &run,
+                              const Tessaline::Expected<QByteArray> &alone)
 {
     // A byte order mark counts only at the start of a file.
     if (file.startsWith("\xEF\xBB\xBF") || file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF"))
         return;
-    constexpr qsizetype fillerChapters = 1;
-    const Tessaline::ConvertedText behind
-        = Tessaline::convertChapterBytes(behindFiller(file, shortBy), options);
-    if (behind.error.isEmpty() != alone.error.isEmpty())
-        fail("behind other chapters, the file fails differently", behind.error + alone.error);
-    if (!alone.error.isEmpty())
+    const Tessaline::Expected<QByteArray> behind = Tessaline::convertBytes(behindFiller(file, shortBy), run);
+    if (bool(behind) != bool(alone))
+        fail("behind another chapter, the file fails differently");
+    if (!alone)
         return;
-    const QStringList all = behind.text.split(QStringLiteral("\r\n"));
-    const QStringList own = alone.text.isEmpty() ? QStringList() : alone.text.split(QStringLiteral("\r\n"));
-    if (all.size() != 2 * fillerChapters + own.size())
-        fail("behind other chapters, the file gives a different number of lines");
+    const QStringList all = unicodeLines(*behind);
+    const QStringList own = unicodeLines(*alone);
+    if (all.size() != 2 + own.size())
+        fail("behind another chapter, the file gives a different number of lines");
     for (qsizetype i = 0; i < own.size(); ++i) {
-        if (withoutNumber(all[2 * fillerChapters + i]) != withoutNumber(own[i]))
-            fail("behind other chapters, a line differs", all[2 * fillerChapters + i] + u" / " + own[i]);
+        if (withoutNumber(all[2 + i]) != withoutNumber(own[i]))
+            fail("behind another chapter, a line differs", all[2 + i] + u" / " + own[i]);
     }
 }
 
@@ -181,40 +123,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Tessaline::ConvertOptions options;
     options.ShiftFrameRate = selector & 1;
     options.UseNameBox = selector & 2;
-    options.OutputEncoding
-        = (selector & 4) ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
+    options.OutputEncoding = (selector & 4) ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
     options.NameBoxText = namesText((selector >> 3) & 3);
     options.codePage = kCodePages[(selector >> 5) & 7];
-    if (!Tessaline::isCodePageSupported(options.codePage))
+    Tessaline::Expected<Tessaline::RunContext> run = Tessaline::prepareRun(options);
+    if (!run)
         fail("code page not supported", QString::number(options.codePage));
 
     const QByteArrayView file(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
-    const Tessaline::ConvertedText converted = Tessaline::convertChapterBytes(file, options);
-    // Only for four selectors (code page 1252 or 936, with and without rescaling): one such run
-    // costs about a hundred plain runs.
-    if ((selector & 0xDE) == 0x1C)
-        checkAcrossChunkBoundary(file, size > 1 ? data[size - 1] % 100 : 0, options, converted);
-    if (!converted.error.isEmpty()) {
-        if (!converted.text.isEmpty())
-            fail("a failed conversion returned text");
+    const Tessaline::Expected<QByteArray> converted = Tessaline::convertBytes(file, *run);
+    if (!converted) {
         if (!options.ShiftFrameRate)
-            fail("conversion failed without rescaling", converted.error);
+            fail("conversion failed without rescaling");
         return 0;
     }
-    checkShape(converted.text, options);
-
-    const QByteArray unicode = written(converted.text, Tessaline::OutputEncoding::Unicode, options.codePage);
-    checkUnicodeForm(converted.text, unicode);
-    const QByteArray ansi = written(converted.text, Tessaline::OutputEncoding::Ansi, options.codePage);
-    checkAnsiForm(converted.text, ansi, options.codePage);
-    (void)written(converted.text, options.OutputEncoding, options.codePage);
-
-    // Without rewrites the conversion is a fixed point: reading our own Unicode output back gives
-    // the same text.
+    if (options.OutputEncoding == Tessaline::OutputEncoding::Ansi)
+        return 0; // the Unicode form is the one that can be read back exactly
+    const QStringList lines = unicodeLines(*converted);
+    checkShape(lines, options.ShiftFrameRate);
+    if ((selector & 0xDE) == 0x1C)
+        checkAcrossBlockBoundary(file, size > 1 ? data[size - 1] % 100 : 0, *run, converted);
+    // Without rewrites the conversion is a fixed point: our own Unicode output converts to itself.
     if (!options.ShiftFrameRate && !options.UseNameBox) {
-        const Tessaline::ConvertedText again = Tessaline::convertChapterBytes(unicode, options);
-        if (!again.error.isEmpty() || again.text != converted.text)
-            fail("reading the Unicode output back changes it", again.text.left(200));
+        const Tessaline::Expected<QByteArray> again = Tessaline::convertBytes(*converted, *run);
+        if (!again || *again != *converted)
+            fail("converting the Unicode output again changes it");
     }
     return 0;
 }

@@ -1,37 +1,27 @@
+// The conversion library: time arithmetic, code pages, and what it does with hostile files.
+// How whole files convert is tested through the command line (tst_convertcommand).
 #include "conversion.h"
+#include "localecodepage.h"
+#include "testsupport.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QFile>
-#include <QStringEncoder>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Tessaline;
+using namespace TestSupport;
 
 namespace {
 
-const QByteArray kChapterFile = "CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Opening\r\n"
-                                "CHAPTER02=00:05:23.456\r\nCHAPTER02NAME=Part 2\r\n";
-const QString kConverted = QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Opening\r\n"
-                                          "CHAPTER02=00:05:23.790\r\nCHAPTER02NAME=Part 2");
-
-QByteArray readAll(const QString &path)
+QString longLineText()
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray utf16le(const QString &text)
-{
-    QStringEncoder encoder(QStringEncoder::Utf16LE);
-    return encoder.encode(text);
+    return QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=") + QString(3'000'000, QChar(0x7AE0))
+        + QStringLiteral("\r\nCHAPTER02=x\r\nCHAPTER02NAME=b");
 }
 
 } // namespace
@@ -41,205 +31,222 @@ class TestConversion : public QObject
     Q_OBJECT
 
 private slots:
-    void outputPathFor_data();
-    void outputPathFor();
-    void outputForms_data();
-    void outputForms();
-    void replacesLongerFile_data();
-    void replacesLongerFile();
-    void largeTextKeepsSurrogatePairs();
-    void convertAllGoesOnAfterFailures();
-    void failedFileLeavesEarlierOutput();
-    void failedWriteLeavesEarlierFile();
-    void unsupportedCodePage();
-    void completionMessage_data();
-    void completionMessage();
+    void chapterTimes_data();
+    void chapterTimes();
+    void codePages_data();
+    void codePages();
+    void codePageForLocale_data();
+    void codePageForLocale();
+    void longLines_data();
+    void longLines();
+    void hostileFiles_data();
+    void hostileFiles();
+    void fullDisk();
 };
 
-void TestConversion::outputPathFor_data()
+void TestConversion::chapterTimes_data()
 {
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<std::optional<QString>>("expected");
-    QTest::newRow("Windows path") << QStringLiteral("D:\\chapters\\film.txt")
-                                  << std::optional(QStringLiteral("D:\\chapters\\film_new.txt"));
-    QTest::newRow("only the final .txt") << QStringLiteral("/a.txt/b.txt") << std::optional(QStringLiteral("/a.txt/b_new.txt"));
-    QTest::newRow("an output again") << QStringLiteral("film_new.txt") << std::optional(QStringLiteral("film_new_new.txt"));
-    QTest::newRow("name is only .txt") << QStringLiteral("/x/.txt") << std::optional(QStringLiteral("/x/_new.txt"));
-    QTest::newRow("upper case") << QStringLiteral("FILM.TXT") << std::optional<QString>();
-    QTest::newRow(".txt inside") << QStringLiteral("film.txt.bak") << std::optional<QString>();
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<bool>("shift");
+    QTest::addColumn<Retiming>("retiming");
+    QTest::addColumn<qint64>("offsetMs");
+    QTest::addColumn<QString>("expected"); // empty: the file fails
+    const Retiming ntsc;                   // 30 to 29.97 fps
+    const Retiming palToFilm{{25, 1}, {24000, 1001}};
+    // 30 to 29.97 fps: frame N at 30 fps starts at N / 30 * 1.001 s.
+    QTest::newRow("frame 0") << QStringLiteral("00:00:00.016") << true << ntsc << 0LL << QStringLiteral("00:00:00.000");
+    QTest::newRow("frame 1") << QStringLiteral("00:00:00.017") << true << ntsc << 0LL << QStringLiteral("00:00:00.033");
+    QTest::newRow("frame 9704") << QStringLiteral("00:05:23.456") << true << ntsc << 0LL << QStringLiteral("00:05:23.790");
+    QTest::newRow("frame 108000") << QStringLiteral("01:00:00.000") << true << ntsc << 0LL << QStringLiteral("01:00:03.600");
+    QTest::newRow("frame 983040") << QStringLiteral("09:06:07.999") << true << ntsc << 0LL << QStringLiteral("09:06:40.768");
+    QTest::newRow("4.5 frames: to the even frame") << QStringLiteral("00:00:00.150") << true << ntsc << 0LL << QStringLiteral("00:00:00.133");
+    QTest::newRow("frame 989: .9996 s carries") << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
+    QTest::newRow("ten hours") << QStringLiteral("10:00:00.000") << true << ntsc << 0LL << QStringLiteral("10:00:36.000");
+    QTest::newRow("last that fits 99 hours") << QStringLiteral("99:54:00.000") << true << ntsc << 0LL << QStringLiteral("99:59:59.640");
+    QTest::newRow("past 99 hours") << QStringLiteral("99:54:01.000") << true << ntsc << 0LL << QString();
+    QTest::newRow("spaces and sign") << QStringLiteral(" 1:+1: 1. 17") << true << ntsc << 0LL << QStringLiteral("01:01:04.694");
+    QTest::newRow("letters") << QStringLiteral("00:0x:00.000") << true << ntsc << 0LL << QString();
+    QTest::newRow("negative") << QStringLiteral("-1:00:00.000") << true << ntsc << 0LL << QString();
+    // 25 to 23.976 fps: frame N starts at N / 25 * 25025/24000 s.
+    QTest::newRow("PAL: 1500 frames, 62.5625 s, tie to even")
+        << QStringLiteral("00:01:00.000") << true << palToFilm << 0LL << QStringLiteral("00:01:02.562");
+    QTest::newRow("PAL: 2997 frames, 124.999875 s, carries")
+        << QStringLiteral("00:01:59.861") << true << palToFilm << 0LL << QStringLiteral("00:02:05.000");
+    QTest::newRow("23.976 to 25: 86314 frames, 3452.56 s")
+        << QStringLiteral("01:00:00.000") << true << Retiming{{24000, 1001}, {25, 1}} << 0LL << QStringLiteral("00:57:32.560");
+    QTest::newRow("24 to 23.976: 48 frames, 2.002 s")
+        << QStringLiteral("00:00:02.000") << true << Retiming{{24, 1}, {24000, 1001}} << 0LL << QStringLiteral("00:00:02.002");
+    QTest::newRow("29.97 to 30: 107892 frames, 3596.4 s")
+        << QStringLiteral("01:00:00.000") << true << Retiming{{30000, 1001}, {30, 1}} << 0LL << QStringLiteral("00:59:56.400");
+    // Offsets come after the retiming; nothing is clamped.
+    QTest::newRow("offset after retiming") << QStringLiteral("00:05:23.456") << true << ntsc << 1000LL << QStringLiteral("00:05:24.790");
+    QTest::newRow("offset to zero") << QStringLiteral("00:00:01.000") << false << ntsc << -1000LL << QStringLiteral("00:00:00.000");
+    QTest::newRow("offset below zero") << QStringLiteral("00:00:00.100") << true << ntsc << -101LL << QString();
+    QTest::newRow("offset past 99 hours") << QStringLiteral("99:59:59.999") << false << ntsc << 1LL << QString();
 }
 
-void TestConversion::outputPathFor()
+void TestConversion::chapterTimes()
 {
-    QFETCH(QString, input);
-    QFETCH(std::optional<QString>, expected);
-    QCOMPARE(OutputPathFor(input), expected);
+    QFETCH(QString, time);
+    QFETCH(bool, shift);
+    QFETCH(Retiming, retiming);
+    QFETCH(qint64, offsetMs);
+    QFETCH(QString, expected);
+    ConvertOptions options;
+    options.ShiftFrameRate = shift;
+    options.retiming = retiming;
+    options.offsetMs = offsetMs;
+    Expected<RunContext> run = prepareRun(options);
+    QVERIFY(run);
+    const QString file = QStringLiteral("CHAPTER01=") + time + QStringLiteral("\nCHAPTER01NAME=a\n");
+    const Expected<QByteArray> output = convertBytes(file.toUtf8(), *run);
+    QCOMPARE(output ? QString(QStringDecoder(QStringDecoder::Utf16).decode(*output)).mid(10, 12) : QString(),
+             expected);
 }
 
-void TestConversion::outputForms_data()
+void TestConversion::codePages_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<OutputEncoding>("encoding");
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<bool>("accepted");
+    // The ANSI code pages of the locale table, and the OEM pages whose ICU tables move 1A, 1C, 7F.
+    for (const int page : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257,
+                           1258, 65001, 437, 720, 737, 775, 850, 852, 855, 857, 858, 861, 862, 866, 869})
+        QTest::addRow("%d", page) << page << true;
+    for (const int page : {1200, 1201, 65000, 37, 12345}) // UTF-16, UTF-7, EBCDIC, none
+        QTest::addRow("%d refused", page) << page << false;
+}
+
+// Bytes 00-7F are read and written as the ASCII characters they are, in every page accepted.
+void TestConversion::codePages()
+{
+    QFETCH(int, codePage);
+    QFETCH(bool, accepted);
+    Expected<CodePage> page = CodePage::open(codePage);
+    QCOMPARE(bool(page), accepted);
+    if (!page)
+        return;
+    QByteArray ascii;
+    for (int byte = 0; byte < 0x80; ++byte)
+        ascii += char(byte);
+    QCOMPARE(page->decoded(ascii), QString::fromLatin1(ascii));
+    QCOMPARE(page->encoded(QString::fromLatin1(ascii)), ascii);
+}
+
+void TestConversion::codePageForLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<int>("codePage");
+    QTest::newRow("Chinese, mainland") << QStringLiteral("zh_CN.UTF-8") << 936;
+    QTest::newRow("Chinese, Taiwan") << QStringLiteral("zh_TW.Big5") << 950;
+    QTest::newRow("Japanese") << QStringLiteral("ja_JP.UTF-8") << 932;
+    QTest::newRow("Russian") << QStringLiteral("ru_RU.KOI8-R") << 1251;
+    QTest::newRow("no ANSI code page: UTF-8") << QStringLiteral("am_ET.UTF-8") << 65001;
+    QTest::newRow("@latin names the script") << QStringLiteral("sr_RS.UTF-8@latin") << 1250;
+    QTest::newRow("unknown region: the language") << QStringLiteral("de_XX.UTF-8") << 1252;
+    QTest::newRow("unknown language") << QStringLiteral("xx_YY.UTF-8") << 1252;
+    QTest::newRow("C") << QStringLiteral("C") << 1252;
+}
+
+void TestConversion::codePageForLocale()
+{
+    QFETCH(QString, locale);
+    QFETCH(int, codePage);
+    QCOMPARE(ansiCodePageForLocale(locale), codePage);
+}
+
+void TestConversion::longLines_data()
+{
     QTest::addColumn<int>("codePage");
     QTest::addColumn<QByteArray>("bytes");
-    const QString chinese = QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=开场");
-    QTest::newRow("Unicode, empty: the mark alone") << QString() << OutputEncoding::Unicode << 1252 << QByteArray("\xFF\xFE");
-    QTest::newRow("Unicode") << chinese << OutputEncoding::Unicode << 1252 << QByteArray("\xFF\xFE" + utf16le(chinese));
-    QTest::newRow("ANSI, empty") << QString() << OutputEncoding::Ansi << 1252 << QByteArray();
-    QTest::newRow("ANSI 936, no line end added")
-        << chinese << OutputEncoding::Ansi << 936 << QByteArray("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=\xBF\xAA\xB3\xA1");
-    QTest::newRow("ANSI 1252, Chinese unrepresentable")
-        << chinese << OutputEncoding::Ansi << 1252 << QByteArray("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=??");
+    const QString text = longLineText();
+    QTest::newRow("UTF-8") << 1252 << text.toUtf8();
+    QTest::newRow("UTF-16LE") << 1252 << unicodeFile(text);
+    QTest::newRow("code page 936") << 936 << CodePage::open(936)->encoded(text);
 }
 
-void TestConversion::outputForms()
+// A title of three million characters (past the reader's blocks, which cut it between the bytes
+// of a character) comes out whole, and the chapter after it is paired as before.
+void TestConversion::longLines()
 {
-    QFETCH(QString, text);
-    QFETCH(OutputEncoding, encoding);
     QFETCH(int, codePage);
     QFETCH(QByteArray, bytes);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("out_new.txt"));
-    QCOMPARE(WriteChapterFile(path, text, encoding, codePage), QString());
-    QCOMPARE(readAll(path), bytes);
-}
-
-void TestConversion::replacesLongerFile_data()
-{
-    QTest::addColumn<OutputEncoding>("encoding");
-    QTest::newRow("Unicode") << OutputEncoding::Unicode;
-    QTest::newRow("ANSI") << OutputEncoding::Ansi;
-}
-
-void TestConversion::replacesLongerFile()
-{
-    QFETCH(OutputEncoding, encoding);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("out_new.txt"));
-    QVERIFY(writeAll(path, QByteArray(10000, 'x')));
-    QCOMPARE(WriteChapterFile(path, u"CHAPTER01=", encoding, 1252), QString());
-    const QByteArray expected = encoding == OutputEncoding::Unicode ? QByteArray("\xFF\xFE" + utf16le(QStringLiteral("CHAPTER01=")))
-                                                                    : QByteArray("CHAPTER01=");
-    QCOMPARE(readAll(path), expected);
-}
-
-void TestConversion::largeTextKeepsSurrogatePairs()
-{
-    // Text is written in slices; a pair cut between two slices would turn into two '?'.
-    const QString text = QString(65535, u'a') + QStringLiteral("\U0001F600") + QString(70000, u'b');
-    QBuffer unicode;
-    unicode.open(QIODevice::WriteOnly);
-    QVERIFY(writeChapterText(unicode, text, OutputEncoding::Unicode, 1252));
-    QCOMPARE(unicode.data(), QByteArray("\xFF\xFE" + utf16le(text)));
-    QBuffer utf8;
-    utf8.open(QIODevice::WriteOnly);
-    QVERIFY(writeChapterText(utf8, text, OutputEncoding::Ansi, 65001));
-    QCOMPARE(utf8.data(), text.toUtf8());
-}
-
-void TestConversion::convertAllGoesOnAfterFailures()
-{
-    QTemporaryDir dir;
-    const QString good = dir.filePath(QStringLiteral("film.txt"));
-    const QString badTime = dir.filePath(QStringLiteral("bad.txt"));
-    const QString folder = dir.filePath(QStringLiteral("folder.txt"));
-    const QString missing = dir.filePath(QStringLiteral("missing.txt"));
-    const QString noFolder = dir.filePath(QStringLiteral("gone/film.txt"));
-    QVERIFY(writeAll(good, kChapterFile));
-    QVERIFY(writeAll(badTime, "CHAPTER01=00:xx:00.000\r\nCHAPTER01NAME=A"));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.txt")));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("unwritable")));
-    const QString unwritable = dir.filePath(QStringLiteral("unwritable.txt"));
-    QVERIFY(writeAll(unwritable, kChapterFile));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("unwritable_new.txt"))); // output path taken by a folder
-
     ConvertOptions options;
-    const ConvertReport report = ConvertAll({good, missing, folder, badTime, noFolder, unwritable, good}, options);
-
-    QCOMPARE(report.converted, 2);
-    QStringList failedPaths;
-    for (const FileFailure &failure : report.failures) {
-        failedPaths << failure.path;
-        QVERIFY2(!failure.reason.isEmpty(), qPrintable(failure.path));
-    }
-    QCOMPARE(failedPaths, QStringList({missing, folder, badTime, noFolder, unwritable}));
-    QVERIFY(report.failures[1].reason.contains(u"folder"));
-    QVERIFY(report.failures[2].reason.startsWith(u"line 1 "));
-    QVERIFY(report.failures[4].reason.contains(QDir::toNativeSeparators(dir.filePath(QStringLiteral("unwritable_new.txt")))));
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("film_new.txt"))), QByteArray("\xFF\xFE" + utf16le(kConverted)));
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("bad_new.txt"))));
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("missing_new.txt"))));
+    options.ShiftFrameRate = false;
+    options.codePage = codePage;
+    Expected<RunContext> run = prepareRun(options);
+    QVERIFY(run);
+    const Expected<QByteArray> output = convertBytes(bytes, *run);
+    QVERIFY(output);
+    QVERIFY(*output == unicodeFile(longLineText()));
 }
 
-void TestConversion::failedFileLeavesEarlierOutput()
+void TestConversion::hostileFiles_data()
 {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<Failure::Kind>("failure");
+    QTest::newRow("output a link to the input") << QStringLiteral("film.txt") << Failure::Kind::OutputIsLink;
+    QTest::newRow("output a link elsewhere") << QStringLiteral("other.txt") << Failure::Kind::OutputIsLink;
+    QTest::newRow("output a dangling link") << QStringLiteral("dangling.txt") << Failure::Kind::OutputIsLink;
+    QTest::newRow("input a link to its own output") << QStringLiteral("self.txt") << Failure::Kind::OutputIsInput;
+    QTest::newRow("FIFO") << QStringLiteral("fifo.txt") << Failure::Kind::IsSpecialFile;
+    QTest::newRow("device") << QStringLiteral("zero.txt") << Failure::Kind::IsSpecialFile;
+    QTest::newRow("folder") << QStringLiteral("folder.txt") << Failure::Kind::IsFolder;
+}
+
+// Nothing is written, no link or its target changes, and nothing blocks: a FIFO with no writer
+// would hold a reader for ever, so the watchdog ends the test instead.
+void TestConversion::hostileFiles()
+{
+    QFETCH(QString, input);
+    QFETCH(Failure::Kind, failure);
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    const QByteArray film = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n";
+    for (const QString &name : {QStringLiteral("film.txt"), QStringLiteral("other.txt"), QStringLiteral("dangling.txt"), QStringLiteral("self_new.txt")})
+        QVERIFY(writeFile(folder.filePath(name), film));
+    QVERIFY(QFile::link(folder.filePath(QStringLiteral("film.txt")), folder.filePath(QStringLiteral("film_new.txt"))));
+    QVERIFY(QFile::link(folder.filePath(QStringLiteral("film.txt")), folder.filePath(QStringLiteral("other_new.txt"))));
+    QVERIFY(QFile::link(folder.filePath(QStringLiteral("gone")), folder.filePath(QStringLiteral("dangling_new.txt"))));
+    QVERIFY(QFile::link(folder.filePath(QStringLiteral("self_new.txt")), folder.filePath(QStringLiteral("self.txt"))));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), folder.filePath(QStringLiteral("zero.txt"))));
+    QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("fifo.txt"))).constData(), 0600), 0);
+    QVERIFY(folder.mkdir(QStringLiteral("folder.txt")));
+    const QStringList before = folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+
+    Expected<RunContext> run = prepareRun(ConvertOptions());
+    ::alarm(60);
+    const Expected<EntryResult> result = ConvertEntry(folder.filePath(input), *run);
+    ::alarm(0);
+    QVERIFY(!result);
+    QCOMPARE(result.error().kind, failure);
+    QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), before);
+    for (const QString &name : {QStringLiteral("film.txt"), QStringLiteral("other.txt"), QStringLiteral("self_new.txt")})
+        QCOMPARE(readFile(folder.filePath(name)), film);
+    QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("dangling_new.txt"))).symLinkTarget(), folder.filePath(QStringLiteral("gone")));
+}
+
+// A write that fails part-way gives the system's reason and leaves the earlier output as it was.
+void TestConversion::fullDisk()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounting a small file system takes root");
     QTemporaryDir dir;
     const QString input = dir.filePath(QStringLiteral("film.txt"));
-    const QString output = dir.filePath(QStringLiteral("film_new.txt"));
-    QVERIFY(writeAll(input, "CHAPTER01=bad\r\nCHAPTER01NAME=A"));
-    QVERIFY(writeAll(output, "earlier output"));
-    const ConvertReport report = ConvertAll({input}, ConvertOptions());
-    QCOMPARE(report.converted, 0);
-    QCOMPARE(readAll(output), QByteArray("earlier output"));
-}
-
-void TestConversion::failedWriteLeavesEarlierFile()
-{
-    // A code page that cannot be used fails the write part-way, after the file was opened.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("film_new.txt"));
-    QVERIFY(writeAll(path, "earlier output"));
-    QVERIFY(!WriteChapterFile(path, u"CHAPTER01=00:00:00.000", OutputEncoding::Ansi, 12345).isEmpty());
-    QCOMPARE(readAll(path), QByteArray("earlier output"));
-}
-
-void TestConversion::unsupportedCodePage()
-{
-    QTemporaryDir dir;
-    const QString input = dir.filePath(QStringLiteral("film.txt"));
-    QVERIFY(writeAll(input, kChapterFile));
-    ConvertOptions options;
-    options.codePage = 12345;
-    const EntryResult result = ConvertEntry(input, options);
-    QCOMPARE(result.error, QStringLiteral("code page 12345 is not supported"));
-}
-
-void TestConversion::completionMessage_data()
-{
-    QTest::addColumn<int>("converted");
-    QTest::addColumn<int>("failed");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("warning");
-    const auto failureLines = [](int count) {
-        QString lines;
-        for (int k = 1; k <= count; ++k)
-            lines += u'\n' + QDir::toNativeSeparators(QStringLiteral("/c/f%1.txt").arg(k)) + u": reason " + QString::number(k);
-        return lines;
-    };
-    QTest::newRow("nothing listed") << 0 << 0 << QStringLiteral("成功") << QStringLiteral("已成功转换0个文件") << false;
-    QTest::newRow("three converted") << 3 << 0 << QStringLiteral("成功") << QStringLiteral("已成功转换3个文件") << false;
-    QTest::newRow("one failed") << 2 << 1 << QStringLiteral("未能全部转换") << u"已成功转换2个文件" + failureLines(1) << true;
-    QTest::newRow("ten failed, all listed") << 0 << 10 << QStringLiteral("未能全部转换") << u"已成功转换0个文件" + failureLines(10) << true;
-    QTest::newRow("hundreds failed, the first listed")
-        << 1 << 300 << QStringLiteral("未能全部转换") << u"已成功转换1个文件" + failureLines(10) + u"\n……另有290个文件未能转换" << true;
-}
-
-void TestConversion::completionMessage()
-{
-    QFETCH(int, converted);
-    QFETCH(int, failed);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(bool, warning);
-    ConvertReport report;
-    report.converted = converted;
-    for (int k = 1; k <= failed; ++k)
-        report.failures.append({QStringLiteral("/c/f%1.txt").arg(k), u"reason " + QString::number(k)});
-    const CompletionMessage message = Tessaline::completionMessage(report);
-    QCOMPARE(message.title, title);
-    QCOMPARE(message.text, text);
-    QCOMPARE(message.isWarning, warning);
+    QByteArray film;
+    for (int k = 1; k <= 600; ++k) // 40 kB, which becomes 80 kB in UTF-16
+        film += "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a chapter title of some length\r\n";
+    if (::mount("tessaline-test", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("no tmpfs can be mounted here");
+    QVERIFY(writeFile(input, film));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("film_new.txt")), "earlier"));
+    Expected<RunContext> run = prepareRun(ConvertOptions());
+    const Expected<EntryResult> result = ConvertEntry(input, *run);
+    const QByteArray earlier = readFile(dir.filePath(QStringLiteral("film_new.txt")));
+    ::umount(QFile::encodeName(dir.path()).constData());
+    QVERIFY(!result);
+    QCOMPARE(result.error().kind, Failure::Kind::WriteFailed);
+    QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
+    QCOMPARE(earlier, QByteArray("earlier"));
 }
 
 QTEST_GUILESS_MAIN(TestConversion)

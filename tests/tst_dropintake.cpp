@@ -217,7 +217,7 @@ void TestDropIntake::droppedFolderFailsWithReason()
     QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QCOMPARE(icon, QMessageBox::Warning);
     QVERIFY2(shown.startsWith(QStringLiteral("已成功转换0个文件")), qPrintable(shown));
-    QVERIFY2(shown.contains(QDir::toNativeSeparators(folder) + u": "), qPrintable(shown));
+    QVERIFY2(shown.contains(QDir::toNativeSeparators(folder) + u"："), qPrintable(shown));
 }
 
 void TestDropIntake::hookPassesEventsOnUnchanged_data()

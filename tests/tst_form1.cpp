@@ -292,7 +292,7 @@ void TestForm1::saveConvertsWithOptionsFromControls()
     QTest::mouseClick(form.findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
 
     QCOMPARE(shown.shownCount, 1);
-    QCOMPARE(shown.text, QStringLiteral("已成功转换1个文件"));
+    QVERIFY2(shown.text.startsWith(QStringLiteral("已成功转换1个文件")), qPrintable(shown.text));
     QCOMPARE(shown.icon, QMessageBox::NoIcon);
     QCOMPARE(readFile(output), chooseAnsi ? expected.toLatin1() : unicodeFile(expected));
     QCOMPARE(lstFiles->count(), 1); // a run leaves the list as it was

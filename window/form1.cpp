@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "codepage.h"
+#include "completionmessage.h"
 #include "droppedfiles.h"
 #include "filelistwidget.h"
 #include "module1.h"

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "convertoptions.h"
+#include "failure.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QIODevice;
+
+namespace Tessaline {
+
+class CodePage;
+
+// Encodes text for a device in blocks as it is appended, so that a large output is never held
+// whole. The first write that fails is remembered, with the system's reason, and ends writing.
+class EncodedOutput
+{
+public:
+    enum class Form { Utf16LEWithMark, Ansi, Utf8 };
+
+    // codePage: used by the Ansi form only; must outlive the output.
+    EncodedOutput(QIODevice &device, Form form, CodePage *codePage);
+
+    // Text to be written: append to it, then call flushIfFull().
+    QString &text() { return m_text; }
+    void flushIfFull();
+    // Writes what is left; false when any write failed.
+    bool finish();
+
+    // Why a write failed: the system's reason.
+    const QString &error() const { return m_error; }
+
+private:
+    void flush(bool last);
+    void write(QByteArrayView bytes);
+
+    QIODevice &m_device;
+    Form m_form;
+    CodePage *m_codePage;
+    QString m_text;
+    QByteArray m_bytes;
+    QString m_error;
+    bool m_failed = false;
+};
+
+// The start of a chapter as the writers get it: the time text as read, and the time in
+// milliseconds once it has been rescaled or is needed by the format.
+struct ChapterStart
+{
+    QStringView text;
+    std::optional<qint64> milliseconds;
+};
+
+// Receives a file's chapters in order and writes them in one chapter format.
+class ChapterWriter
+{
+public:
+    virtual ~ChapterWriter() = default;
+
+    // Chapter number (from 1) begins; its title follows in one or more pieces.
+    virtual void beginChapter(qsizetype number, const ChapterStart &start) = 0;
+    virtual void appendTitle(QStringView piece) = 0;
+    virtual void endChapter() = 0;
+    // After the last chapter; false when writing failed.
+    virtual bool finish() = 0;
+};
+
+// The output form of a format and options, and the writer of the format.
+EncodedOutput::Form outputForm(const ConvertOptions &options);
+std::unique_ptr<ChapterWriter> makeChapterWriter(const ConvertOptions &options, EncodedOutput &output);
+
+// The largest time, in milliseconds, that a format can hold.
+qint64 largestTime(ChapterFormat format);
+
+} // namespace Tessaline

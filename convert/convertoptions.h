@@ -1,0 +1,48 @@
+#pragma once
+
+#include "chaptertime.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Tessaline {
+
+enum class OutputEncoding {
+    Ansi,    // the ANSI code page, no byte order mark
+    Unicode, // UTF-16LE after the byte order mark FF FE
+};
+
+// The chapter format written.
+enum class ChapterFormat {
+    Simple, // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read
+};
+
+// Where a converted file goes.
+enum class Destination {
+    BesideInput,    // the output path of the input, replaced atomically
+    StandardOutput, // the process's standard output
+    Nowhere,        // converted and counted, not written
+};
+
+// The settings of one run. The window fills the first four from its controls when "Save" is
+// pressed; the rest serve the command line.
+struct ConvertOptions
+{
+    bool ShiftFrameRate = true; // move times from one frame rate to another (retiming)
+    bool UseNameBox = false;    // replace titles by the lines of NameBoxText
+    QString NameBoxText;        // one title a line, lines separated by CR LF; empty: no lines
+    Tessaline::OutputEncoding OutputEncoding = Tessaline::OutputEncoding::Unicode;
+    int codePage = 1252; // the ANSI code page: for input without a byte order mark and the Ansi form
+
+    Retiming retiming;       // with ShiftFrameRate: 30 fps to 29.97 fps unless set
+    qint64 offsetMs = 0;     // added to every time after retiming
+    ChapterFormat format = ChapterFormat::Simple;
+    Tessaline::Destination destination = Tessaline::Destination::BesideInput;
+    // With UseNameBox: the lines of a names file, used instead of NameBoxText (a file of one
+    // empty line has one line, which the box's text cannot say).
+    std::optional<QStringList> nameFileLines;
+};
+
+} // namespace Tessaline

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <utility>
+#include <variant>
+
+namespace Tessaline {
+
+// Why a step of a conversion failed: what failed, where (the file, and the line of a chapter
+// file), and the system's reason where there is one. The conversion only reports; each program
+// words a failure in its own language.
+struct Failure
+{
+    enum class Kind {
+        NotChapterListName,  // the name does not end in ".txt"
+        UndecodableName,     // the name given does not decode in the locale's encoding
+        UnsupportedCodePage, // detail: the code page asked for
+        IsFolder,
+        IsSpecialFile,       // a FIFO, device or socket: never read, so that nothing blocks
+        ReadFailed,          // detail: the system's reason
+        UnreadableTime,      // line: the time line; detail: its start, as read
+        TimeOutOfRange,      // line: the time line; detail: its start, as read
+        OutputIsLink,        // path: the output, a symbolic link that is left alone
+        OutputIsInput,       // path: the output, which is the input file itself
+        WriteFailed,         // path: the output; detail: the system's reason
+    };
+
+    Kind kind;
+    QString path;
+    qint64 line = 0; // counted from 1; 0 where no line is concerned
+    QString detail;
+};
+
+// Nothing when a step succeeded, or why it failed.
+using MaybeFailure = std::optional<Failure>;
+
+// A value, or why there is none.
+template<typename T>
+class Expected
+{
+public:
+    Expected(T value) : m_value(std::move(value)) { }
+    Expected(Failure failure) : m_value(std::move(failure)) { }
+
+    bool has_value() const { return m_value.index() == 0; }
+    explicit operator bool() const { return has_value(); }
+    T &operator*() { return std::get<0>(m_value); }
+    const T &operator*() const { return std::get<0>(m_value); }
+    T *operator->() { return &std::get<0>(m_value); }
+    const T *operator->() const { return &std::get<0>(m_value); }
+    const Failure &error() const { return std::get<1>(m_value); }
+
+private:
+    std::variant<T, Failure> m_value;
+};
+
+} // namespace Tessaline

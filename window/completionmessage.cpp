@@ -1,0 +1,71 @@
+#include "completionmessage.h"
+
+#include <QDir>
+
+namespace Tessaline {
+
+namespace {
+
+constexpr qsizetype kListedFailures = 10; // failed files named in the completion message
+
+QString nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString quoted(const QString &line)
+{
+    return u"“" + line + u"”";
+}
+
+} // namespace
+
+QString failureText(const Failure &failure)
+{
+    switch (failure.kind) {
+    case Failure::Kind::NotChapterListName:
+        return QStringLiteral("文件名不以.txt结尾");
+    case Failure::Kind::UndecodableName:
+        return QStringLiteral("文件名无法解码");
+    case Failure::Kind::UnsupportedCodePage:
+        return QStringLiteral("不支持代码页%1").arg(failure.detail);
+    case Failure::Kind::IsFolder:
+        return QStringLiteral("是文件夹，不是章节文件");
+    case Failure::Kind::IsSpecialFile:
+        return QStringLiteral("不是普通文件（管道、设备或套接字），未读取");
+    case Failure::Kind::ReadFailed:
+        return QStringLiteral("无法读取（%1）").arg(failure.detail);
+    case Failure::Kind::UnreadableTime:
+        return QStringLiteral("第%1行的时间无法换算：").arg(failure.line) + quoted(failure.detail);
+    case Failure::Kind::TimeOutOfRange:
+        return QStringLiteral("第%1行的时间换算后超出范围：").arg(failure.line) + quoted(failure.detail);
+    case Failure::Kind::OutputIsLink:
+        return QStringLiteral("%1是符号链接，未写入").arg(nativePath(failure.path));
+    case Failure::Kind::OutputIsInput:
+        return QStringLiteral("%1就是输入文件本身，未写入").arg(nativePath(failure.path));
+    case Failure::Kind::WriteFailed:
+        return QStringLiteral("无法写入%1（%2）").arg(nativePath(failure.path), failure.detail);
+    }
+    return {};
+}
+
+CompletionMessage completionMessage(const ConvertReport &report)
+{
+    QString text = u"已成功转换" + QString::number(report.converted) + u"个文件";
+    if (report.runFailure)
+        text += u'\n' + failureText(*report.runFailure) + u"，未转换任何文件";
+    const qsizetype listed = std::min(kListedFailures, report.failures.size());
+    for (const Failure &failure : report.failures.first(listed))
+        text += u'\n' + nativePath(failure.path) + u"：" + failureText(failure);
+    if (const qsizetype unlisted = report.failures.size() - listed; unlisted > 0)
+        text += u"\n……另有" + QString::number(unlisted) + u"个文件未能转换";
+    for (const TitleCountMismatch &mismatch : report.titleMismatches) {
+        text += u'\n' + nativePath(mismatch.path)
+            + QStringLiteral("：有%1个章节，名称框有%2行").arg(mismatch.chapters).arg(mismatch.titles);
+    }
+    if (report.failures.isEmpty() && !report.runFailure)
+        return {QStringLiteral("成功"), text, false};
+    return {QStringLiteral("未能全部转换"), text, true};
+}
+
+} // namespace Tessaline

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "conversion.h"
+
+#include <QString>
+
+namespace Tessaline {
+
+// The message a run ends with: text and title for a message box, and whether it warns.
+struct CompletionMessage
+{
+    QString title;
+    QString text;
+    bool isWarning = false;
+};
+
+// "已成功转换N个文件" under the title "成功"; when files failed, a warning that also lists them,
+// each with its reason in Chinese. A file whose chapter count differs from the number of titles
+// adds a line saying so, without making the message a warning.
+CompletionMessage completionMessage(const ConvertReport &report);
+
+// Why a file was not converted, in the window's words.
+QString failureText(const Failure &failure);
+
+} // namespace Tessaline
