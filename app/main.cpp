@@ -23,6 +23,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOption(QStringLiteral("version"),
                                            QStringLiteral("Show the version and exit."));
     parser.addOptions({helpOption, versionOption});
+    // Qt's own options are single-dash words (-stylesheet), not bundles of letters with an h.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
 
     // --help and --version are answered without a QApplication, which would need a display.
     // Anything else is left to Qt (-style, -platform, ...), which ignores what it does not know.
