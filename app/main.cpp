@@ -1,17 +1,44 @@
 #include "form1.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
-#include <clocale>
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    // The ANSI code page of chapter files follows the user's locale; set it before anything
-    // reads it.
-    std::setlocale(LC_ALL, "");
+    QCoreApplication::setApplicationName(QStringLiteral("tessaline"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSALINE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Opens a window onto which chapter lists (.txt) are dropped and converted from 30 fps to\n"
+        "29.97 fps timing, each FILE.txt into FILE_new.txt beside it."));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help and exit."));
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Show the version and exit."));
+    parser.addOptions({helpOption, versionOption});
+    // Qt's own options are single-dash words (-stylesheet), not bundles of letters with an h.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+
+    // --help and --version are answered without a QApplication, which would need a display.
+    // Anything else is left to Qt (-style, -platform, ...), which ignores what it does not know.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    parser.parse(arguments);
+    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
+        QCoreApplication app(argc, argv); // for the program name in the usage line
+        const QString text = parser.isSet(helpOption)
+            ? parser.helpText()
+            : QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
 
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("tessaline"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
 
     Tessaline::Form1 form;
     form.show();

@@ -1,7 +1,10 @@
-# The Debian packages the build needs; those the tests need besides (clang with libFuzzer for the
-# fuzz targets, mkvtoolnix for the interop tests); those the program needs to run on a desktop
+# The Debian packages the build needs (help2man writes the manual pages); those the tests need
+# besides (clang with libFuzzer for the fuzz targets, mkvtoolnix for the interop tests, and for the
+# package test cpack's helpers dpkg-shlibdeps and file, then lintian, desktop-file-validate,
+# appstreamcli, man and bash-completion); those the program needs to run on a desktop
 # (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and Google Benchmark.
-build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev)
-test_packages=(clang libclang-rt-dev mkvtoolnix)
+build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev help2man)
+test_packages=(clang libclang-rt-dev mkvtoolnix dpkg-dev file lintian desktop-file-utils appstream man-db
+    bash-completion)
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
 bench_packages=(libbenchmark-dev)
