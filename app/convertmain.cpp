@@ -2,6 +2,7 @@
 // "Save" converts a list entry. This file reads the arguments, words the outcome in English and
 // sets the exit status; the conversion is the library's.
 #include "chapterlist.h"
+#include "chapterwriter.h"
 #include "codepage.h"
 #include "conversion.h"
 #include "textlinereader.h"
@@ -11,11 +12,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <variant>
 
 using namespace Tessaline;
@@ -84,7 +88,9 @@ QString reasonText(const Failure &failure)
     case Failure::Kind::OutputIsInput:
         return QStringLiteral("%1 is the input file itself; nothing written").arg(nativePath(failure.path));
     case Failure::Kind::WriteFailed:
-        return QStringLiteral("cannot write %1 (%2)").arg(nativePath(failure.path), failure.detail);
+        return QStringLiteral("cannot write %1 (%2)")
+            .arg(failure.path.isEmpty() ? QStringLiteral("to standard output") : nativePath(failure.path),
+                 failure.detail);
     }
     return {};
 }
@@ -96,8 +102,36 @@ QString examplesText()
                           "      writes film_new.txt: times for 29.97 fps, titles kept, UTF-16LE\n"
                           "  tessaline-convert --no-shift --names titles.txt --ansi ep1.txt ep2.txt\n"
                           "      takes the titles from titles.txt, one a line, and writes ANSI text\n"
-                          "  find chapters -name '*.txt' ! -name '*_new.txt' -exec tessaline-convert {} +\n"
-                          "      converts a folder, leaving out the files of an earlier run");
+                          "  tessaline-convert --rate 25:23.976 --offset -1000 --format matroska film.txt\n"
+                          "      undoes a PAL speed-up, one second earlier, into film_new.xml\n"
+                          "  tessaline-convert --recursive --dry-run chapters\n"
+                          "      shows what converting every .txt below chapters would write");
+}
+
+constexpr qint64 kLargestOffset = 10'000'000'000'000; // ms, some 300 years either way
+
+// A frame rate: an integer, a fraction p/q, or one of the NTSC-style names.
+std::optional<FrameRate> parseFrameRate(QStringView text)
+{
+    static const QList<std::pair<QStringView, FrameRate>> names = {
+        {u"23.976", {24000, 1001}}, {u"29.97", {30000, 1001}}, {u"47.952", {48000, 1001}},
+        {u"59.94", {60000, 1001}},  {u"119.88", {120000, 1001}}};
+    for (const auto &[name, rate] : names) {
+        if (text == name)
+            return rate;
+    }
+    const QList<QStringView> parts = text.split(u'/');
+    if (parts.size() > 2)
+        return std::nullopt;
+    bool ok = true;
+    FrameRate rate{parts[0].toLongLong(&ok), 1};
+    if (ok && parts.size() == 2)
+        rate.denominator = parts[1].toLongLong(&ok);
+    // Bounded so that the products of two rates' terms stay exact in 64 bits.
+    const auto inRange = [](qint64 value) { return value > 0 && value <= 10'000'000; };
+    if (!ok || !inRange(rate.numerator) || !inRange(rate.denominator) || !parts[0].front().isDigit())
+        return std::nullopt;
+    return rate;
 }
 
 // What the command line asks for.
@@ -106,8 +140,8 @@ struct Request
     ConvertOptions options;
     QStringList files;
     std::optional<QString> namesPath;
-    bool codePageGiven = false;
     QString codePageText;
+    bool recursive = false;
 };
 
 // The arguments that do not decode in the locale's encoding, as they were decoded: a name that
@@ -130,8 +164,9 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QStringLiteral(
         "Converts chapter lists (CHAPTER01=00:05:23.456 / CHAPTER01NAME=Title) from 30 fps to\n"
-        "29.97 fps timing. Each FILE.txt is written beside itself as FILE_new.txt, replacing an\n"
-        "earlier FILE_new.txt; files are converted in the order given."));
+        "29.97 fps timing, or between other frame rates. Each FILE.txt is written beside itself\n"
+        "as FILE_new.txt, replacing an earlier FILE_new.txt; files are converted in the order\n"
+        "given."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help and exit."));
     const QCommandLineOption versionOption(QStringLiteral("version"),
@@ -156,8 +191,44 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
                        "byte order mark and for --ansi output. Default: the locale's, here %1.")
             .arg(systemAnsiCodePage()),
         QStringLiteral("N"));
-    parser.addOptions(
-        {helpOption, versionOption, noShiftOption, namesOption, ansiOption, unicodeOption, codePageOption});
+    const QCommandLineOption rateOption(
+        QStringLiteral("rate"),
+        QStringLiteral("Retime from one frame rate to another (default 30:29.97): each time is snapped "
+                       "to the nearest frame at FROM and moved to the start of that frame at TO. A rate "
+                       "is an integer, a fraction p/q, or 23.976, 29.97, 47.952, 59.94, 119.88 "
+                       "(24000/1001 ... 120000/1001)."),
+        QStringLiteral("FROM:TO"));
+    const QCommandLineOption offsetOption(
+        QStringLiteral("offset"),
+        QStringLiteral("Add MS milliseconds (negative: subtract) to every time, after retiming. A time "
+                       "that would fall below zero or past what the format holds fails the file."),
+        QStringLiteral("MS"));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        QStringLiteral("simple (the default: CHAPTERnn lines, FILE_new.txt), matroska (chapter XML for "
+                       "mkvmerge, UTF-8, FILE_new.xml) or ffmetadata (for ffmpeg, UTF-8, "
+                       "FILE_new.ffmetadata). --ansi, --unicode and --code-page go with simple only."),
+        QStringLiteral("FORMAT"));
+    const QCommandLineOption languageOption(
+        QStringLiteral("language"),
+        QStringLiteral("The titles' language in matroska output: an ISO 639 code or a tag such as "
+                       "zh-Hans-CN (default und)."),
+        QStringLiteral("CODE"));
+    const QCommandLineOption stdoutOption(
+        QStringLiteral("stdout"),
+        QStringLiteral("Write the converted output of the one file given to standard output, and "
+                       "nothing to disk."));
+    const QCommandLineOption dryRunOption(
+        QStringLiteral("dry-run"),
+        QStringLiteral("Convert everything in memory and report what would be written, writing "
+                       "nothing."));
+    const QCommandLineOption recursiveOption(
+        {QStringLiteral("r"), QStringLiteral("recursive")},
+        QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
+                       "_new.txt files and not following links to folders."));
+    parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption,
+                       formatOption, languageOption, ansiOption, unicodeOption, codePageOption, stdoutOption,
+                       dryRunOption, recursiveOption});
     parser.addPositionalArgument(QStringLiteral("FILE.txt"), QStringLiteral("Chapter files to convert."),
                                  QStringLiteral("FILE.txt..."));
 
@@ -174,21 +245,67 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     }
 
     Request request;
+    ConvertOptions &options = request.options;
     request.files = parser.positionalArguments();
-    request.options.ShiftFrameRate = !parser.isSet(noShiftOption);
-    request.options.codePage = systemAnsiCodePage();
+    request.recursive = parser.isSet(recursiveOption);
+    options.ShiftFrameRate = !parser.isSet(noShiftOption);
+    options.codePage = systemAnsiCodePage();
+    if (parser.isSet(rateOption)) {
+        const QString value = parser.value(rateOption);
+        const QList<QStringView> rates = QStringView(value).split(u':');
+        const std::optional<FrameRate> from = rates.size() == 2 ? parseFrameRate(rates[0]) : std::nullopt;
+        const std::optional<FrameRate> to = rates.size() == 2 ? parseFrameRate(rates[1]) : std::nullopt;
+        if (!from || !to)
+            return usageError(u"--rate takes FROM:TO, two frame rates such as 25:23.976, not " + value);
+        if (!options.ShiftFrameRate)
+            return usageError(QStringLiteral("--rate and --no-shift contradict each other"));
+        options.retiming = {*from, *to};
+    }
+    if (parser.isSet(offsetOption)) {
+        bool ok = false;
+        options.offsetMs = parser.value(offsetOption).toLongLong(&ok);
+        if (!ok || std::abs(options.offsetMs) > kLargestOffset)
+            return usageError(u"--offset takes a whole number of milliseconds, not " + parser.value(offsetOption));
+    }
+    if (parser.isSet(formatOption)) {
+        const QString value = parser.value(formatOption);
+        if (value == u"matroska")
+            options.format = ChapterFormat::Matroska;
+        else if (value == u"ffmetadata")
+            options.format = ChapterFormat::Ffmetadata;
+        else if (value != u"simple")
+            return usageError(u"--format takes simple, matroska or ffmetadata, not " + value);
+    }
+    const bool simple = options.format == ChapterFormat::Simple;
+    if (!simple && (parser.isSet(ansiOption) || parser.isSet(unicodeOption) || parser.isSet(codePageOption)))
+        return usageError(QStringLiteral("--ansi, --unicode and --code-page go with --format simple only"));
+    if (parser.isSet(languageOption)) {
+        if (options.format != ChapterFormat::Matroska)
+            return usageError(QStringLiteral("--language goes with --format matroska only"));
+        const std::optional<QString> tag = canonicalLanguageTag(parser.value(languageOption));
+        if (!tag)
+            return usageError(u"--language takes an ISO 639 code or a tag such as zh-Hans-CN, not "
+                              + parser.value(languageOption));
+        options.language = *tag;
+    }
+    if (parser.isSet(stdoutOption) && parser.isSet(dryRunOption))
+        return usageError(QStringLiteral("--stdout and --dry-run contradict each other"));
+    if (parser.isSet(stdoutOption))
+        options.destination = Destination::StandardOutput;
+    else if (parser.isSet(dryRunOption))
+        options.destination = Destination::Nowhere;
     if (parser.isSet(codePageOption)) {
         request.codePageText = parser.value(codePageOption);
         bool isNumber = false;
-        request.options.codePage = request.codePageText.toInt(&isNumber);
+        options.codePage = request.codePageText.toInt(&isNumber);
         if (!isNumber)
             return usageError(u"code page " + request.codePageText + u" is not supported");
     }
     for (const QString &name : parser.optionNames()) {
         if (name == ansiOption.names().constFirst())
-            request.options.OutputEncoding = OutputEncoding::Ansi;
+            options.OutputEncoding = OutputEncoding::Ansi;
         else if (name == unicodeOption.names().constFirst())
-            request.options.OutputEncoding = OutputEncoding::Unicode;
+            options.OutputEncoding = OutputEncoding::Unicode;
     }
     if (parser.isSet(namesOption))
         request.namesPath = parser.value(namesOption);
@@ -217,10 +334,35 @@ Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
     return lines;
 }
 
+// The files a folder holds, below it, for --recursive: "*.txt" but not the "_new.txt" outputs of
+// an earlier run, in path order; links to folders are not followed.
+QStringList chapterFilesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isChapterListPath(path) && !path.endsWith(u"_new.txt"))
+            files.append(path);
+    }
+    files.sort();
+    return files;
+}
+
 // Checks what the arguments name and prepares the run; the status to exit with when the command
 // line cannot be used.
 std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &undecodable)
 {
+    if (request.recursive) {
+        QStringList files;
+        for (const QString &argument : std::as_const(request.files)) {
+            const QFileInfo info(argument);
+            files += info.isDir() && !info.isSymLink() ? chapterFilesBelow(argument) : QStringList{argument};
+        }
+        request.files = files;
+    }
+    if (request.options.destination == Destination::StandardOutput && request.files.size() != 1)
+        return usageError(QStringLiteral("--stdout takes exactly one chapter file"));
     Expected<RunContext> run = prepareRun(request.options);
     if (!run)
         return usageError(u"code page " + request.codePageText + u" is not supported");
@@ -240,6 +382,35 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
     return std::move(*run);
 }
 
+// What was written, and a warning when a names file does not match the chapters.
+void reportConverted(const QString &file, const EntryResult &result, const RunContext &run)
+{
+    switch (run.options.destination) {
+    case Destination::BesideInput:
+        printLine(stdout, file + u" -> " + result.outputPath);
+        break;
+    case Destination::Nowhere:
+        printLine(stdout, file + u" -> " + result.outputPath + QStringLiteral(" (%1 chapters)").arg(result.chapters));
+        break;
+    case Destination::StandardOutput:
+        break;
+    }
+    const qsizetype names = run.titles.size();
+    if (!run.options.UseNameBox || names == result.chapters)
+        return;
+    const auto span = [](QStringView one, QStringView many, qsizetype first, qsizetype last) -> QString {
+        if (first == last)
+            return one + u' ' + QString::number(last);
+        return many + u' ' + QString::number(first) + u'-' + QString::number(last);
+    };
+    const QString rest = names < result.chapters
+        ? span(u"chapter", u"chapters", names + 1, result.chapters)
+            + (names + 1 == result.chapters ? u" keeps its title" : u" keep their titles")
+        : span(u"name", u"names", result.chapters + 1, names)
+            + (result.chapters + 1 == names ? u" is not used" : u" are not used");
+    printLine(stderr, QStringLiteral("%1: %2 chapters, %3 names; ").arg(file).arg(result.chapters).arg(names) + rest);
+}
+
 // Converts every file, reporting each; the exit status.
 int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
 {
@@ -249,7 +420,7 @@ int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> 
             ? Expected<EntryResult>(Failure{Failure::Kind::UndecodableName, file, 0, {}})
             : ConvertEntry(file, run);
         if (result) {
-            printLine(stdout, file + u" -> " + result->outputPath);
+            reportConverted(file, *result, run);
         } else {
             printLine(stderr, file + u": " + reasonText(result.error()));
             status = kSomeFailed;

@@ -3,8 +3,12 @@
 #include "codepage.h"
 
 #include <QIODevice>
+#include <QLocale>
 #include <QStringEncoder>
 #include <QSysInfo>
+#include <QXmlStreamWriter>
+
+#include <limits>
 
 namespace Tessaline {
 
@@ -47,7 +51,159 @@ private:
     EncodedOutput &m_output;
 };
 
+// HH:MM:SS.nnnnnnnnn, as Matroska chapter XML gives times; hours grow past two digits.
+QString nanosecondTimeText(qint64 milliseconds)
+{
+    const qint64 whole = milliseconds / 1000;
+    return PadTwo(whole / 3600) + u':' + PadTwo(whole % 3600 / 60) + u':' + PadTwo(whole % 60) + u'.'
+        + PadThree(milliseconds % 1000) + u"000000";
+}
+
+// Matroska chapter XML with one edition and one atom a chapter, without UIDs (mkvmerge makes
+// them), so that the same input gives the same bytes.
+class MatroskaChapterWriter : public ChapterWriter
+{
+public:
+    MatroskaChapterWriter(EncodedOutput &output, const QString &language)
+        : m_output(output), m_xml(&output.text()), m_ietf(canonicalLanguageTag(language).value_or(QStringLiteral("und")))
+    {
+        const QLocale::Language known = QLocale::codeToLanguage(m_ietf.section(u'-', 0, 0));
+        m_iso639 = QLocale::languageToCode(known, QLocale::ISO639Part2B);
+        if (m_iso639.isEmpty())
+            m_iso639 = QStringLiteral("und");
+        m_xml.setAutoFormatting(true);
+        m_xml.setAutoFormattingIndent(2);
+        m_xml.writeStartDocument();
+        m_xml.writeDTD(QStringLiteral("<!DOCTYPE Chapters SYSTEM \"matroskachapters.dtd\">"));
+        m_xml.writeStartElement(QStringLiteral("Chapters"));
+        m_xml.writeStartElement(QStringLiteral("EditionEntry"));
+    }
+
+    void beginChapter(qsizetype, const ChapterStart &start) override
+    {
+        m_xml.writeStartElement(QStringLiteral("ChapterAtom"));
+        m_xml.writeTextElement(QStringLiteral("ChapterTimeStart"), nanosecondTimeText(*start.milliseconds));
+        m_xml.writeStartElement(QStringLiteral("ChapterDisplay"));
+        m_xml.writeStartElement(QStringLiteral("ChapterString"));
+    }
+
+    void appendTitle(QStringView piece) override
+    {
+        // XML 1.0 has no way to write control characters other than tab.
+        QString text = piece.toString();
+        for (QChar &c : text) {
+            if (c.unicode() < 0x20 && c != u'\t')
+                c = QChar::ReplacementCharacter;
+        }
+        m_xml.writeCharacters(text);
+        m_output.flushIfFull();
+    }
+
+    void endChapter() override
+    {
+        m_xml.writeEndElement(); // ChapterString
+        m_xml.writeTextElement(QStringLiteral("ChapterLanguage"), m_iso639);
+        m_xml.writeTextElement(QStringLiteral("ChapLanguageIETF"), m_ietf);
+        m_xml.writeEndElement(); // ChapterDisplay
+        m_xml.writeEndElement(); // ChapterAtom
+        m_output.flushIfFull();
+    }
+
+    bool finish() override
+    {
+        m_xml.writeEndDocument();
+        return m_output.finish();
+    }
+
+private:
+    EncodedOutput &m_output;
+    QXmlStreamWriter m_xml;
+    QString m_ietf;
+    QString m_iso639;
+};
+
+// ffmpeg's metadata file: a [CHAPTER] section a chapter, in milliseconds. A chapter ends where
+// the next starts, so each is written once the next one's start is known. ffmpeg refuses a
+// chapter that ends before it starts: one followed by an earlier chapter, and the last, end
+// where they start (for the last, ffmpeg's MP4 muxer then runs it to the end of the file).
+class FfmetadataChapterWriter : public ChapterWriter
+{
+public:
+    explicit FfmetadataChapterWriter(EncodedOutput &output) : m_output(output)
+    {
+        m_output.text() += u";FFMETADATA1\n";
+    }
+
+    void beginChapter(qsizetype, const ChapterStart &start) override
+    {
+        writePending(*start.milliseconds);
+        m_start = *start.milliseconds;
+        m_pending = true;
+    }
+
+    void appendTitle(QStringView piece) override
+    {
+        // Escaped as ffmpeg's metadata format asks; line ends cannot occur in a title.
+        for (const QChar c : piece) {
+            if (c == u'=' || c == u';' || c == u'#' || c == u'\\')
+                m_title += u'\\';
+            m_title += c;
+        }
+    }
+
+    void endChapter() override { }
+
+    bool finish() override
+    {
+        writePending(m_start);
+        return m_output.finish();
+    }
+
+private:
+    void writePending(qint64 nextStart)
+    {
+        if (!m_pending)
+            return;
+        m_output.text() += QStringLiteral("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%1\nEND=%2\ntitle=")
+                               .arg(m_start)
+                               .arg(std::max(m_start, nextStart))
+            + m_title + u'\n';
+        m_title.resize(0);
+        m_output.flushIfFull();
+    }
+
+    EncodedOutput &m_output;
+    qint64 m_start = 0; // ms
+    QString m_title;
+    bool m_pending = false;
+};
+
 } // namespace
+
+std::optional<QString> canonicalLanguageTag(QStringView tag)
+{
+    const QList<QStringView> parts = tag.split(u'-');
+    const QString language = parts.front().toString().toLower();
+    if (language == u"und" && parts.size() == 1)
+        return language;
+    const QLocale::Language known = QLocale::codeToLanguage(language);
+    if (parts.size() > 3 || language.size() < 2 || language.size() > 3 || known == QLocale::AnyLanguage)
+        return std::nullopt;
+    QString canonical = QLocale::languageToCode(known, QLocale::ISO639Part1);
+    if (canonical.isEmpty())
+        canonical = language;
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QStringView part = parts[i];
+        const bool isScript = i == 1 && part.size() == 4;
+        if (isScript && QLocale::codeToScript(part) != QLocale::AnyScript)
+            canonical += u'-' + part.first(1).toString().toUpper() + part.sliced(1).toString().toLower();
+        else if (!isScript && part.size() == 2 && QLocale::codeToTerritory(part) != QLocale::AnyTerritory)
+            canonical += u'-' + part.toString().toUpper();
+        else
+            return std::nullopt;
+    }
+    return canonical;
+}
 
 EncodedOutput::EncodedOutput(QIODevice &device, Form form, CodePage *codePage)
     : m_device(device), m_form(form), m_codePage(codePage)
@@ -114,19 +270,35 @@ void EncodedOutput::write(QByteArrayView bytes)
 
 EncodedOutput::Form outputForm(const ConvertOptions &options)
 {
+    if (options.format != ChapterFormat::Simple)
+        return EncodedOutput::Form::Utf8;
     return options.OutputEncoding == OutputEncoding::Ansi ? EncodedOutput::Form::Ansi
                                                           : EncodedOutput::Form::Utf16LEWithMark;
 }
 
 std::unique_ptr<ChapterWriter> makeChapterWriter(const ConvertOptions &options, EncodedOutput &output)
 {
-    Q_UNUSED(options);
+    switch (options.format) {
+    case ChapterFormat::Matroska:
+        return std::make_unique<MatroskaChapterWriter>(output, options.language);
+    case ChapterFormat::Ffmetadata:
+        return std::make_unique<FfmetadataChapterWriter>(output);
+    case ChapterFormat::Simple:
+        break;
+    }
     return std::make_unique<SimpleChapterWriter>(output);
 }
 
 qint64 largestTime(ChapterFormat format)
 {
-    Q_UNUSED(format);
+    switch (format) {
+    case ChapterFormat::Matroska:
+        return std::numeric_limits<qint64>::max() / 1'000'000; // nanoseconds in 64 bits
+    case ChapterFormat::Ffmetadata:
+        return qint64(1e15); // as far as retiming reaches; ffmpeg holds microseconds in 64 bits
+    case ChapterFormat::Simple:
+        break;
+    }
     return kLargestChapterTime;
 }
 

@@ -75,4 +75,8 @@ std::unique_ptr<ChapterWriter> makeChapterWriter(const ConvertOptions &options, 
 // The largest time, in milliseconds, that a format can hold.
 qint64 largestTime(ChapterFormat format);
 
+// A language tag as mkvmerge reads it back: language[-Script][-REGION], the language an ISO 639
+// code of two or three letters ("ger" and "deu" both give "de"). Nothing for an unknown code.
+std::optional<QString> canonicalLanguageTag(QStringView tag);
+
 } // namespace Tessaline

@@ -130,10 +130,24 @@ Failure withPath(Failure failure, const QString &path)
 
 } // namespace
 
-std::optional<QString> OutputPathFor(const QString &inputPath)
+bool isChapterListPath(QStringView path)
 {
-    if (!inputPath.endsWith(u".txt"))
+    // A root ("/", "C:\\") ends in a separator, so it never passes.
+    return path.endsWith(u".txt");
+}
+
+std::optional<QString> OutputPathFor(const QString &inputPath, ChapterFormat format)
+{
+    if (!isChapterListPath(inputPath))
         return std::nullopt;
+    switch (format) {
+    case ChapterFormat::Matroska:
+        return inputPath.chopped(4) + u"_new.xml";
+    case ChapterFormat::Ffmetadata:
+        return inputPath.chopped(4) + u"_new.ffmetadata";
+    case ChapterFormat::Simple:
+        break;
+    }
     return inputPath.chopped(4) + u"_new.txt";
 }
 
@@ -161,7 +175,7 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
 
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
 {
-    const std::optional<QString> outputPath = OutputPathFor(inputPath);
+    const std::optional<QString> outputPath = OutputPathFor(inputPath, run.options.format);
     if (!outputPath)
         return failureOf(Failure::Kind::NotChapterListName, inputPath);
     Expected<InputFile> input = openInput(inputPath);
@@ -181,8 +195,10 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         QFile standardOutput;
         standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
         const Expected<qsizetype> chapters = convertInto(standardOutput, *input->file, run);
-        if (!chapters)
-            return withPath(chapters.error(), inputPath);
+        if (!chapters) {
+            const Failure &failure = chapters.error();
+            return withPath(failure, failure.kind == Failure::Kind::WriteFailed ? QString() : inputPath);
+        }
         return EntryResult{{}, *chapters};
     }
     case Destination::BesideInput:

@@ -16,9 +16,13 @@
 // "<name>_new.txt".
 namespace Tessaline {
 
-// The output path beside the input: its final ".txt" (exact case) becomes "_new.txt".
-// Nothing for a path that does not end in ".txt".
-std::optional<QString> OutputPathFor(const QString &inputPath);
+// Whether a path names a chapter file: it ends in ".txt", in exactly that case.
+bool isChapterListPath(QStringView path);
+
+// The output path beside the input: its final ".txt" (exact case) becomes "_new.txt" (or
+// "_new.xml", "_new.ffmetadata" for the other formats). Nothing for a path that does not end in
+// ".txt".
+std::optional<QString> OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFormat::Simple);
 
 // What every file of a run shares: its options, the code page opened once, and the titles.
 struct RunContext

@@ -16,7 +16,9 @@ enum class OutputEncoding {
 
 // The chapter format written.
 enum class ChapterFormat {
-    Simple, // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read
+    Simple,     // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read; "_new.txt"
+    Matroska,   // Matroska chapter XML, as mkvmerge reads it; "_new.xml"
+    Ffmetadata, // ffmpeg's metadata file; "_new.ffmetadata"
 };
 
 // Where a converted file goes.
@@ -39,6 +41,7 @@ struct ConvertOptions
     Retiming retiming;       // with ShiftFrameRate: 30 fps to 29.97 fps unless set
     qint64 offsetMs = 0;     // added to every time after retiming
     ChapterFormat format = ChapterFormat::Simple;
+    QString language = QStringLiteral("und"); // Matroska: the titles' language, a BCP 47 tag
     Tessaline::Destination destination = Tessaline::Destination::BesideInput;
     // With UseNameBox: the lines of a names file, used instead of NameBoxText (a file of one
     // empty line has one line, which the box's text cannot say).

@@ -4,7 +4,7 @@
 # appstreamcli, man and bash-completion); those the program needs to run on a desktop
 # (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and Google Benchmark.
 build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev help2man)
-test_packages=(clang libclang-rt-dev mkvtoolnix dpkg-dev file lintian desktop-file-utils appstream man-db
+test_packages=(clang libclang-rt-dev mkvtoolnix ffmpeg dpkg-dev file lintian desktop-file-utils appstream man-db
     bash-completion)
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
 bench_packages=(libbenchmark-dev)

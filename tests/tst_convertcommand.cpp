@@ -4,10 +4,12 @@
 //     stdin       optional, fed to standard input
 //     expected/   status (the exit status), stdout and stderr (empty when missing), and every
 //                 file the run must leave with its exact bytes; no other file may appear
-// Every other file of the folder is copied into an empty working folder first.
+// Every other file of the folder, and of its subfolders, is copied into an empty working folder
+// first.
 #include "testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,17 +35,33 @@ void TestConvertCommand::cases_data()
         QTest::newRow(qPrintable(name)) << cases.filePath(name);
 }
 
+namespace {
+
+// The files below folder, as paths relative to it, leaving out those of the case itself.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(folder).relativeFilePath(it.next());
+        if (path != u"args" && path != u"stdin" && !path.startsWith(u"expected/"))
+            files.append(path);
+    }
+    files.sort();
+    return files;
+}
+
+} // namespace
+
 void TestConvertCommand::cases()
 {
     QFETCH(QString, folder);
     QTemporaryDir work;
     const QDir source(folder);
-    QStringList before;
-    for (const QString &name : source.entryList(QDir::Files)) {
-        if (name != u"args" && name != u"stdin") {
-            QVERIFY(QFile::copy(source.filePath(name), work.filePath(name)));
-            before << name;
-        }
+    const QStringList inputs = filesBelow(folder);
+    for (const QString &name : inputs) {
+        QVERIFY(QDir(work.path()).mkpath(QFileInfo(name).path()));
+        QVERIFY(QFile::copy(source.filePath(name), work.filePath(name)));
     }
     QStringList arguments;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -71,24 +89,22 @@ void TestConvertCommand::cases()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
 
     const QDir expected(source.filePath(QStringLiteral("expected")));
-    const auto expectedText = [&](const QString &name) {
-        return QString::fromUtf8(QFile::exists(expected.filePath(name)) ? readFile(expected.filePath(name))
-                                                                        : QByteArray());
+    const auto expectedBytes = [&](const QString &name) {
+        return QFile::exists(expected.filePath(name)) ? readFile(expected.filePath(name)) : QByteArray();
     };
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), expectedText(QStringLiteral("stderr")));
-    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), expectedText(QStringLiteral("stdout")));
-    QCOMPARE(process.exitCode(), expectedText(QStringLiteral("status")).trimmed().toInt());
-    QStringList after = before;
-    for (const QString &name : expected.entryList(QDir::Files)) {
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString::fromUtf8(expectedBytes(QStringLiteral("stderr"))));
+    QCOMPARE(process.readAllStandardOutput(), expectedBytes(QStringLiteral("stdout")));
+    QCOMPARE(process.exitCode(), expectedBytes(QStringLiteral("status")).trimmed().toInt());
+    QStringList written = inputs;
+    for (const QString &name : filesBelow(expected.path())) {
         if (name == u"status" || name == u"stdout" || name == u"stderr")
             continue;
         QVERIFY2(readFile(work.filePath(name)) == readFile(expected.filePath(name)), qPrintable(name));
-        if (!after.contains(name))
-            after << name;
+        if (!written.contains(name))
+            written << name;
     }
-    QStringList left = QDir(work.path()).entryList(QDir::Files);
-    after.sort();
-    QCOMPARE(left, after);
+    written.sort();
+    QCOMPARE(filesBelow(work.path()), written);
 }
 
 // A name that is not valid UTF-8 would decode to one with U+FFFD, and so name another file.

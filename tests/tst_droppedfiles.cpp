@@ -1,3 +1,4 @@
+#include "conversion.h"
 #include "droppedfiles.h"
 
 #include <QDir>

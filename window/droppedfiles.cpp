@@ -33,12 +33,6 @@ QStringList droppedPaths(const QMimeData &mimeData)
     return paths;
 }
 
-bool isChapterListPath(QStringView path)
-{
-    // A root ("/", "C:\") ends in a separator, so it never passes.
-    return path.endsWith(u".txt");
-}
-
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry)
 {
     return metrics.horizontalAdvance(entry) + kEntryMargin;

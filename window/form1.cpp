@@ -2,6 +2,7 @@
 
 #include "codepage.h"
 #include "completionmessage.h"
+#include "conversion.h"
 #include "droppedfiles.h"
 #include "filelistwidget.h"
 #include "module1.h"
