@@ -87,10 +87,18 @@ EntryResult ConvertEntry(const QString &inputPath, const ConvertOptions &options
     return {*outputPath, {}};
 }
 
-ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options)
+ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control)
 {
     ConvertReport report;
-    for (const QString &file : files) {
+    for (qsizetype done = 0; done < files.size(); ++done) {
+        const QString &file = files[done];
+        if (control.progress)
+            control.progress(done, files.size(), file);
+        if (control.stop && control.stop->load()) {
+            report.cancelled = true;
+            report.notConverted = files.size() - done;
+            break;
+        }
         const EntryResult result = ConvertEntry(file, options);
         if (result.ok())
             ++report.converted;
@@ -103,7 +111,9 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
 CompletionMessage completionMessage(const ConvertReport &report)
 {
     QString text = u"已成功转换" + QString::number(report.converted) + u"个文件";
-    if (report.failures.isEmpty())
+    if (report.cancelled)
+        text += u"\n已取消：其余" + QString::number(report.notConverted) + u"个文件未转换";
+    if (report.failures.isEmpty() && !report.cancelled)
         return {QStringLiteral("成功"), text, false};
 
     const qsizetype listed = std::min(kListedFailures, report.failures.size());
@@ -111,7 +121,7 @@ CompletionMessage completionMessage(const ConvertReport &report)
         text += u'\n' + nativePath(failure.path) + u": " + failure.reason;
     if (const qsizetype unlisted = report.failures.size() - listed; unlisted > 0)
         text += u"\n……另有" + QString::number(unlisted) + u"个文件未能转换";
-    return {QStringLiteral("未能全部转换"), text, true};
+    return {report.cancelled ? QStringLiteral("已取消") : QStringLiteral("未能全部转换"), text, true};
 }
 
 } // namespace Tessaline

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -38,6 +40,17 @@ struct ConvertReport
 {
     int converted = 0;
     QList<FileFailure> failures;
+    bool cancelled = false;     // the run was stopped before its last file
+    qsizetype notConverted = 0; // files not started because of the stop
+};
+
+// How a run reports its progress and learns that it is to stop. Both are used from the thread
+// that runs ConvertAll.
+struct RunControl
+{
+    // Called before each file: files done so far, all files, the file about to be converted.
+    std::function<void(qsizetype done, qsizetype total, const QString &current)> progress;
+    const std::atomic<bool> *stop = nullptr; // set: no further file is started
 };
 
 // One file's outcome: the path written, or why nothing was written.
@@ -72,10 +85,13 @@ QString WriteChapterFile(const QString &outputPath, QStringView text, OutputEnco
 // Converts one file into its output path.
 EntryResult ConvertEntry(const QString &inputPath, const ConvertOptions &options);
 
-// Converts every file in order; a file that fails does not stop the others.
-ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options);
+// Converts every file in order; a file that fails does not stop the others. A stop requested
+// through control takes effect between files, so no file is left half-written.
+ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options,
+                         const RunControl &control = {});
 
-// "已成功转换N个文件" under the title "成功"; when files failed, a warning that also lists them.
+// "已成功转换N个文件" under the title "成功"; when files failed, a warning that also lists them;
+// when the run was cancelled, a warning that says how many files were left unconverted.
 CompletionMessage completionMessage(const ConvertReport &report);
 
 } // namespace Tessaline

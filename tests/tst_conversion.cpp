@@ -49,6 +49,7 @@ private slots:
     void replacesLongerFile();
     void largeTextKeepsSurrogatePairs();
     void convertAllGoesOnAfterFailures();
+    void cancelStopsBeforeNextFile();
     void failedFileLeavesEarlierOutput();
     void failedWriteLeavesEarlierFile();
     void unsupportedCodePage();
@@ -169,6 +170,37 @@ void TestConversion::convertAllGoesOnAfterFailures()
     QCOMPARE(readAll(dir.filePath(QStringLiteral("film_new.txt"))), QByteArray("\xFF\xFE" + utf16le(kConverted)));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("bad_new.txt"))));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("missing_new.txt"))));
+}
+
+void TestConversion::cancelStopsBeforeNextFile()
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (const char *name : {"a", "b", "c"}) {
+        files << dir.filePath(QLatin1String(name) + u".txt");
+        QVERIFY(writeAll(files.last(), kChapterFile));
+    }
+    std::atomic<bool> stop = false;
+    QStringList announced;
+    RunControl control {[&](qsizetype done, qsizetype total, const QString &current) {
+                            QCOMPARE(total, files.size());
+                            announced << current;
+                            stop = done == 1; // cancelled while the first file was converted
+                        },
+                        &stop};
+    const ConvertReport report = ConvertAll(files, ConvertOptions(), control);
+
+    QCOMPARE(announced, files.first(2));
+    QCOMPARE(report.converted, 1);
+    QVERIFY(report.cancelled);
+    QCOMPARE(report.notConverted, 2);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a_new.txt"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("b_new.txt"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("c_new.txt"))));
+    const CompletionMessage message = Tessaline::completionMessage(report);
+    QCOMPARE(message.title, QStringLiteral("已取消"));
+    QCOMPARE(message.text, QStringLiteral("已成功转换1个文件\n已取消：其余2个文件未转换"));
+    QVERIFY(message.isWarning);
 }
 
 void TestConversion::failedFileLeavesEarlierOutput()
