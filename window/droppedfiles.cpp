@@ -1,5 +1,7 @@
 #include "droppedfiles.h"
 
+#include "conversion.h"
+
 #include <QDir>
 #include <QFontMetrics>
 #include <QMimeData>
@@ -33,10 +35,11 @@ QStringList droppedPaths(const QMimeData &mimeData)
     return paths;
 }
 
-bool isChapterListPath(QStringView path)
+bool isChapterListPath(const QString &path)
 {
-    // A root ("/", "C:\") ends in a separator, so it never passes.
-    return path.endsWith(u".txt");
+    // The list takes what the conversion can name an output for. A root ("/", "C:\") ends in a
+    // separator, so it never passes.
+    return OutputPathFor(path).has_value();
 }
 
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry)

@@ -17,9 +17,9 @@ bool hasLocalPaths(const QMimeData &mimeData);
 // Unicode. Anything else the drop carries (web links, text) is left out.
 QStringList droppedPaths(const QMimeData &mimeData);
 
-// Whether the file list takes a dropped path: it ends in ".txt", in exactly that case. Folders
-// so named are taken too; a file-system root never is.
-bool isChapterListPath(QStringView path);
+// Whether the file list takes a dropped path: one that OutputPathFor can convert, ending in
+// ".txt" in exactly that case. Folders so named are taken too; a file-system root never is.
+bool isChapterListPath(const QString &path);
 
 // The pixels that an entry of a list drawn with these metrics needs: its text width plus 8.
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry);
