@@ -5,6 +5,12 @@
 
 #include <cstdio>
 
+#ifdef TESSALINE_FONTCONFIG
+#include <fontconfig/fontconfig.h>
+
+#include <thread>
+#endif
+
 int main(int argc, char *argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("tessaline"));
@@ -37,7 +43,16 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+#ifdef TESSALINE_FONTCONFIG
+    // Reading the font configuration (about 15 ms) is needed before the window's first paint, as
+    // is connecting to the display; they are independent, so they go on side by side. Qt's own
+    // FcInit() then finds the configuration loaded.
+    std::thread fontConfiguration([] { FcInit(); });
+#endif
     QApplication app(argc, argv);
+#ifdef TESSALINE_FONTCONFIG
+    fontConfiguration.join();
+#endif
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
 
     Tessaline::Form1 form;

@@ -223,7 +223,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     return EntryResult{*outputPath, *chapters};
 }
 
-ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options)
+ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control)
 {
     ConvertReport report;
     Expected<RunContext> run = prepareRun(options);
@@ -231,7 +231,15 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
         report.runFailure = run.error();
         return report;
     }
-    for (const QString &file : files) {
+    for (qsizetype done = 0; done < files.size(); ++done) {
+        const QString &file = files[done];
+        if (control.progress)
+            control.progress(done, files.size(), file);
+        if (control.stop && control.stop->load()) {
+            report.cancelled = true;
+            report.notConverted = files.size() - done;
+            break;
+        }
         const Expected<EntryResult> result = ConvertEntry(file, *run);
         if (!result) {
             report.failures.append(result.error());

@@ -65,9 +65,22 @@ struct ConvertReport
     QList<Failure> failures;
     MaybeFailure runFailure; // nothing was converted: the run could not start
     QList<TitleCountMismatch> titleMismatches;
+    bool cancelled = false;     // the run was stopped before its last file
+    qsizetype notConverted = 0; // files not started because of the stop
 };
 
-// Converts every file in order; a file that fails does not stop the others.
-ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options);
+// How a run reports its progress and learns that it is to stop. Both are used from the thread
+// that runs ConvertAll.
+struct RunControl
+{
+    // Called before each file: files done so far, all files, the file about to be converted.
+    std::function<void(qsizetype done, qsizetype total, const QString &current)> progress;
+    const std::atomic<bool> *stop = nullptr; // set: no further file is started
+};
+
+// Converts every file in order; a file that fails does not stop the others. A stop requested
+// through control takes effect between files, so no file is left half-written.
+ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options,
+                         const RunControl &control = {});
 
 } // namespace Tessaline

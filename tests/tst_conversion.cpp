@@ -42,6 +42,7 @@ private slots:
     void hostileFiles_data();
     void hostileFiles();
     void fullDisk();
+    void cancelStopsBeforeNextFile();
 };
 
 void TestConversion::chapterTimes_data()
@@ -247,6 +248,33 @@ void TestConversion::fullDisk()
     QCOMPARE(result.error().kind, Failure::Kind::WriteFailed);
     QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
     QCOMPARE(earlier, QByteArray("earlier"));
+}
+
+void TestConversion::cancelStopsBeforeNextFile()
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (const char *name : {"a", "b", "c"}) {
+        files << dir.filePath(QLatin1String(name) + u".txt");
+        QVERIFY(writeFile(files.last(), "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n"));
+    }
+    std::atomic<bool> stop = false;
+    QStringList announced;
+    RunControl control {[&](qsizetype done, qsizetype total, const QString &current) {
+                            QCOMPARE(total, files.size());
+                            announced << current;
+                            stop = done == 1; // cancelled while the first file was converted
+                        },
+                        &stop};
+    const ConvertReport report = ConvertAll(files, ConvertOptions(), control);
+
+    QCOMPARE(announced, files.first(2));
+    QCOMPARE(report.converted, 1);
+    QVERIFY(report.cancelled);
+    QCOMPARE(report.notConverted, 2);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a_new.txt"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("b_new.txt"))));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("c_new.txt"))));
 }
 
 QTEST_GUILESS_MAIN(TestConversion)

@@ -25,8 +25,6 @@ private slots:
     void droppedPathsAreLocalNativeAndInOrder_data();
     void droppedPathsAreLocalNativeAndInOrder();
     void textOnlyDropHasNoPaths();
-    void chapterListPaths_data();
-    void chapterListPaths();
 };
 
 void TestDroppedFiles::droppedPathsAreLocalNativeAndInOrder_data()
@@ -65,31 +63,6 @@ void TestDroppedFiles::textOnlyDropHasNoPaths()
     mimeData.setText(QStringLiteral("/chapters/film.txt"));
     QVERIFY(droppedPaths(mimeData).isEmpty());
     QVERIFY(!hasLocalPaths(mimeData));
-}
-
-void TestDroppedFiles::chapterListPaths_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("taken");
-
-    QTest::newRow("film.txt") << QStringLiteral("/chapters/film.txt") << true;
-    QTest::newRow("folder named .txt") << QStringLiteral("/chapters/season.txt") << true;
-    QTest::newRow("Chinese name") << QStringLiteral("D:\\视频\\章节.txt") << true;
-    QTest::newRow("notes.doc") << QStringLiteral("/chapters/notes.doc") << false;
-    QTest::newRow("FILE.TXT") << QStringLiteral("/chapters/FILE.TXT") << false;
-    QTest::newRow("film.Txt") << QStringLiteral("/chapters/film.Txt") << false;
-    QTest::newRow("film.txt.bak") << QStringLiteral("/chapters/film.txt.bak") << false;
-    QTest::newRow("txt without dot") << QStringLiteral("/chapters/filmtxt") << false;
-    QTest::newRow("POSIX root") << QStringLiteral("/") << false;
-    QTest::newRow("drive root") << QStringLiteral("C:\\") << false;
-    QTest::newRow("empty") << QString() << false;
-}
-
-void TestDroppedFiles::chapterListPaths()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, taken);
-    QCOMPARE(isChapterListPath(path), taken);
 }
 
 QTEST_MAIN(TestDroppedFiles)

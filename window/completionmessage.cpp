@@ -52,6 +52,8 @@ QString failureText(const Failure &failure)
 CompletionMessage completionMessage(const ConvertReport &report)
 {
     QString text = u"已成功转换" + QString::number(report.converted) + u"个文件";
+    if (report.cancelled)
+        text += u"\n已取消：其余" + QString::number(report.notConverted) + u"个文件未转换";
     if (report.runFailure)
         text += u'\n' + failureText(*report.runFailure) + u"，未转换任何文件";
     const qsizetype listed = std::min(kListedFailures, report.failures.size());
@@ -63,9 +65,9 @@ CompletionMessage completionMessage(const ConvertReport &report)
         text += u'\n' + nativePath(mismatch.path)
             + QStringLiteral("：有%1个章节，名称框有%2行").arg(mismatch.chapters).arg(mismatch.titles);
     }
-    if (report.failures.isEmpty() && !report.runFailure)
+    if (report.failures.isEmpty() && !report.runFailure && !report.cancelled)
         return {QStringLiteral("成功"), text, false};
-    return {QStringLiteral("未能全部转换"), text, true};
+    return {report.cancelled ? QStringLiteral("已取消") : QStringLiteral("未能全部转换"), text, true};
 }
 
 } // namespace Tessaline

@@ -1,5 +1,7 @@
 #include "droppedfiles.h"
 
+#include "conversion.h"
+
 #include <QDir>
 #include <QFontMetrics>
 #include <QMimeData>

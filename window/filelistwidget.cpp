@@ -1,5 +1,11 @@
 #include "filelistwidget.h"
 
+#include "droppedfiles.h"
+#include "form1.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QStyledItemDelegate>
 
 namespace Tessaline {
@@ -19,12 +25,54 @@ public:
     }
 };
 
-FileListWidget::FileListWidget(QWidget *parent) : QListWidget(parent), m_delegate(new ExtentDelegate(this))
+FileListWidget::FileListWidget(QWidget *parent)
+    : QListWidget(parent), m_delegate(new ExtentDelegate(this)),
+      m_remove(new QAction(QStringLiteral("Remove"), this)),
+      m_clear(new QAction(QStringLiteral("Clear list"), this))
 {
     setItemDelegate(m_delegate);
     // One entry stands for all: the view measures the first entry's height only, not each text.
     setUniformItemSizes(true);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    m_remove->setObjectName(QStringLiteral("removeEntry"));
+    m_clear->setObjectName(QStringLiteral("clearList"));
+    connect(m_remove, &QAction::triggered, this, [this] { removeEntry(selectedRow()); });
+    connect(m_clear, &QAction::triggered, this, &FileListWidget::clearEntries);
+    addActions({m_remove, m_clear});
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(this, &QListWidget::itemSelectionChanged, this, &FileListWidget::updateActions);
+    connect(model(), &QAbstractItemModel::rowsInserted, this, &FileListWidget::updateActions);
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, &FileListWidget::updateActions);
+    connect(model(), &QAbstractItemModel::modelReset, this, &FileListWidget::updateActions);
+    updateActions();
+}
+
+FileListWidget::~FileListWidget()
+{
+    // The base class removes the entries after this class is gone: no more updates then.
+    model()->disconnect(this);
+    disconnect(this, &QListWidget::itemSelectionChanged, this, nullptr);
+}
+
+void FileListWidget::appendEntry(const QString &entry)
+{
+    addItem(entry);
+    setHorizontalExtent(std::max(horizontalExtent(), listEntryWidth(fontMetrics(), entry)));
+}
+
+void FileListWidget::removeEntry(int row)
+{
+    if (row < 0 || row >= count())
+        return;
+    delete takeItem(row);
+    setHorizontalExtent(Form1::ListTextWidth(this));
+}
+
+void FileListWidget::clearEntries()
+{
+    clear();
+    setHorizontalExtent(0);
 }
 
 int FileListWidget::horizontalExtent() const
@@ -39,6 +87,36 @@ void FileListWidget::setHorizontalExtent(int pixels)
     m_delegate->extent = pixels;
     // Laid out again once control returns to the event loop, however often the extent changes.
     scheduleDelayedItemsLayout();
+}
+
+int FileListWidget::selectedRow() const
+{
+    const QList<QListWidgetItem *> selected = selectedItems();
+    return selected.isEmpty() ? -1 : row(selected.constFirst());
+}
+
+void FileListWidget::updateActions()
+{
+    m_remove->setEnabled(selectedRow() >= 0);
+    m_clear->setEnabled(count() > 0);
+}
+
+void FileListWidget::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && selectedRow() >= 0)
+        removeEntry(selectedRow());
+    else
+        QListWidget::keyPressEvent(event);
+}
+
+void FileListWidget::paintEvent(QPaintEvent *event)
+{
+    QListWidget::paintEvent(event);
+    if (count() > 0)
+        return;
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(viewport()->rect(), Qt::AlignCenter, QStringLiteral("Drop chapter files here"));
 }
 
 } // namespace Tessaline

@@ -2,28 +2,49 @@
 
 #include <QListWidget>
 
+class QAction;
+
 namespace Tessaline {
 
 class ExtentDelegate;
 
-// A list of single-line entries that scrolls sideways over a horizontal extent set from outside,
-// as a Windows list box does: the horizontal scroll bar shows only while the extent exceeds the
-// visible width, and then scrolls over exactly the extent. Entries are not measured by the view,
-// so adding many is cheap.
+// The file list. Its entries scroll sideways over a horizontal extent, as a Windows list box
+// does: the horizontal scroll bar shows only while the extent exceeds the visible width, and
+// then scrolls over exactly the extent, the widest entry plus 8 pixels. The list keeps the extent
+// itself as entries come and go. Entries are not measured by the view, so adding many is cheap.
+// Delete or Backspace, or "Remove" in the context menu, removes the selected entry; "Clear list"
+// removes them all. An empty list shows a grey hint.
 class FileListWidget : public QListWidget
 {
     Q_OBJECT
 
 public:
     explicit FileListWidget(QWidget *parent = nullptr);
+    ~FileListWidget() override;
 
-    // The width in pixels that the list can be scrolled over; 0 (the start) lets no entry be
-    // scrolled into view beyond the visible width.
+    // Appends an entry; only the new entry is measured.
+    void appendEntry(const QString &entry);
+    // Removes the entry in row, if there is one; the extent is measured again over the rest, once
+    // (ListTextWidth).
+    void removeEntry(int row);
+    // Removes every entry.
+    void clearEntries();
+
+    // The width in pixels that the list can be scrolled over; 0 for an empty list.
     int horizontalExtent() const;
-    void setHorizontalExtent(int pixels);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    void setHorizontalExtent(int pixels);
+    int selectedRow() const; // -1 with none selected
+    void updateActions();
+
     ExtentDelegate *m_delegate;
+    QAction *m_remove;
+    QAction *m_clear;
 };
 
 } // namespace Tessaline

@@ -11,13 +11,19 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 namespace Tessaline {
 
@@ -33,6 +39,9 @@ constexpr QRect kCheck2Rect(160, 128, 113, 17);
 constexpr QRect kOption1AnsiRect(160, 152, 81, 12);
 constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
 constexpr QRect kCommand1Rect(160, 192, 113, 25);
+
+constexpr int kProgressDelayMs = 500;   // a run shorter than this shows no progress dialog
+constexpr int kProgressNameWidth = 320; // pixels of the current file's name in the dialog
 
 // Places a control of the right-hand column at its designed place, taller when the style asks
 // for more height than the design had, up to the top of the control below it (belowTop, in
@@ -53,6 +62,16 @@ QString withCrLfLines(QString plainText)
 
 } // namespace
 
+// A conversion going on: the worker thread, its stop flag and report, and the progress dialog.
+struct Form1::Run
+{
+    std::atomic<bool> stop = false;
+    ConvertReport report; // written by the thread, read once it has finished
+    std::unique_ptr<QThread> thread;
+    QProgressDialog *progress = nullptr;
+    QPointer<QWidget> focus; // the control that had the focus when the run began
+};
+
 Form1::Form1(QWidget *parent)
     : QWidget(parent), m_module1(new Module1(this)), m_lstFiles(new FileListWidget(this)),
       m_check1(new QCheckBox(QStringLiteral("30FPS->29.97FPS"), this)),
@@ -60,11 +79,13 @@ Form1::Form1(QWidget *parent)
       m_command1(new QPushButton(QStringLiteral("Save"), this)),
       m_option1Ansi(new QRadioButton(QStringLiteral("ANSI"), this)),
       m_option1Unicode(new QRadioButton(QStringLiteral("Unicode"), this)), m_text1(new QPlainTextEdit(this)),
-      m_presentMessageBox([](QMessageBox &box) { box.exec(); })
+      m_presentMessageBox([](QMessageBox &box) { box.exec(); }),
+      m_conversion([](const QStringList &files, const ConvertOptions &options, const RunControl &control) {
+          return ConvertAll(files, options, control);
+      })
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tessaline"));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaline")));
 
     m_lstFiles->setObjectName(QStringLiteral("lstFiles"));
     m_lstFiles->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -87,7 +108,6 @@ Form1::Form1(QWidget *parent)
     m_command1->setObjectName(QStringLiteral("Command1"));
 
     m_text1->setObjectName(QStringLiteral("Text1"));
-    m_text1->setFont(namesBoxFont());
     m_text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_text1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -108,7 +128,7 @@ Form1::Form1(QWidget *parent)
             option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
     };
     connect(m_option1Ansi, &QRadioButton::toggled, this, updateOptionTabStops);
-    connect(m_check2, &QCheckBox::toggled, m_text1, &QWidget::setEnabled);
+    connect(m_check2, &QCheckBox::toggled, this, &Form1::enableNamesBox);
     connect(m_command1, &QPushButton::clicked, this, &Form1::save);
 
     placeControls();
@@ -123,24 +143,23 @@ Form1::Form1(QWidget *parent)
 Form1::~Form1()
 {
     m_module1->UnhookWindow();
+    // A run ends after the file it is converting, so that no output is left half-written.
+    if (m_run) {
+        m_run->stop = true;
+        m_run->thread->wait();
+    }
 }
 
 void Form1::MessageProc(QEvent *event)
 {
-    if (event->type() != QEvent::Drop)
+    if (event->type() != QEvent::Drop || m_run)
         return;
     const QMimeData *mimeData = static_cast<QDropEvent *>(event)->mimeData();
     if (!mimeData)
         return;
-    const QFontMetrics metrics = m_lstFiles->fontMetrics();
     for (const QString &path : droppedPaths(*mimeData)) {
-        if (!isChapterListPath(path))
-            continue;
-        m_lstFiles->addItem(path);
-        // Entries are never removed, so the widest so far is ListTextWidth of the whole list,
-        // without measuring every entry again on each append.
-        m_widestEntry = std::max(m_widestEntry, listEntryWidth(metrics, path));
-        m_lstFiles->setHorizontalExtent(m_widestEntry);
+        if (isChapterListPath(path))
+            m_lstFiles->appendEntry(path);
     }
 }
 
@@ -157,7 +176,7 @@ int Form1::ListTextWidth(const QListWidget *lstThis)
 // MessageProc. A drag's files are looked at once, on entering, not on every move.
 void Form1::dragEnterEvent(QDragEnterEvent *event)
 {
-    m_dragHasLocalPaths = event->mimeData() && hasLocalPaths(*event->mimeData());
+    m_dragHasLocalPaths = !m_run && event->mimeData() && hasLocalPaths(*event->mimeData());
     if (m_dragHasLocalPaths)
         event->acceptProposedAction();
 }
@@ -170,8 +189,17 @@ void Form1::dragMoveEvent(QDragMoveEvent *event)
 
 void Form1::dropEvent(QDropEvent *event)
 {
-    if (event->mimeData() && hasLocalPaths(*event->mimeData()))
+    if (!m_run && event->mimeData() && hasLocalPaths(*event->mimeData()))
         event->acceptProposedAction();
+}
+
+void Form1::paintEvent(QPaintEvent *event)
+{
+    QWidget::paintEvent(event);
+    // The icon theme is searched once the window has been drawn: the search costs more than
+    // building the whole window, and nothing in the window's first picture needs it.
+    if (!std::exchange(m_painted, true))
+        QTimer::singleShot(0, this, [this] { setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaline"))); });
 }
 
 void Form1::placeControls()
@@ -199,10 +227,8 @@ void Form1::placeControls()
 
 void Form1::setInitialState()
 {
-    m_lstFiles->clear();
-    m_widestEntry = 0;
-    m_lstFiles->setHorizontalExtent(m_widestEntry);
-    m_text1->setEnabled(false);
+    m_lstFiles->clearEntries();
+    enableNamesBox(false);
     m_text1->clear();
     m_check2->setChecked(false);
     m_check1->setChecked(true);
@@ -234,10 +260,88 @@ void Form1::setMessageBoxPresenter(MessageBoxPresenter presenter)
     m_presentMessageBox = std::move(presenter);
 }
 
+void Form1::setConversion(Conversion conversion)
+{
+    m_conversion = std::move(conversion);
+}
+
+// An enabled, empty names box says what it is for. Its font is looked up when it is first
+// enabled: finding a Song face among the substitutes takes a noticeable part of the start, and an
+// empty, disabled box draws no text.
+void Form1::enableNamesBox(bool enabled)
+{
+    if (enabled)
+        m_text1->setFont(namesBoxFont());
+    m_text1->setEnabled(enabled);
+    m_text1->setPlaceholderText(enabled ? QStringLiteral("One title a line") : QString());
+}
+
+// While a run goes on, the list and the options stay as the run took them.
+void Form1::setRunning(bool running)
+{
+    for (QWidget *control :
+         std::initializer_list<QWidget *> {m_lstFiles, m_check1, m_check2, m_option1Ansi, m_option1Unicode, m_command1})
+        control->setEnabled(!running);
+    enableNamesBox(!running && m_check2->isChecked());
+}
+
 void Form1::save()
 {
-    // The options are taken once; the run and its message box hold the window until dismissed.
-    const ConvertReport report = ConvertAll(files(), options());
+    if (m_run)
+        return; // one run at a time
+    // The files and options are taken once, when "Save" is pressed.
+    m_run = std::make_unique<Run>();
+    m_run->focus = focusWidget();
+    m_run->progress = new QProgressDialog(this);
+    QProgressDialog *progress = m_run->progress;
+    progress->setObjectName(QStringLiteral("progress"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(kProgressDelayMs);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    progress->setMaximum(int(m_lstFiles->count()));
+    progress->setValue(0); // starts the dialog's clock
+    connect(progress, &QProgressDialog::canceled, this, [run = m_run.get()] { run->stop = true; });
+
+    RunControl control;
+    control.stop = &m_run->stop;
+    control.progress = [this](qsizetype done, qsizetype total, const QString &current) {
+        QMetaObject::invokeMethod(
+            this, [=, this] { showProgress(done, total, current); }, Qt::QueuedConnection);
+    };
+    m_run->thread.reset(QThread::create(
+        [run = m_run.get(), convert = m_conversion, files = files(), options = options(), control] {
+            run->report = convert(files, options, control);
+        }));
+    connect(m_run->thread.get(), &QThread::finished, this, &Form1::finishRun);
+    setRunning(true);
+    m_run->thread->start();
+}
+
+void Form1::showProgress(qsizetype done, qsizetype total, const QString &current)
+{
+    if (!m_run || m_run->progress->wasCanceled())
+        return;
+    QProgressDialog *progress = m_run->progress;
+    const QString name = progress->fontMetrics().elidedText(QFileInfo(current).fileName(), Qt::ElideMiddle,
+                                                            kProgressNameWidth);
+    progress->setLabelText(QStringLiteral("%1 / %2\n%3").arg(done).arg(total).arg(name));
+    // Last: a modal dialog processes events here, which may finish the run.
+    progress->setValue(int(done));
+}
+
+void Form1::finishRun()
+{
+    m_run->thread->wait();
+    const ConvertReport report = std::move(m_run->report);
+    m_run->progress->hide();
+    m_run->progress->deleteLater(); // this may run inside the dialog's own setValue()
+    const QPointer<QWidget> focus = m_run->focus;
+    m_run.reset();
+    setRunning(false);
+    if (focus)
+        focus->setFocus();
+
     const CompletionMessage message = completionMessage(report);
     QMessageBox box(message.isWarning ? QMessageBox::Warning : QMessageBox::NoIcon, message.title,
                     message.text, QMessageBox::Ok, this);

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QEvent;
@@ -24,7 +25,8 @@ class Module1;
 // encoding and "Save", at fixed positions. Controls carry their designer names as object names:
 // lstFiles, Text1, Check1, Check2, Option1_0 ("ANSI"), Option1_1 ("Unicode") and Command1.
 // Files dropped anywhere on the window reach the file list through the window's hook (Module1)
-// and MessageProc.
+// and MessageProc. "Save" converts on a thread of its own; a run that lasts longer than half a
+// second shows its progress in a window-modal dialog that can cancel it.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -35,7 +37,7 @@ public:
 
     // Called by the hook with every event of the window. A drop appends its ".txt" paths to the
     // file list, in the drop's order, and widens the list's horizontal scroll range to the widest
-    // entry; every other event is left alone.
+    // entry (not while a run goes on); every other event is left alone.
     void MessageProc(QEvent *event);
 
     // The pixels that the widest entry of lstThis needs (its text width in the list's font plus
@@ -48,25 +50,38 @@ public:
     // The entries of the file list, in list order.
     QStringList files() const;
 
-    // Shows the completion message of a run. The default runs the box modally (exec()); tests
-    // install their own to read the box and close it.
+    // Shows the completion message of a run, once the run has ended. The default runs the box
+    // modally (exec()); tests install their own to read the box and close it.
     using MessageBoxPresenter = std::function<void(QMessageBox &box)>;
     void setMessageBoxPresenter(MessageBoxPresenter presenter);
+
+    // Runs the conversion of "Save", on a thread of its own. The default is ConvertAll; tests
+    // install their own to hold a run at a known point.
+    using Conversion = std::function<ConvertReport(const QStringList &, const ConvertOptions &, const RunControl &)>;
+    void setConversion(Conversion conversion);
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
+    struct Run;
+
     void placeControls();
     void setInitialState();
+    void enableNamesBox(bool enabled);
+    void setRunning(bool running);
     void save();
+    void showProgress(qsizetype done, qsizetype total, const QString &current);
+    void finishRun();
 
     Module1 *m_module1;
     FileListWidget *m_lstFiles;
-    int m_widestEntry = 0; // ListTextWidth of m_lstFiles, kept as entries are appended
     bool m_dragHasLocalPaths = false; // of the drag over the window now
+    bool m_painted = false;           // the window has been drawn once
+    std::unique_ptr<Run> m_run;       // the conversion going on, if any
     QCheckBox *m_check1;
     QCheckBox *m_check2;
     QPushButton *m_command1;
@@ -74,6 +89,7 @@ private:
     QRadioButton *m_option1Unicode;
     QPlainTextEdit *m_text1;
     MessageBoxPresenter m_presentMessageBox;
+    Conversion m_conversion;
 };
 
 } // namespace Tessaline
