@@ -4,11 +4,11 @@
 //
 //     commandbench [RUNS]     (RUNS: timed runs of each command, default 5)
 //
-// Each command is forked and executed, and wait4() gives its peak resident memory (ru_maxrss):
-// the new program's, which starts from this process's anonymous memory at the fork (about
-// 1 MiB: nothing large is held here). Wall time runs from the fork to the reaping. Files go to a
-// temporary folder ($TMPDIR, else /tmp); before every command the disk is synced (untimed), and
-// after it its outputs are deleted.
+// Each command is forked and executed, and wait4() gives its CPU time and its peak resident memory
+// (ru_maxrss): the new program's, which starts from this process's anonymous memory at the fork
+// (about 1 MiB: nothing large is held here). Wall time runs from the fork to the reaping. Files
+// go to a temporary folder ($TMPDIR, else /tmp); before every command the disk is synced
+// (untimed), and after it its outputs are deleted.
 #include "chapterfiles.h"
 
 #include <QByteArrayList>
@@ -37,6 +37,7 @@ constexpr double kMiB = 1024.0 * 1024.0;
 struct Measure
 {
     double seconds = 0; // wall time
+    double cpuSeconds = 0; // user and system time, which the disk's pace does not change
     double peakMiB = 0; // resident
     bool ok = false; // exited with status 0
 };
@@ -79,8 +80,9 @@ public:
         if (child < 0 || ::wait4(child, &status, 0, &usage) != child)
             return {};
         const double seconds = monotonicSeconds() - start;
-        return {seconds, double(usage.ru_maxrss) * 1024 / kMiB,
-                WIFEXITED(status) && WEXITSTATUS(status) == 0};
+        const auto toSeconds = [](timeval t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+        return {seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime),
+                double(usage.ru_maxrss) * 1024 / kMiB, WIFEXITED(status) && WEXITSTATUS(status) == 0};
     }
 
     // Runs command once over input, then deletes what it wrote.
@@ -97,27 +99,34 @@ public:
     }
 
     // Runs each command `runs` times over input, the commands in turn (in reverse order every
-    // other round, so that none always follows another); per command the median wall time and
-    // the largest peak.
+    // other round, so that none always follows another); per command the median wall and CPU
+    // times and the largest peak.
     QList<Measure> interleaved(const QList<QByteArrayList> &commands, const QString &input)
     {
         QList<std::vector<double>> seconds(commands.size());
-        QList<Measure> result(commands.size(), Measure {0, 0, true});
+        QList<std::vector<double>> cpuSeconds(commands.size());
+        QList<Measure> result(commands.size(), Measure {0, 0, 0, true});
         for (int round = 0; round < m_runs; ++round) {
             for (qsizetype k = 0; k < commands.size(); ++k) {
                 const qsizetype i = round % 2 == 0 ? k : commands.size() - 1 - k;
                 const Measure measure = runOnce(commands[i], input);
                 seconds[i].push_back(measure.seconds);
+                cpuSeconds[i].push_back(measure.cpuSeconds);
                 result[i].peakMiB = std::max(result[i].peakMiB, measure.peakMiB);
                 result[i].ok = result[i].ok && measure.ok;
             }
         }
         for (qsizetype i = 0; i < commands.size(); ++i) {
-            std::vector<double> &s = seconds[i];
-            std::nth_element(s.begin(), s.begin() + s.size() / 2, s.end());
-            result[i].seconds = s[s.size() / 2];
+            result[i].seconds = median(seconds[i]);
+            result[i].cpuSeconds = median(cpuSeconds[i]);
         }
         return result;
+    }
+
+    static double median(std::vector<double> &values)
+    {
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
     }
 
     // Deletes every file of the folder but `keep`.
@@ -146,8 +155,8 @@ QByteArray converter()
 // note: printed after the figures, such as a ratio.
 void printRow(const char *label, const Measure &measure, const QByteArray &note = {})
 {
-    std::printf("  %-38s %7.2f s %7.1f MiB  %s%s\n", label, measure.seconds, measure.peakMiB,
-                note.constData(), measure.ok ? "" : "FAILED");
+    std::printf("  %-38s %6.2f s %6.2f s CPU %6.1f MiB  %s%s\n", label, measure.seconds, measure.cpuSeconds,
+                measure.peakMiB, note.constData(), measure.ok ? "" : "FAILED");
 }
 
 // The 100 MB file against iconv, then the formats and frame rates against the default.
@@ -155,7 +164,7 @@ void compareTimes(CommandBench &bench, const QString &film, qsizetype chapters)
 {
     const QByteArray input = QFile::encodeName(film);
     std::printf("100 MB chapter file (%lld chapters), runs of each: %d, interleaved; median wall "
-                "time, largest peak:\n",
+                "and CPU time, largest peak:\n",
                 static_cast<long long>(chapters), bench.runs());
     const QList<Measure> pair
         = bench.interleaved({{converter(), input}, {"iconv", "-f", "UTF-8", "-t", "UTF-16LE", input}}, film);
