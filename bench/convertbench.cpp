@@ -1,5 +1,5 @@
 // ConvertAll against the least work a copy and a safe (atomic, durable) copy do over the same
-// files, and the cost of one large chapter file at three sizes.
+// files. (Large files are measured as processes of their own by commandbench.)
 //
 //     convertbench [--benchmark_filter=...] [--benchmark_repetitions=N] ...
 //
@@ -148,30 +148,6 @@ void BM_ConvertAll(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * f.inputs.size());
 }
 
-// state.range(0): the file's size in MB (10^6 bytes); converts it into its output, Unicode form.
-void BM_ConvertLargeFile(benchmark::State &state)
-{
-    Fixture &f = fixture();
-    const qsizetype size = state.range(0) * 1'000'000;
-    const QString input = f.folder.filePath(u"large" + QString::number(state.range(0)) + u".txt");
-    {
-        const QByteArray bytes = Tessaline::Bench::chapterFileOfSize(size);
-        QFile file(input);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-            state.SkipWithError("cannot write the large file");
-            return;
-        }
-    }
-    Tessaline::Expected<Tessaline::RunContext> run = Tessaline::prepareRun(Tessaline::ConvertOptions());
-    for (auto _ : state) {
-        if (!Tessaline::ConvertEntry(input, *run))
-            state.SkipWithError("conversion failed");
-    }
-    state.SetBytesProcessed(state.iterations() * size);
-    QFile::remove(input);
-    QFile::remove(*Tessaline::OutputPathFor(input));
-}
-
 // Disk flushes make single runs noisy: nine runs each, best interleaved
 // (--benchmark_enable_random_interleaving=true, as scripts/bench does), and medians compared.
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
@@ -182,14 +158,6 @@ BENCHMARK(BM_ConvertAll)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(9)
-    ->UseRealTime();
-BENCHMARK(BM_ConvertLargeFile)
-    ->Arg(25)
-    ->Arg(50)
-    ->Arg(100)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
     ->UseRealTime();
 
 // Keeps the median real time of each benchmark (or its single run) for the ratios.
@@ -241,12 +209,6 @@ public:
                         cpu(std::string("BM_ConvertAll/") + form),
                         cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_SafeCopy"), cpu("BM_SafeCopy"),
                         cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_PlainCopy"), cpu("BM_PlainCopy"));
-        }
-        std::printf("One large file, ms per MB (linear when equal):\n");
-        for (const char *mb : {"25", "50", "100"}) {
-            const double ms = find(std::string("BM_ConvertLargeFile/") + mb);
-            if (ms > 0)
-                std::printf("  %3s MB %8.1f ms  %6.2f ms/MB\n", mb, ms, ms / std::stod(mb));
         }
     }
 
