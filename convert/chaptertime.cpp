@@ -1,6 +1,8 @@
 #include "chaptertime.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace Tessaline {
 
@@ -9,8 +11,16 @@ namespace {
 // One field of a time text: a decimal number, surrounding spaces and a leading sign allowed.
 std::optional<int> readField(QStringView time, qsizetype from, qsizetype length)
 {
+    const QStringView field = time.mid(from, length);
+    // Nearly every field is plain digits, read here without the general parser.
+    if (field.size() == length && std::all_of(field.begin(), field.end(), [](QChar c) { return c.isDigit() && c.unicode() < 0x80; })) {
+        int value = 0;
+        for (const QChar c : field)
+            value = value * 10 + (c.unicode() - u'0');
+        return value;
+    }
     bool ok = false;
-    const int value = time.mid(from, length).toInt(&ok, 10);
+    const int value = field.toInt(&ok, 10);
     if (!ok)
         return std::nullopt;
     return value;
@@ -20,24 +30,30 @@ constexpr double kLargestSeconds = 1e12; // far past any chapter; keeps the fram
 
 } // namespace
 
+void appendPadded(QString &text, qint64 value, int width)
+{
+    char16_t digits[20];
+    char16_t *const end = std::end(digits);
+    char16_t *first = end;
+    for (qint64 rest = std::max<qint64>(value, 0); rest > 0; rest /= 10)
+        *--first = char16_t(u'0' + rest % 10);
+    while (end - first < width)
+        *--first = u'0';
+    text.append(reinterpret_cast<const QChar *>(first), end - first);
+}
+
 QString PadTwo(qint64 value)
 {
-    if (value <= 0)
-        return QStringLiteral("00");
-    if (value < 10)
-        return QLatin1Char('0') + QString::number(value);
-    return QString::number(value);
+    QString text;
+    appendPadded(text, value, 2);
+    return text;
 }
 
 QString PadThree(qint64 value)
 {
-    if (value <= 0)
-        return QStringLiteral("000");
-    if (value < 10)
-        return QStringLiteral("00") + QString::number(value);
-    if (value < 100)
-        return QLatin1Char('0') + QString::number(value);
-    return QString::number(value);
+    QString text;
+    appendPadded(text, value, 3);
+    return text;
 }
 
 std::optional<TimeFields> readTimeFields(QStringView time)
@@ -76,11 +92,23 @@ std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retim
     return qint64(whole) * 1000 + qint64(std::nearbyint((moved - whole) * 1000));
 }
 
-QString chapterTimeText(qint64 milliseconds)
+void appendChapterTime(QString &text, qint64 milliseconds)
 {
     const qint64 whole = milliseconds / 1000;
-    return PadTwo(whole / 3600) + QLatin1Char(':') + PadTwo(whole % 3600 / 60) + QLatin1Char(':')
-        + PadTwo(whole % 60) + QLatin1Char('.') + PadThree(milliseconds % 1000);
+    appendPadded(text, whole / 3600, 2);
+    text += u':';
+    appendPadded(text, whole % 3600 / 60, 2);
+    text += u':';
+    appendPadded(text, whole % 60, 2);
+    text += u'.';
+    appendPadded(text, milliseconds % 1000, 3);
+}
+
+QString chapterTimeText(qint64 milliseconds)
+{
+    QString text;
+    appendChapterTime(text, milliseconds);
+    return text;
 }
 
 std::optional<QString> ShiftChapterTime(QStringView time)

@@ -6,6 +6,10 @@
 
 namespace Tessaline {
 
+// Appends value in decimal, padded with leading zeros to width digits; 0 and negative values
+// give zeros only. What PadTwo and PadThree return, without a string of its own.
+void appendPadded(QString &text, qint64 value, int width);
+
 // Zero padding for chapter numbers, hours, minutes and seconds: 0 and negative values give "00",
 // 1 to 9 get a leading zero, 10 and above are written in full (123 gives "123").
 QString PadTwo(qint64 value);
@@ -50,6 +54,7 @@ std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retim
 
 // HH:MM:SS.mmm; hours of three digits and more are written in full.
 QString chapterTimeText(qint64 milliseconds);
+void appendChapterTime(QString &text, qint64 milliseconds);
 
 // The largest time HH:MM:SS.mmm holds: 99:59:59.999.
 constexpr qint64 kLargestChapterTime = 100LL * 3600 * 1000 - 1; // ms

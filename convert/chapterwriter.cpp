@@ -26,15 +26,18 @@ public:
     void beginChapter(qsizetype number, const ChapterStart &start) override
     {
         QString &text = m_output.text();
-        const QString padded = PadTwo(number);
         if (number > 1)
             text += u"\r\n";
-        text += u"CHAPTER" + padded + u'=';
+        text += u"CHAPTER";
+        appendPadded(text, number, 2);
+        text += u'=';
         if (start.milliseconds)
-            text += chapterTimeText(*start.milliseconds);
+            appendChapterTime(text, *start.milliseconds);
         else
             text += start.text;
-        text += u"\r\nCHAPTER" + padded + u"NAME=";
+        text += u"\r\nCHAPTER";
+        appendPadded(text, number, 2);
+        text += u"NAME=";
     }
 
     void appendTitle(QStringView piece) override
@@ -54,9 +57,7 @@ private:
 // HH:MM:SS.nnnnnnnnn, as Matroska chapter XML gives times; hours grow past two digits.
 QString nanosecondTimeText(qint64 milliseconds)
 {
-    const qint64 whole = milliseconds / 1000;
-    return PadTwo(whole / 3600) + u':' + PadTwo(whole % 3600 / 60) + u':' + PadTwo(whole % 60) + u'.'
-        + PadThree(milliseconds % 1000) + u"000000";
+    return chapterTimeText(milliseconds) + u"000000";
 }
 
 // Matroska chapter XML with one edition and one atom a chapter, without UIDs (mkvmerge makes
