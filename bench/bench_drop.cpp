@@ -60,12 +60,7 @@ void dropOnWindow(benchmark::State &state)
     }
     state.SetComplexityN(count);
 }
-BENCHMARK(dropOnWindow)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(20000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+BENCHMARK(dropOnWindow)->Arg(1000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 
 } // namespace
 

@@ -63,8 +63,7 @@ public:
         for (const QByteArray &argument : command)
             argv.push_back(const_cast<char *>(argument.constData()));
         argv.push_back(nullptr);
-        const int out
-            = ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const int out = ::open(QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (out < 0)
             return {};
         const double start = monotonicSeconds();
@@ -81,8 +80,8 @@ public:
             return {};
         const double seconds = monotonicSeconds() - start;
         const auto toSeconds = [](timeval t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-        return {seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime),
-                double(usage.ru_maxrss) * 1024 / kMiB, WIFEXITED(status) && WEXITSTATUS(status) == 0};
+        return {seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime), double(usage.ru_maxrss) * 1024 / kMiB,
+                WIFEXITED(status) && WEXITSTATUS(status) == 0};
     }
 
     // Runs command once over input, then deletes what it wrote.
@@ -175,8 +174,7 @@ void compareTimes(CommandBench &bench, const QString &film, qsizetype chapters)
     // --format and --rate come together; a program whose help lists no --format has neither.
     const Measure help = CommandBench::run({converter(), "--help"}, bench.path(QStringLiteral("help")));
     QFile helpText(bench.path(QStringLiteral("help")));
-    const bool hasFormats
-        = help.ok && helpText.open(QIODevice::ReadOnly) && helpText.readAll().contains("--format");
+    const bool hasFormats = help.ok && helpText.open(QIODevice::ReadOnly) && helpText.readAll().contains("--format");
     bench.keepOnly(film);
     if (!hasFormats) {
         std::printf("Formats and frame rates: skipped, the program's --help lists no --format.\n\n");
@@ -193,15 +191,13 @@ void compareTimes(CommandBench &bench, const QString &film, qsizetype chapters)
     for (qsizetype i = 0; i < commands.size(); ++i) {
         const QByteArray label = i == 0 ? QByteArray("default") : commands[i].sliced(1, 2).join(' ');
         printRow(label.constData(), times[i],
-                 i == 0 ? QByteArray()
-                        : QByteArray::number(times[i].seconds / times[0].seconds, 'f', 2) + "x  ");
+                 i == 0 ? QByteArray() : QByteArray::number(times[i].seconds / times[0].seconds, 'f', 2) + "x  ");
     }
     std::printf("\n");
 }
 
 // Converts the file at path once, with options before its name, and deletes it.
-void peakRow(CommandBench &bench, const char *label, const QString &path, bool written,
-             QByteArrayList options = {})
+void peakRow(CommandBench &bench, const char *label, const QString &path, bool written, QByteArrayList options = {})
 {
     if (written) {
         options.prepend(converter());
@@ -249,16 +245,14 @@ int main(int argc, char **argv)
         std::printf("  1 GB chapter file: skipped, %.1f GB free in %s, 3.2 GB needed\n", free / 1e9,
                     qPrintable(folder.path()));
     else
-        peakRow(bench, "1 GB chapter file", large,
-                Tessaline::Bench::writeChapterFileOfSize(large, 1000 * kMB) > 0);
+        peakRow(bench, "1 GB chapter file", large, Tessaline::Bench::writeChapterFileOfSize(large, 1000 * kMB) > 0);
 
     const QString line = bench.path(QStringLiteral("line.txt"));
-    peakRow(
-        bench, "a 100 MB title line", line,
-        Tessaline::Bench::writeRepeated(line, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=", 'x', 100 * kMB));
+    peakRow(bench, "a 100 MB title line", line,
+            Tessaline::Bench::writeRepeated(line, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=", 'x', 100 * kMB));
 
     const QString feeds = bench.path(QStringLiteral("feeds.txt"));
-    peakRow(bench, "10 MB of line feeds, --no-shift", feeds,
-            Tessaline::Bench::writeRepeated(feeds, {}, '\n', 10 * kMB), {"--no-shift"});
+    peakRow(bench, "10 MB of line feeds, --no-shift", feeds, Tessaline::Bench::writeRepeated(feeds, {}, '\n', 10 * kMB),
+            {"--no-shift"});
     return bench.failed() ? 1 : 0;
 }

@@ -138,8 +138,7 @@ void BM_ConvertAll(benchmark::State &state)
 {
     Fixture &f = fixture();
     Tessaline::ConvertOptions options; // times rescaled, titles kept
-    options.OutputEncoding
-        = state.range(0) == 0 ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
+    options.OutputEncoding = state.range(0) == 0 ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
     for (auto _ : state) {
         const Tessaline::ConvertReport report = Tessaline::ConvertAll(f.inputs, options);
         if (report.converted != f.inputs.size())
@@ -152,13 +151,7 @@ void BM_ConvertAll(benchmark::State &state)
 // (--benchmark_enable_random_interleaving=true, as scripts/bench does), and medians compared.
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
 BENCHMARK(BM_SafeCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
-BENCHMARK(BM_ConvertAll)
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(9)
-    ->UseRealTime();
+BENCHMARK(BM_ConvertAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
 
 // Keeps the median real time of each benchmark (or its single run) for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -202,9 +195,8 @@ public:
             const double convert = find(std::string("BM_ConvertAll/") + form);
             if (convert <= 0 || safe <= 0 || plain <= 0)
                 continue;
-            std::printf(
-                "  ConvertAll (%s form) %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
-                form[0] == '0' ? "Unicode" : "ANSI", convert, convert / safe, safe, convert / plain, plain);
+            std::printf("  ConvertAll (%s form) %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
+                        form[0] == '0' ? "Unicode" : "ANSI", convert, convert / safe, safe, convert / plain, plain);
             std::printf("    CPU time %8.1f ms = %.2fx safe copy (%.1f ms), %.2fx plain copy (%.1f ms)\n",
                         cpu(std::string("BM_ConvertAll/") + form),
                         cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_SafeCopy"), cpu("BM_SafeCopy"),

@@ -34,8 +34,8 @@ double timeToMap(xcb_connection_t *connection, const char *program)
     if (posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0)
         return -1;
     double elapsed = -1;
-    while (std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event {xcb_wait_for_event(connection),
-                                                                            &std::free}) {
+    while (
+        std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event {xcb_wait_for_event(connection), &std::free}) {
         if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY) {
             elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             break;

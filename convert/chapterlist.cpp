@@ -10,9 +10,9 @@ namespace Tessaline {
 
 namespace {
 
-constexpr qsizetype kTimeLength = 12;       // HH:MM:SS.mmm
-constexpr qsizetype kFixedTimeStart = 10;   // after "CHAPTERnn="
-constexpr qsizetype kFixedTitleStart = 14;  // after "CHAPTERnnNAME="
+constexpr qsizetype kTimeLength = 12; // HH:MM:SS.mmm
+constexpr qsizetype kFixedTimeStart = 10; // after "CHAPTERnn="
+constexpr qsizetype kFixedTitleStart = 14; // after "CHAPTERnnNAME="
 constexpr qsizetype kQuotedLineLength = 60; // characters of a bad line given in a failure
 
 bool isAsciiDigit(QChar c)
@@ -23,8 +23,7 @@ bool isAsciiDigit(QChar c)
 // Where the field of a "CHAPTER<digits><tag>" line starts, so that chapter numbers of any width
 // are read right; lines of other shapes use the position of the two-digit form. head is the
 // start of the line read so far (wholeLine: all of it); nothing while it cannot tell yet.
-std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringView tag,
-                                    qsizetype fixedStart)
+std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringView tag, qsizetype fixedStart)
 {
     constexpr QStringView prefix = u"CHAPTER";
     const qsizetype compared = std::min(head.size(), prefix.size());
@@ -62,8 +61,7 @@ public:
             return;
         m_head += piece;
         const std::optional<qsizetype> start = fieldStart(m_head, endsLine, u"=", kFixedTimeStart);
-        m_complete = endsLine
-            || (start && m_head.size() >= std::max(*start + kTimeLength, kQuotedLineLength + 1));
+        m_complete = endsLine || (start && m_head.size() >= std::max(*start + kTimeLength, kQuotedLineLength + 1));
         if (m_complete && start)
             m_field = QStringView(m_head).mid(*start, kTimeLength);
     }
@@ -89,9 +87,8 @@ class TimeRewrite
 {
 public:
     explicit TimeRewrite(const ConvertOptions &options)
-        : m_options(options),
-          m_needsMilliseconds(options.ShiftFrameRate || options.offsetMs != 0
-                              || options.format != ChapterFormat::Simple),
+        : m_options(options), m_needsMilliseconds(options.ShiftFrameRate || options.offsetMs != 0
+                                                  || options.format != ChapterFormat::Simple),
           m_largest(largestTime(options.format))
     { }
 
@@ -99,21 +96,18 @@ public:
     Expected<ChapterStart> operator()(QStringView field, QStringView lineHead, qint64 lineNumber) const
     {
         if (!m_needsMilliseconds)
-            return ChapterStart{field, std::nullopt};
-        const auto failure = [&](Failure::Kind kind) {
-            return Failure{kind, {}, lineNumber, quotedStart(lineHead)};
-        };
+            return ChapterStart {field, std::nullopt};
+        const auto failure = [&](Failure::Kind kind) { return Failure {kind, {}, lineNumber, quotedStart(lineHead)}; };
         const std::optional<TimeFields> fields = readTimeFields(field);
         if (!fields)
             return failure(Failure::Kind::UnreadableTime);
-        std::optional<qint64> milliseconds = m_options.ShiftFrameRate
-            ? retimedMilliseconds(*fields, m_options.retiming)
-            : std::optional(plainMilliseconds(*fields));
+        std::optional<qint64> milliseconds = m_options.ShiftFrameRate ? retimedMilliseconds(*fields, m_options.retiming)
+                                                                      : std::optional(plainMilliseconds(*fields));
         if (milliseconds)
             *milliseconds += m_options.offsetMs;
         if (!milliseconds || *milliseconds < 0 || *milliseconds > m_largest)
             return failure(Failure::Kind::TimeOutOfRange);
-        return ChapterStart{field, milliseconds};
+        return ChapterStart {field, milliseconds};
     }
 
 private:
@@ -124,8 +118,8 @@ private:
 
 } // namespace
 
-Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options,
-                                const QStringList &titles, ChapterWriter &writer)
+Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options, const QStringList &titles,
+                                ChapterWriter &writer)
 {
     const TimeRewrite rewriteTime(options);
     TimeLine timeLine;
@@ -152,11 +146,9 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &op
                 writer.appendTitle(piece->text);
         } else {
             nameHead += piece->text;
-            const std::optional<qsizetype> start
-                = fieldStart(nameHead, piece->endsLine, u"NAME=", kFixedTitleStart);
+            const std::optional<qsizetype> start = fieldStart(nameHead, piece->endsLine, u"NAME=", kFixedTitleStart);
             if (start && (nameHead.size() >= *start || piece->endsLine)) {
-                const Expected<ChapterStart> time
-                    = rewriteTime(timeLine.field(), timeLine.head(), timeLineNumber);
+                const Expected<ChapterStart> time = rewriteTime(timeLine.field(), timeLine.head(), timeLineNumber);
                 if (!time)
                     return time.error();
                 ++chapters;

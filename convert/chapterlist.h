@@ -24,8 +24,8 @@ class TextLineReader;
 // options ask (titles: line n of titles for chapter n, where there is one), and hands them to
 // the writer numbered from 1. The number of chapters, or why the file cannot be converted (a
 // time that cannot be rescaled, or a failed read; the failure names no path).
-Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options,
-                                const QStringList &titles, ChapterWriter &writer);
+Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options, const QStringList &titles,
+                                ChapterWriter &writer);
 
 // The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
 // empty text has none.

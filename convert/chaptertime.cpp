@@ -13,7 +13,8 @@ std::optional<int> readField(QStringView time, qsizetype from, qsizetype length)
 {
     const QStringView field = time.mid(from, length);
     // Nearly every field is plain digits, read here without the general parser.
-    if (field.size() == length && std::all_of(field.begin(), field.end(), [](QChar c) { return c.isDigit() && c.unicode() < 0x80; })) {
+    if (field.size() == length
+        && std::all_of(field.begin(), field.end(), [](QChar c) { return c.isDigit() && c.unicode() < 0x80; })) {
         int value = 0;
         for (const QChar c : field)
             value = value * 10 + (c.unicode() - u'0');
@@ -64,7 +65,7 @@ std::optional<TimeFields> readTimeFields(QStringView time)
     const auto milliseconds = readField(time, 9, 3);
     if (!hours || !minutes || !seconds || !milliseconds)
         return std::nullopt;
-    return TimeFields{qint64(*hours) * 3600 + qint64(*minutes) * 60 + *seconds, *milliseconds};
+    return TimeFields {qint64(*hours) * 3600 + qint64(*minutes) * 60 + *seconds, *milliseconds};
 }
 
 qint64 plainMilliseconds(TimeFields time)
@@ -84,7 +85,7 @@ std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retim
     if (inputSeconds < 0)
         return std::nullopt;
     const double frames = std::nearbyint(inputSeconds * framesPerSecond); // halves to even
-    const double moved = frames / framesPerSecond * stretch;               // s
+    const double moved = frames / framesPerSecond * stretch; // s
     if (!(moved <= kLargestSeconds))
         return std::nullopt;
     const double whole = std::floor(moved);

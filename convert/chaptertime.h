@@ -30,8 +30,8 @@ struct FrameRate
 // Moving times from the frames of one rate to the same frames at another.
 struct Retiming
 {
-    FrameRate from{30, 1};
-    FrameRate to{30000, 1001}; // 29.97 fps
+    FrameRate from {30, 1};
+    FrameRate to {30000, 1001}; // 29.97 fps
 };
 
 // The fields of a time text HH:MM:SS.mmm, read at fixed positions (characters 1-2, 4-5, 7-8 and

@@ -66,7 +66,8 @@ class MatroskaChapterWriter : public ChapterWriter
 {
 public:
     MatroskaChapterWriter(EncodedOutput &output, const QString &language)
-        : m_output(output), m_xml(&output.text()), m_ietf(canonicalLanguageTag(language).value_or(QStringLiteral("und")))
+        : m_output(output), m_xml(&output.text()),
+          m_ietf(canonicalLanguageTag(language).value_or(QStringLiteral("und")))
     {
         const QLocale::Language known = QLocale::codeToLanguage(m_ietf.section(u'-', 0, 0));
         m_iso639 = QLocale::languageToCode(known, QLocale::ISO639Part2B);
@@ -130,10 +131,7 @@ private:
 class FfmetadataChapterWriter : public ChapterWriter
 {
 public:
-    explicit FfmetadataChapterWriter(EncodedOutput &output) : m_output(output)
-    {
-        m_output.text() += u";FFMETADATA1\n";
-    }
+    explicit FfmetadataChapterWriter(EncodedOutput &output) : m_output(output) { m_output.text() += u";FFMETADATA1\n"; }
 
     void beginChapter(qsizetype, const ChapterStart &start) override
     {

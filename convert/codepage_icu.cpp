@@ -63,9 +63,8 @@ CodePage::~CodePage() = default;
 
 Expected<CodePage> CodePage::open(int number)
 {
-    const Failure unsupported{Failure::Kind::UnsupportedCodePage, {}, 0, QString::number(number)};
-    const QByteArray name = number == kUtf8CodePage ? QByteArray("UTF-8")
-                                                    : "windows-" + QByteArray::number(number);
+    const Failure unsupported {Failure::Kind::UnsupportedCodePage, {}, 0, QString::number(number)};
+    const QByteArray name = number == kUtf8CodePage ? QByteArray("UTF-8") : "windows-" + QByteArray::number(number);
     UErrorCode status = U_ZERO_ERROR;
     auto converter = std::make_unique<Converter>();
     converter->icu.reset(ucnv_open(name.constData(), &status));
@@ -77,7 +76,7 @@ Expected<CodePage> CodePage::open(int number)
 
     // Each of the 128 bytes must be read as one ASCII character and written back as itself;
     // the characters so read must be all 128 of them.
-    std::array<bool, kAscii> taken{};
+    std::array<bool, kAscii> taken {};
     for (int byte = 0; byte < kAscii; ++byte) {
         const int c = icuCharOfByte(icu, char(byte));
         if (c < 0 || taken[c] || icuByteOfChar(icu, UChar(c)) != byte)
@@ -130,9 +129,8 @@ void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
     if (m_converter->corrected) {
         QString &scratch = m_converter->scratch;
         scratch.resize(text.size());
-        std::transform(text.begin(), text.end(), scratch.begin(), [this](QChar c) {
-            return c.unicode() < kAscii ? QChar(m_converter->toIcu[c.unicode()]) : c;
-        });
+        std::transform(text.begin(), text.end(), scratch.begin(),
+                       [this](QChar c) { return c.unicode() < kAscii ? QChar(m_converter->toIcu[c.unicode()]) : c; });
         text = scratch;
     }
     const qsizetype start = bytes.size();
@@ -140,8 +138,7 @@ void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
     auto *source = reinterpret_cast<const UChar *>(text.utf16());
     char *target = bytes.data() + start;
     UErrorCode status = U_ZERO_ERROR;
-    ucnv_fromUnicode(icu, &target, bytes.data() + bytes.size(), &source, source + text.size(),
-                     nullptr, last, &status);
+    ucnv_fromUnicode(icu, &target, bytes.data() + bytes.size(), &source, source + text.size(), nullptr, last, &status);
     bytes.truncate(target - bytes.data());
     if (last)
         ucnv_resetFromUnicode(icu);

@@ -8,8 +8,8 @@ namespace Tessaline {
 struct CodePage::Converter
 {
     UINT page;
-    QByteArray carried;   // the start of a character cut at the end of the last decode
-    QString carriedText;  // a high surrogate cut from its pair at the end of the last encode
+    QByteArray carried; // the start of a character cut at the end of the last decode
+    QString carriedText; // a high surrogate cut from its pair at the end of the last encode
 };
 
 namespace {
@@ -19,10 +19,11 @@ qsizetype wholeCharacters(UINT page, QByteArrayView bytes)
 {
     qsizetype position = 0;
     while (position < bytes.size()) {
-        const qsizetype length = page == CP_UTF8
-            ? (uchar(bytes[position]) >= 0xF0 ? 4 : uchar(bytes[position]) >= 0xE0 ? 3
-               : uchar(bytes[position]) >= 0xC0 ? 2 : 1)
-            : (IsDBCSLeadByteEx(page, BYTE(bytes[position])) ? 2 : 1);
+        const qsizetype length = page == CP_UTF8 ? (uchar(bytes[position]) >= 0xF0       ? 4
+                                                        : uchar(bytes[position]) >= 0xE0 ? 3
+                                                        : uchar(bytes[position]) >= 0xC0 ? 2
+                                                                                         : 1)
+                                                 : (IsDBCSLeadByteEx(page, BYTE(bytes[position])) ? 2 : 1);
         if (position + length > bytes.size())
             break;
         position += length;
@@ -36,8 +37,7 @@ QString wideOf(UINT page, QByteArrayView bytes)
         return {};
     const int length = MultiByteToWideChar(page, 0, bytes.data(), int(bytes.size()), nullptr, 0);
     QString text(length, Qt::Uninitialized);
-    MultiByteToWideChar(page, 0, bytes.data(), int(bytes.size()), reinterpret_cast<wchar_t *>(text.data()),
-                        length);
+    MultiByteToWideChar(page, 0, bytes.data(), int(bytes.size()), reinterpret_cast<wchar_t *>(text.data()), length);
     return text;
 }
 
@@ -68,7 +68,7 @@ CodePage::~CodePage() = default;
 
 Expected<CodePage> CodePage::open(int number)
 {
-    const Failure unsupported{Failure::Kind::UnsupportedCodePage, {}, 0, QString::number(number)};
+    const Failure unsupported {Failure::Kind::UnsupportedCodePage, {}, 0, QString::number(number)};
     const UINT page = UINT(number);
     if (number <= 0 || !IsValidCodePage(page))
         return unsupported;
@@ -78,7 +78,7 @@ Expected<CodePage> CodePage::open(int number)
     const QString text = QString::fromLatin1(ascii);
     if (wideOf(page, ascii) != text || bytesOf(page, text) != ascii)
         return unsupported;
-    return CodePage(number, std::make_unique<Converter>(Converter{page, {}, {}}));
+    return CodePage(number, std::make_unique<Converter>(Converter {page, {}, {}}));
 }
 
 void CodePage::decode(QByteArrayView bytes, QString &text, bool last)

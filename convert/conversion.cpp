@@ -32,7 +32,7 @@ protected:
 
 Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail = {})
 {
-    return Failure{kind, path, 0, detail};
+    return Failure {kind, path, 0, detail};
 }
 
 // An opened chapter file, and which file it is, so that its output is never the same file.
@@ -50,8 +50,7 @@ struct InputFile
 // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
 Expected<InputFile> openInput(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
     struct stat status = {};
@@ -62,11 +61,10 @@ Expected<InputFile> openInput(const QString &path)
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(fd);
-        return failureOf(S_ISDIR(status.st_mode) ? Failure::Kind::IsFolder : Failure::Kind::IsSpecialFile,
-                         path);
+        return failureOf(S_ISDIR(status.st_mode) ? Failure::Kind::IsFolder : Failure::Kind::IsSpecialFile, path);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    InputFile input{std::make_unique<QFile>(), status.st_dev, status.st_ino};
+    InputFile input {std::make_unique<QFile>(), status.st_dev, status.st_ino};
     if (!input.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return failureOf(Failure::Kind::ReadFailed, path, input.file->errorString());
@@ -93,7 +91,7 @@ Expected<InputFile> openInput(const QString &path)
         return failureOf(Failure::Kind::IsFolder, path);
     if (info.exists() && !info.isFile())
         return failureOf(Failure::Kind::IsSpecialFile, path);
-    InputFile input{std::make_unique<QFile>(path)};
+    InputFile input {std::make_unique<QFile>(path)};
     if (!input.file->open(QIODevice::ReadOnly))
         return failureOf(Failure::Kind::ReadFailed, path, input.file->errorString());
     return input;
@@ -118,7 +116,7 @@ Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext 
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options, output);
     const Expected<qsizetype> chapters = ConvertFile(reader, run.options, run.titles, *writer);
     if (chapters && !writer->finish())
-        return Failure{Failure::Kind::WriteFailed, {}, 0, output.error()};
+        return Failure {Failure::Kind::WriteFailed, {}, 0, output.error()};
     return chapters;
 }
 
@@ -156,7 +154,7 @@ Expected<RunContext> prepareRun(const ConvertOptions &options)
     Expected<CodePage> codePage = CodePage::open(options.codePage);
     if (!codePage)
         return codePage.error();
-    return RunContext{options, std::move(*codePage), titlesFor(options)};
+    return RunContext {options, std::move(*codePage), titlesFor(options)};
 }
 
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
@@ -189,7 +187,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         const Expected<qsizetype> chapters = convertInto(nowhere, *input->file, run);
         if (!chapters)
             return withPath(chapters.error(), inputPath);
-        return EntryResult{*outputPath, *chapters};
+        return EntryResult {*outputPath, *chapters};
     }
     case Destination::StandardOutput: {
         QFile standardOutput;
@@ -199,7 +197,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
             const Failure &failure = chapters.error();
             return withPath(failure, failure.kind == Failure::Kind::WriteFailed ? QString() : inputPath);
         }
-        return EntryResult{{}, *chapters};
+        return EntryResult {{}, *chapters};
     }
     case Destination::BesideInput:
         break;
@@ -220,7 +218,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     }
     if (!file.commit())
         return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
-    return EntryResult{*outputPath, *chapters};
+    return EntryResult {*outputPath, *chapters};
 }
 
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control)

@@ -65,7 +65,7 @@ struct ConvertReport
     QList<Failure> failures;
     MaybeFailure runFailure; // nothing was converted: the run could not start
     QList<TitleCountMismatch> titleMismatches;
-    bool cancelled = false;     // the run was stopped before its last file
+    bool cancelled = false; // the run was stopped before its last file
     qsizetype notConverted = 0; // files not started because of the stop
 };
 
@@ -80,7 +80,6 @@ struct RunControl
 
 // Converts every file in order; a file that fails does not stop the others. A stop requested
 // through control takes effect between files, so no file is left half-written.
-ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options,
-                         const RunControl &control = {});
+ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control = {});
 
 } // namespace Tessaline

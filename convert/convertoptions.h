@@ -10,22 +10,22 @@
 namespace Tessaline {
 
 enum class OutputEncoding {
-    Ansi,    // the ANSI code page, no byte order mark
+    Ansi, // the ANSI code page, no byte order mark
     Unicode, // UTF-16LE after the byte order mark FF FE
 };
 
 // The chapter format written.
 enum class ChapterFormat {
-    Simple,     // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read; "_new.txt"
-    Matroska,   // Matroska chapter XML, as mkvmerge reads it; "_new.xml"
+    Simple, // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read; "_new.txt"
+    Matroska, // Matroska chapter XML, as mkvmerge reads it; "_new.xml"
     Ffmetadata, // ffmpeg's metadata file; "_new.ffmetadata"
 };
 
 // Where a converted file goes.
 enum class Destination {
-    BesideInput,    // the output path of the input, replaced atomically
+    BesideInput, // the output path of the input, replaced atomically
     StandardOutput, // the process's standard output
-    Nowhere,        // converted and counted, not written
+    Nowhere, // converted and counted, not written
 };
 
 // The settings of one run. The window fills the first four from its controls when "Save" is
@@ -33,13 +33,13 @@ enum class Destination {
 struct ConvertOptions
 {
     bool ShiftFrameRate = true; // move times from one frame rate to another (retiming)
-    bool UseNameBox = false;    // replace titles by the lines of NameBoxText
-    QString NameBoxText;        // one title a line, lines separated by CR LF; empty: no lines
+    bool UseNameBox = false; // replace titles by the lines of NameBoxText
+    QString NameBoxText; // one title a line, lines separated by CR LF; empty: no lines
     Tessaline::OutputEncoding OutputEncoding = Tessaline::OutputEncoding::Unicode;
     int codePage = 1252; // the ANSI code page: for input without a byte order mark and the Ansi form
 
-    Retiming retiming;       // with ShiftFrameRate: 30 fps to 29.97 fps unless set
-    qint64 offsetMs = 0;     // added to every time after retiming
+    Retiming retiming; // with ShiftFrameRate: 30 fps to 29.97 fps unless set
+    qint64 offsetMs = 0; // added to every time after retiming
     ChapterFormat format = ChapterFormat::Simple;
     QString language = QStringLiteral("und"); // Matroska: the titles' language, a BCP 47 tag
     Tessaline::Destination destination = Tessaline::Destination::BesideInput;

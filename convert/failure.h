@@ -14,17 +14,17 @@ namespace Tessaline {
 struct Failure
 {
     enum class Kind {
-        NotChapterListName,  // the name does not end in ".txt"
-        UndecodableName,     // the name given does not decode in the locale's encoding
+        NotChapterListName, // the name does not end in ".txt"
+        UndecodableName, // the name given does not decode in the locale's encoding
         UnsupportedCodePage, // detail: the code page asked for
         IsFolder,
-        IsSpecialFile,       // a FIFO, device or socket: never read, so that nothing blocks
-        ReadFailed,          // detail: the system's reason
-        UnreadableTime,      // line: the time line; detail: its start, as read
-        TimeOutOfRange,      // line: the time line; detail: its start, as read
-        OutputIsLink,        // path: the output, a symbolic link that is left alone
-        OutputIsInput,       // path: the output, which is the input file itself
-        WriteFailed,         // path: the output; detail: the system's reason
+        IsSpecialFile, // a FIFO, device or socket: never read, so that nothing blocks
+        ReadFailed, // detail: the system's reason
+        UnreadableTime, // line: the time line; detail: its start, as read
+        TimeOutOfRange, // line: the time line; detail: its start, as read
+        OutputIsLink, // path: the output, a symbolic link that is left alone
+        OutputIsInput, // path: the output, which is the input file itself
+        WriteFailed, // path: the output; detail: the system's reason
     };
 
     Kind kind;
@@ -37,8 +37,7 @@ struct Failure
 using MaybeFailure = std::optional<Failure>;
 
 // A value, or why there is none.
-template<typename T>
-class Expected
+template<typename T> class Expected
 {
 public:
     Expected(T value) : m_value(std::move(value)) { }

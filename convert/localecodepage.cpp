@@ -36,10 +36,9 @@ bool lessIgnoringCase(std::string_view a, std::string_view b)
 
 std::optional<int> lookUp(std::string_view name)
 {
-    const auto found = std::lower_bound(std::begin(kLocaleCodePages), std::end(kLocaleCodePages), name,
-                                        [](const LocaleCodePage &row, std::string_view key) {
-                                            return lessIgnoringCase(row.locale, key);
-                                        });
+    const auto found = std::lower_bound(
+        std::begin(kLocaleCodePages), std::end(kLocaleCodePages), name,
+        [](const LocaleCodePage &row, std::string_view key) { return lessIgnoringCase(row.locale, key); });
     if (found == std::end(kLocaleCodePages) || lessIgnoringCase(name, found->locale))
         return std::nullopt;
     return found->codePage;

@@ -69,7 +69,7 @@ bool TextLineReader::readBlock()
     while (filled < m_bytes.size()) {
         const qint64 got = m_device.read(m_bytes.data() + filled, m_bytes.size() - filled);
         if (got < 0) {
-            m_failure = Failure{Failure::Kind::ReadFailed, {}, 0, m_device.errorString()};
+            m_failure = Failure {Failure::Kind::ReadFailed, {}, 0, m_device.errorString()};
             m_bytes.clear();
             return false;
         }
@@ -105,9 +105,9 @@ bool TextLineReader::detectEncoding()
         QByteArrayView bytes;
         TextEncoding encoding;
     };
-    for (const ByteOrderMark &bom : {ByteOrderMark{"\xEF\xBB\xBF", TextEncoding::Utf8},
-                                     ByteOrderMark{"\xFF\xFE", TextEncoding::Utf16LE},
-                                     ByteOrderMark{"\xFE\xFF", TextEncoding::Utf16BE}}) {
+    for (const ByteOrderMark &bom :
+         {ByteOrderMark {"\xEF\xBB\xBF", TextEncoding::Utf8}, ByteOrderMark {"\xFF\xFE", TextEncoding::Utf16LE},
+          ByteOrderMark {"\xFE\xFF", TextEncoding::Utf16BE}}) {
         if (mark.startsWith(bom.bytes)) {
             m_encoding = bom.encoding;
             return m_device.skip(bom.bytes.size()) == bom.bytes.size();
@@ -121,7 +121,7 @@ bool TextLineReader::detectEncoding()
     m_bytes.clear();
     m_atEnd = false;
     if (!m_device.seek(start)) {
-        m_failure = Failure{Failure::Kind::ReadFailed, {}, 0, m_device.errorString()};
+        m_failure = Failure {Failure::Kind::ReadFailed, {}, 0, m_device.errorString()};
         return false;
     }
     return true;
@@ -175,18 +175,18 @@ std::optional<LinePiece> TextLineReader::nextPiece()
             if (end == rest.end()) {
                 m_position = m_text.size();
                 m_lineOpen = true;
-                return LinePiece{rest, false};
+                return LinePiece {rest, false};
             }
             m_position += length + 1;
             m_skipLineFeed = *end == u'\r';
             m_lineOpen = false;
-            return LinePiece{rest.first(length), true};
+            return LinePiece {rest.first(length), true};
         }
         if (!decodeNextBlock()) {
             if (!m_lineOpen || m_failure)
                 return std::nullopt;
             m_lineOpen = false; // the end of the file ends the last line
-            return LinePiece{{}, true};
+            return LinePiece {{}, true};
         }
     }
 }

@@ -19,7 +19,7 @@ enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Ansi };
 struct LinePiece
 {
     QStringView text; // valid until the next piece is asked for
-    bool endsLine;    // the last piece of its line
+    bool endsLine; // the last piece of its line
 };
 
 // Splits a text file into lines as it reads it, holding about a megabyte at a time however long
@@ -57,12 +57,12 @@ private:
     TextEncoding m_encoding = TextEncoding::Utf8;
     MaybeFailure m_failure;
     bool m_started = false;
-    bool m_atEnd = false;   // everything has been read from the device
-    QByteArray m_bytes;     // read, not yet decoded
-    QString m_text;         // decoded, from m_position on not yet handed out
+    bool m_atEnd = false; // everything has been read from the device
+    QByteArray m_bytes; // read, not yet decoded
+    QString m_text; // decoded, from m_position on not yet handed out
     qsizetype m_position = 0;
     bool m_skipLineFeed = false; // the last line ended at a CR
-    bool m_lineOpen = false;     // a piece of a line went out, but not its end
+    bool m_lineOpen = false; // a piece of a line went out, but not its end
 };
 
 } // namespace Tessaline

