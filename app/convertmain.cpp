@@ -377,7 +377,7 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         }
         run->options.UseNameBox = true;
         run->options.nameFileLines = *lines;
-        run->titles = *lines;
+        run->titles = titlesFor(run->options);
     }
     return std::move(*run);
 }
