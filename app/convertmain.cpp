@@ -74,9 +74,7 @@ QString reasonText(const Failure &failure)
     case Failure::Kind::ReadFailed:
         return QStringLiteral("cannot be read (%1)").arg(failure.detail);
     case Failure::Kind::UnreadableTime:
-        return QStringLiteral("line %1 has no time that can be rescaled: \"%2\"")
-            .arg(failure.line)
-            .arg(failure.detail);
+        return QStringLiteral("line %1 has no time that can be rescaled: \"%2\"").arg(failure.line).arg(failure.detail);
     case Failure::Kind::TimeOutOfRange:
         return QStringLiteral("line %1 has a time that falls below zero or past the largest time "
                               "the format holds: \"%2\"")
@@ -113,9 +111,11 @@ constexpr qint64 kLargestOffset = 10'000'000'000'000; // ms, some 300 years eith
 // A frame rate: an integer, a fraction p/q, or one of the NTSC-style names.
 std::optional<FrameRate> parseFrameRate(QStringView text)
 {
-    static const QList<std::pair<QStringView, FrameRate>> names = {
-        {u"23.976", {24000, 1001}}, {u"29.97", {30000, 1001}}, {u"47.952", {48000, 1001}},
-        {u"59.94", {60000, 1001}},  {u"119.88", {120000, 1001}}};
+    static const QList<std::pair<QStringView, FrameRate>> names = {{u"23.976", {24000, 1001}},
+                                                                   {u"29.97", {30000, 1001}},
+                                                                   {u"47.952", {48000, 1001}},
+                                                                   {u"59.94", {60000, 1001}},
+                                                                   {u"119.88", {120000, 1001}}};
     for (const auto &[name, rate] : names) {
         if (text == name)
             return rate;
@@ -124,7 +124,7 @@ std::optional<FrameRate> parseFrameRate(QStringView text)
     if (parts.size() > 2)
         return std::nullopt;
     bool ok = true;
-    FrameRate rate{parts[0].toLongLong(&ok), 1};
+    FrameRate rate {parts[0].toLongLong(&ok), 1};
     if (ok && parts.size() == 2)
         rate.denominator = parts[1].toLongLong(&ok);
     // Bounded so that the products of two rates' terms stay exact in 64 bits.
@@ -162,25 +162,22 @@ QSet<QString> undecodableArguments(int argc, char *argv[])
 // version, a usage error).
 std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(QStringLiteral(
-        "Converts chapter lists (CHAPTER01=00:05:23.456 / CHAPTER01NAME=Title) from 30 fps to\n"
-        "29.97 fps timing, or between other frame rates. Each FILE.txt is written beside itself\n"
-        "as FILE_new.txt, replacing an earlier FILE_new.txt; files are converted in the order\n"
-        "given."));
+    parser.setApplicationDescription(
+        QStringLiteral("Converts chapter lists (CHAPTER01=00:05:23.456 / CHAPTER01NAME=Title) from 30 fps to\n"
+                       "29.97 fps timing, or between other frame rates. Each FILE.txt is written beside itself\n"
+                       "as FILE_new.txt, replacing an earlier FILE_new.txt; files are converted in the order\n"
+                       "given."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help and exit."));
-    const QCommandLineOption versionOption(QStringLiteral("version"),
-                                           QStringLiteral("Show the version and exit."));
-    const QCommandLineOption noShiftOption(QStringLiteral("no-shift"),
-                                           QStringLiteral("Keep the times as they are."));
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+    const QCommandLineOption noShiftOption(QStringLiteral("no-shift"), QStringLiteral("Keep the times as they are."));
     const QCommandLineOption namesOption(
         QStringLiteral("names"),
         QStringLiteral("Replace the titles by the lines of FILE, one a line, in chapter order "
                        "(\"-\" reads standard input). Chapters beyond the last line keep their titles."),
         QStringLiteral("FILE"));
-    const QCommandLineOption ansiOption(
-        QStringLiteral("ansi"),
-        QStringLiteral("Write text in the ANSI code page, without a byte order mark."));
+    const QCommandLineOption ansiOption(QStringLiteral("ansi"),
+                                        QStringLiteral("Write text in the ANSI code page, without a byte order mark."));
     const QCommandLineOption unicodeOption(
         QStringLiteral("unicode"),
         QStringLiteral("Write UTF-16LE text after a byte order mark (the default). Of --ansi and "
@@ -226,9 +223,9 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         {QStringLiteral("r"), QStringLiteral("recursive")},
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
                        "_new.txt files and not following links to folders."));
-    parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption,
-                       formatOption, languageOption, ansiOption, unicodeOption, codePageOption, stdoutOption,
-                       dryRunOption, recursiveOption});
+    parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
+                       languageOption, ansiOption, unicodeOption, codePageOption, stdoutOption, dryRunOption,
+                       recursiveOption});
     parser.addPositionalArgument(QStringLiteral("FILE.txt"), QStringLiteral("Chapter files to convert."),
                                  QStringLiteral("FILE.txt..."));
 
@@ -239,8 +236,7 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         return kAllConverted;
     }
     if (parser.isSet(versionOption)) {
-        printLine(stdout,
-                  QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion());
+        printLine(stdout, QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion());
         return kAllConverted;
     }
 
@@ -320,12 +316,12 @@ Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
     QFile file(path);
     const bool standardInput = path == u"-";
     if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        return Failure{Failure::Kind::ReadFailed, path, 0, file.errorString()};
+        return Failure {Failure::Kind::ReadFailed, path, 0, file.errorString()};
     // Held whole: standard input cannot be read twice, and a names file is short.
     QBuffer buffer;
     buffer.setData(file.readAll());
     if (file.error() != QFileDevice::NoError)
-        return Failure{Failure::Kind::ReadFailed, path, 0, file.errorString()};
+        return Failure {Failure::Kind::ReadFailed, path, 0, file.errorString()};
     buffer.open(QIODevice::ReadOnly);
     TextLineReader reader(buffer, codePage);
     QStringList lines;
@@ -357,7 +353,7 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         QStringList files;
         for (const QString &argument : std::as_const(request.files)) {
             const QFileInfo info(argument);
-            files += info.isDir() && !info.isSymLink() ? chapterFilesBelow(argument) : QStringList{argument};
+            files += info.isDir() && !info.isSymLink() ? chapterFilesBelow(argument) : QStringList {argument};
         }
         request.files = files;
     }
@@ -403,10 +399,9 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
             return one + u' ' + QString::number(last);
         return many + u' ' + QString::number(first) + u'-' + QString::number(last);
     };
-    const QString rest = names < result.chapters
-        ? span(u"chapter", u"chapters", names + 1, result.chapters)
+    const QString rest = names < result.chapters ? span(u"chapter", u"chapters", names + 1, result.chapters)
             + (names + 1 == result.chapters ? u" keeps its title" : u" keep their titles")
-        : span(u"name", u"names", result.chapters + 1, names)
+                                                 : span(u"name", u"names", result.chapters + 1, names)
             + (result.chapters + 1 == names ? u" is not used" : u" are not used");
     printLine(stderr, QStringLiteral("%1: %2 chapters, %3 names; ").arg(file).arg(result.chapters).arg(names) + rest);
 }
@@ -417,7 +412,7 @@ int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> 
     int status = kAllConverted;
     for (const QString &file : files) {
         const Expected<EntryResult> result = undecodable.contains(file)
-            ? Expected<EntryResult>(Failure{Failure::Kind::UndecodableName, file, 0, {}})
+            ? Expected<EntryResult>(Failure {Failure::Kind::UndecodableName, file, 0, {}})
             : ConvertEntry(file, run);
         if (result) {
             reportConverted(file, *result, run);
@@ -454,5 +449,6 @@ int main(int argc, char *argv[])
     std::variant<RunContext, int> run = prepare(std::get<Request>(request), undecodable);
     if (const int *status = std::get_if<int>(&run))
         return *status;
-    return checkedStandardOutput(convertFiles(std::get<Request>(request).files, std::get<RunContext>(run), undecodable));
+    return checkedStandardOutput(
+        convertFiles(std::get<Request>(request).files, std::get<RunContext>(run), undecodable));
 }

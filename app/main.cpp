@@ -17,13 +17,12 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSALINE_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Opens a window onto which chapter lists (.txt) are dropped and converted from 30 fps to\n"
-        "29.97 fps timing, each FILE.txt into FILE_new.txt beside it."));
+    parser.setApplicationDescription(
+        QStringLiteral("Opens a window onto which chapter lists (.txt) are dropped and converted from 30 fps to\n"
+                       "29.97 fps timing, each FILE.txt into FILE_new.txt beside it."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help and exit."));
-    const QCommandLineOption versionOption(QStringLiteral("version"),
-                                           QStringLiteral("Show the version and exit."));
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     parser.addOptions({helpOption, versionOption});
     // Qt's own options are single-dash words (-stylesheet), not bundles of letters with an h.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);

@@ -6,7 +6,7 @@
 # a desktop (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and for the
 # benchmarks Google Benchmark, and Xvfb with the XCB headers for the start-up time.
 build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev help2man pkg-config libfontconfig-dev)
-test_packages=(clang libclang-rt-dev mkvtoolnix ffmpeg dpkg-dev file lintian desktop-file-utils appstream man-db
+test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg dpkg-dev file lintian desktop-file-utils appstream man-db
     bash-completion)
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
 bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins)

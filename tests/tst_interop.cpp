@@ -77,10 +77,11 @@ void TestInterop::consumersReadOurChapters()
     QFETCH(QString, arguments);
     QFETCH(QString, consumer);
     const bool mkvtoolnix = consumer.startsWith(u"--");
-    for (const char *program :
-         mkvtoolnix ? std::initializer_list {"mkvmerge", "mkvextract"} : std::initializer_list {"ffmpeg", "ffprobe"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is missing (scripts/test installs it)").arg(QLatin1String(program))));
+    const QStringList programs = mkvtoolnix ? QStringList {QStringLiteral("mkvmerge"), QStringLiteral("mkvextract")}
+                                            : QStringList {QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")};
+    for (const QString &program : programs) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
     }
     QTemporaryDir dir;
     const QString folder = dir.path();

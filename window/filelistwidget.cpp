@@ -26,8 +26,7 @@ public:
 };
 
 FileListWidget::FileListWidget(QWidget *parent)
-    : QListWidget(parent), m_delegate(new ExtentDelegate(this)),
-      m_remove(new QAction(QStringLiteral("Remove"), this)),
+    : QListWidget(parent), m_delegate(new ExtentDelegate(this)), m_remove(new QAction(QStringLiteral("Remove"), this)),
       m_clear(new QAction(QStringLiteral("Clear list"), this))
 {
     setItemDelegate(m_delegate);

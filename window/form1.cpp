@@ -40,7 +40,7 @@ constexpr QRect kOption1AnsiRect(160, 152, 81, 12);
 constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
 constexpr QRect kCommand1Rect(160, 192, 113, 25);
 
-constexpr int kProgressDelayMs = 500;   // a run shorter than this shows no progress dialog
+constexpr int kProgressDelayMs = 500; // a run shorter than this shows no progress dialog
 constexpr int kProgressNameWidth = 320; // pixels of the current file's name in the dialog
 
 // Places a control of the right-hand column at its designed place, taller when the style asks
@@ -214,8 +214,8 @@ void Form1::placeControls()
     // A caption wider than the design (fonts differ from the designer's) widens the column to
     // the right; the file list and the window widen with it, keeping the right margin.
     int columnRight = kCheck1Rect.right();
-    for (const QWidget *control : std::initializer_list<const QWidget *> {m_check1, m_check2, m_option1Ansi,
-                                                                          m_option1Unicode, m_command1})
+    for (const QWidget *control :
+         std::initializer_list<const QWidget *> {m_check1, m_check2, m_option1Ansi, m_option1Unicode, m_command1})
         columnRight = std::max(columnRight, control->geometry().right());
     for (QWidget *control : std::initializer_list<QWidget *> {m_check1, m_check2, m_command1})
         control->resize(columnRight - control->x() + 1, control->height());
@@ -309,8 +309,8 @@ void Form1::save()
         QMetaObject::invokeMethod(
             this, [=, this] { showProgress(done, total, current); }, Qt::QueuedConnection);
     };
-    m_run->thread.reset(QThread::create(
-        [run = m_run.get(), convert = m_conversion, files = files(), options = options(), control] {
+    m_run->thread.reset(
+        QThread::create([run = m_run.get(), convert = m_conversion, files = files(), options = options(), control] {
             run->report = convert(files, options, control);
         }));
     connect(m_run->thread.get(), &QThread::finished, this, &Form1::finishRun);
@@ -323,8 +323,8 @@ void Form1::showProgress(qsizetype done, qsizetype total, const QString &current
     if (!m_run || m_run->progress->wasCanceled())
         return;
     QProgressDialog *progress = m_run->progress;
-    const QString name = progress->fontMetrics().elidedText(QFileInfo(current).fileName(), Qt::ElideMiddle,
-                                                            kProgressNameWidth);
+    const QString name
+        = progress->fontMetrics().elidedText(QFileInfo(current).fileName(), Qt::ElideMiddle, kProgressNameWidth);
     progress->setLabelText(QStringLiteral("%1 / %2\n%3").arg(done).arg(total).arg(name));
     // Last: a modal dialog processes events here, which may finish the run.
     progress->setValue(int(done));
@@ -343,8 +343,8 @@ void Form1::finishRun()
         focus->setFocus();
 
     const CompletionMessage message = completionMessage(report);
-    QMessageBox box(message.isWarning ? QMessageBox::Warning : QMessageBox::NoIcon, message.title,
-                    message.text, QMessageBox::Ok, this);
+    QMessageBox box(message.isWarning ? QMessageBox::Warning : QMessageBox::NoIcon, message.title, message.text,
+                    QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("completionMessage"));
     m_presentMessageBox(box);
 }

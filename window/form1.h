@@ -80,8 +80,8 @@ private:
     Module1 *m_module1;
     FileListWidget *m_lstFiles;
     bool m_dragHasLocalPaths = false; // of the drag over the window now
-    bool m_painted = false;           // the window has been drawn once
-    std::unique_ptr<Run> m_run;       // the conversion going on, if any
+    bool m_painted = false; // the window has been drawn once
+    std::unique_ptr<Run> m_run; // the conversion going on, if any
     QCheckBox *m_check1;
     QCheckBox *m_check2;
     QPushButton *m_command1;
