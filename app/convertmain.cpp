@@ -245,7 +245,6 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     request.files = parser.positionalArguments();
     request.recursive = parser.isSet(recursiveOption);
     options.ShiftFrameRate = !parser.isSet(noShiftOption);
-    options.codePage = systemAnsiCodePage();
     if (parser.isSet(rateOption)) {
         const QString value = parser.value(rateOption);
         const QList<QStringView> rates = QStringView(value).split(u':');

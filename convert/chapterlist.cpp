@@ -153,9 +153,9 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &op
                     return time.error();
                 ++chapters;
                 writer.beginChapter(chapters, *time);
-                titleFromFile = chapters > titles.size();
-                writer.appendTitle(titleFromFile ? QStringView(nameHead).mid(*start)
-                                                 : QStringView(titles[chapters - 1]));
+                const std::optional<QStringView> name = NameFromText(titles, chapters);
+                titleFromFile = !name;
+                writer.appendTitle(name ? *name : QStringView(nameHead).mid(*start));
                 inTitle = true;
             }
         }
@@ -183,12 +183,11 @@ QStringList nameLines(QStringView text)
     return lines;
 }
 
-std::optional<QString> NameFromText(QStringView text, qsizetype n)
+std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n)
 {
-    const QStringList lines = nameLines(text);
-    if (n < 1 || n > lines.size())
+    if (n < 1 || n > names.size())
         return std::nullopt;
-    return lines[n - 1];
+    return QStringView(names[n - 1]);
 }
 
 QStringList titlesFor(const ConvertOptions &options)

@@ -21,7 +21,7 @@ class ChapterWriter;
 class TextLineReader;
 
 // Reads the chapters of a chapter file line by line, rewrites their times and titles as the
-// options ask (titles: line n of titles for chapter n, where there is one), and hands them to
+// options ask (titles: NameFromText of titles and n for chapter n, where there is one), and hands them to
 // the writer numbered from 1. The number of chapters, or why the file cannot be converted (a
 // time that cannot be rescaled, or a failed read; the failure names no path).
 Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options, const QStringList &titles,
@@ -31,8 +31,9 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &op
 // empty text has none.
 QStringList nameLines(QStringView text);
 
-// Line n (counted from 1) of the names text; nothing when the text has fewer lines.
-std::optional<QString> NameFromText(QStringView text, qsizetype n);
+// Line n (counted from 1) of the names (nameLines() of the names text); nothing when there are
+// fewer lines.
+std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n);
 
 // The titles a run puts in place of the files' own: a names file's lines, the names box's lines,
 // or none.

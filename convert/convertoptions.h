@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chaptertime.h"
+#include "codepage.h"
 
 #include <QString>
 #include <QStringList>
@@ -36,7 +37,8 @@ struct ConvertOptions
     bool UseNameBox = false; // replace titles by the lines of NameBoxText
     QString NameBoxText; // one title a line, lines separated by CR LF; empty: no lines
     Tessaline::OutputEncoding OutputEncoding = Tessaline::OutputEncoding::Unicode;
-    int codePage = 1252; // the ANSI code page: for input without a byte order mark and the Ansi form
+    // The ANSI code page: for input without a byte order mark and the Ansi form.
+    int codePage = systemAnsiCodePage();
 
     Retiming retiming; // with ShiftFrameRate: 30 fps to 29.97 fps unless set
     qint64 offsetMs = 0; // added to every time after retiming

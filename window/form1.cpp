@@ -1,6 +1,5 @@
 #include "form1.h"
 
-#include "codepage.h"
 #include "completionmessage.h"
 #include "conversion.h"
 #include "droppedfiles.h"
@@ -242,7 +241,6 @@ ConvertOptions Form1::options() const
     options.UseNameBox = m_check2->isChecked();
     options.NameBoxText = withCrLfLines(m_text1->toPlainText());
     options.OutputEncoding = m_option1Ansi->isChecked() ? OutputEncoding::Ansi : OutputEncoding::Unicode;
-    options.codePage = systemAnsiCodePage();
     return options;
 }
 
