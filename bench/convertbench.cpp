@@ -133,12 +133,15 @@ void BM_SafeCopy(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * f.inputs.size());
 }
 
-// state.range(0): 0 writes the Unicode form, 1 the ANSI form.
+// state.range(0): 0 writes the Unicode form, 1 the ANSI form, 2 Matroska XML, 3 ffmetadata.
 void BM_ConvertAll(benchmark::State &state)
 {
     Fixture &f = fixture();
     Tessaline::ConvertOptions options; // times rescaled, titles kept
-    options.OutputEncoding = state.range(0) == 0 ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
+    options.OutputEncoding = state.range(0) == 1 ? Tessaline::OutputEncoding::Ansi : Tessaline::OutputEncoding::Unicode;
+    options.format = state.range(0) == 2 ? Tessaline::ChapterFormat::Matroska
+        : state.range(0) == 3            ? Tessaline::ChapterFormat::Ffmetadata
+                                         : Tessaline::ChapterFormat::Simple;
     for (auto _ : state) {
         const Tessaline::ConvertReport report = Tessaline::ConvertAll(f.inputs, options);
         if (report.converted != f.inputs.size())
@@ -151,7 +154,7 @@ void BM_ConvertAll(benchmark::State &state)
 // (--benchmark_enable_random_interleaving=true, as scripts/bench does), and medians compared.
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
 BENCHMARK(BM_SafeCopy)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
-BENCHMARK(BM_ConvertAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
+BENCHMARK(BM_ConvertAll)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(9)->UseRealTime();
 
 // Keeps the median real time of each benchmark (or its single run) for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -201,6 +204,12 @@ public:
                         cpu(std::string("BM_ConvertAll/") + form),
                         cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_SafeCopy"), cpu("BM_SafeCopy"),
                         cpu(std::string("BM_ConvertAll/") + form) / cpu("BM_PlainCopy"), cpu("BM_PlainCopy"));
+        }
+        for (const auto &[form, name] : {std::pair {"2", "Matroska XML"}, {"3", "ffmetadata"}}) {
+            const double convert = find(std::string("BM_ConvertAll/") + form);
+            if (convert > 0 && find("BM_ConvertAll/0") > 0)
+                std::printf("  ConvertAll (%s) %8.1f ms = %.2fx the Unicode form\n", name, convert,
+                            convert / find("BM_ConvertAll/0"));
         }
     }
 

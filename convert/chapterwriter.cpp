@@ -8,6 +8,7 @@
 #include <QSysInfo>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <limits>
 
 namespace Tessaline {
@@ -92,12 +93,14 @@ public:
     void appendTitle(QStringView piece) override
     {
         // XML 1.0 has no way to write control characters other than tab.
-        QString text = piece.toString();
-        for (QChar &c : text) {
-            if (c.unicode() < 0x20 && c != u'\t')
-                c = QChar::ReplacementCharacter;
+        const auto isControl = [](QChar c) { return c.unicode() < 0x20 && c != u'\t'; };
+        if (std::none_of(piece.begin(), piece.end(), isControl)) {
+            m_xml.writeCharacters(piece.toString());
+        } else {
+            QString text = piece.toString();
+            std::replace_if(text.begin(), text.end(), isControl, QChar(QChar::ReplacementCharacter));
+            m_xml.writeCharacters(text);
         }
-        m_xml.writeCharacters(text);
         m_output.flushIfFull();
     }
 
@@ -143,11 +146,13 @@ public:
     void appendTitle(QStringView piece) override
     {
         // Escaped as ffmpeg's metadata format asks; line ends cannot occur in a title.
-        for (const QChar c : piece) {
-            if (c == u'=' || c == u';' || c == u'#' || c == u'\\')
-                m_title += u'\\';
-            m_title += c;
+        const auto isSpecial = [](QChar c) { return c == u'=' || c == u';' || c == u'#' || c == u'\\'; };
+        for (auto special = std::find_if(piece.begin(), piece.end(), isSpecial); special != piece.end();
+             special = std::find_if(piece.begin(), piece.end(), isSpecial)) {
+            m_title += piece.first(special - piece.begin()) + u'\\' + *special;
+            piece = piece.sliced(special - piece.begin() + 1);
         }
+        m_title += piece;
     }
 
     void endChapter() override { }
@@ -163,10 +168,14 @@ private:
     {
         if (!m_pending)
             return;
-        m_output.text() += QStringLiteral("[CHAPTER]\nTIMEBASE=1/1000\nSTART=%1\nEND=%2\ntitle=")
-                               .arg(m_start)
-                               .arg(std::max(m_start, nextStart))
-            + m_title + u'\n';
+        QString &text = m_output.text();
+        text += u"[CHAPTER]\nTIMEBASE=1/1000\nSTART=";
+        appendPadded(text, m_start, 1);
+        text += u"\nEND=";
+        appendPadded(text, std::max(m_start, nextStart), 1);
+        text += u"\ntitle=";
+        text += m_title;
+        text += u'\n';
         m_title.resize(0);
         m_output.flushIfFull();
     }
@@ -208,7 +217,7 @@ EncodedOutput::EncodedOutput(QIODevice &device, Form form, CodePage *codePage)
     : m_device(device), m_form(form), m_codePage(codePage)
 {
     if (m_form == Form::Utf16LEWithMark)
-        write("\xFF\xFE");
+        writeBytes("\xFF\xFE");
 }
 
 void EncodedOutput::flushIfFull()
@@ -232,27 +241,27 @@ void EncodedOutput::flush(bool last)
     switch (m_form) {
     case Form::Utf16LEWithMark:
         if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
-            write(QByteArrayView(reinterpret_cast<const char *>(text.utf16()), text.size() * 2));
+            writeBytes(QByteArrayView(reinterpret_cast<const char *>(text.utf16()), text.size() * 2));
         } else {
             QStringEncoder encoder(QStringEncoder::Utf16LE);
-            write(QByteArray(encoder.encode(text)));
+            writeBytes(QByteArray(encoder.encode(text)));
         }
         break;
     case Form::Ansi:
         m_bytes.resize(0);
         m_codePage->encode(text, m_bytes, true);
-        write(m_bytes);
+        writeBytes(m_bytes);
         break;
     case Form::Utf8: {
         QStringEncoder encoder(QStringEncoder::Utf8);
-        write(QByteArray(encoder.encode(text)));
+        writeBytes(QByteArray(encoder.encode(text)));
         break;
     }
     }
     m_text.remove(0, length);
 }
 
-void EncodedOutput::write(QByteArrayView bytes)
+void EncodedOutput::writeBytes(QByteArrayView bytes)
 {
     // A short write is followed by another, so that the failing call gives the system's reason
     // (a device reports none for a write it did in part).

@@ -35,7 +35,7 @@ public:
 
 private:
     void flush(bool last);
-    void write(QByteArrayView bytes);
+    void writeBytes(QByteArrayView bytes);
 
     QIODevice &m_device;
     Form m_form;
