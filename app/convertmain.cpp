@@ -380,29 +380,29 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
 // What was written, and a warning when a names file does not match the chapters.
 void reportConverted(const QString &file, const EntryResult &result, const RunContext &run)
 {
-    switch (run.options.destination) {
-    case Destination::BesideInput:
+    const auto count = [](qsizetype n, QStringView one, QStringView many) -> QString {
+        return QString::number(n) + u' ' + (n == 1 ? one : many);
+    };
+    const QString chapters = count(result.chapters, u"chapter", u"chapters");
+    if (run.options.destination == Destination::BesideInput)
         printLine(stdout, file + u" -> " + result.outputPath);
-        break;
-    case Destination::Nowhere:
-        printLine(stdout, file + u" -> " + result.outputPath + QStringLiteral(" (%1 chapters)").arg(result.chapters));
-        break;
-    case Destination::StandardOutput:
-        break;
-    }
+    else if (run.options.destination == Destination::Nowhere)
+        printLine(stdout, file + u" -> " + result.outputPath + u" (" + chapters + u')');
+
     const qsizetype names = run.titles.size();
     if (!run.options.UseNameBox || names == result.chapters)
         return;
+    // The chapters, or the names, from first to last that have no counterpart.
     const auto span = [](QStringView one, QStringView many, qsizetype first, qsizetype last) -> QString {
         if (first == last)
             return one + u' ' + QString::number(last);
         return many + u' ' + QString::number(first) + u'-' + QString::number(last);
     };
-    const QString rest = names < result.chapters ? span(u"chapter", u"chapters", names + 1, result.chapters)
+    const QString unmatched = names < result.chapters ? span(u"chapter", u"chapters", names + 1, result.chapters)
             + (names + 1 == result.chapters ? u" keeps its title" : u" keep their titles")
-                                                 : span(u"name", u"names", result.chapters + 1, names)
+                                                      : span(u"name", u"names", result.chapters + 1, names)
             + (result.chapters + 1 == names ? u" is not used" : u" are not used");
-    printLine(stderr, QStringLiteral("%1: %2 chapters, %3 names; ").arg(file).arg(result.chapters).arg(names) + rest);
+    printLine(stderr, file + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
 }
 
 // Converts every file, reporting each; the exit status.
