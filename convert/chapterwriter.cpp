@@ -55,76 +55,120 @@ private:
     EncodedOutput &m_output;
 };
 
-// HH:MM:SS.nnnnnnnnn, as Matroska chapter XML gives times; hours grow past two digits.
-QString nanosecondTimeText(qint64 milliseconds)
-{
-    return chapterTimeText(milliseconds) + u"000000";
-}
-
 // Matroska chapter XML with one edition and one atom a chapter, without UIDs (mkvmerge makes
-// them), so that the same input gives the same bytes.
+// them), so that the same input gives the same bytes. QXmlStreamWriter writes the document once,
+// with a single atom whose start time and title are markers; the writer then repeats that atom's
+// markup for every chapter, putting in its time and its title escaped as QXmlStreamWriter escapes
+// text (&, <, > and " as entities, what QString::toHtmlEscaped does). A chapter so costs no call
+// of the XML writer, whose per-element work would otherwise take most of a large file's time.
 class MatroskaChapterWriter : public ChapterWriter
 {
 public:
-    MatroskaChapterWriter(EncodedOutput &output, const QString &language)
-        : m_output(output), m_xml(&output.text()),
-          m_ietf(canonicalLanguageTag(language).value_or(QStringLiteral("und")))
+    MatroskaChapterWriter(EncodedOutput &output, const QString &language) : m_output(output)
     {
-        const QLocale::Language known = QLocale::codeToLanguage(m_ietf.section(u'-', 0, 0));
-        m_iso639 = QLocale::languageToCode(known, QLocale::ISO639Part2B);
-        if (m_iso639.isEmpty())
-            m_iso639 = QStringLiteral("und");
-        m_xml.setAutoFormatting(true);
-        m_xml.setAutoFormattingIndent(2);
-        m_xml.writeStartDocument();
-        m_xml.writeDTD(QStringLiteral("<!DOCTYPE Chapters SYSTEM \"matroskachapters.dtd\">"));
-        m_xml.writeStartElement(QStringLiteral("Chapters"));
-        m_xml.writeStartElement(QStringLiteral("EditionEntry"));
+        const QString ietf = canonicalLanguageTag(language).value_or(QStringLiteral("und"));
+        QString iso639
+            = QLocale::languageToCode(QLocale::codeToLanguage(ietf.section(u'-', 0, 0)), QLocale::ISO639Part2B);
+        if (iso639.isEmpty())
+            iso639 = QStringLiteral("und");
+
+        // A file without chapters has no edition: mkvmerge refuses an edition without atoms.
+        QXmlStreamWriter empty(&m_empty);
+        startDocument(empty);
+        empty.writeEndDocument();
+
+        QString document;
+        QXmlStreamWriter xml(&document);
+        startDocument(xml);
+        xml.writeStartElement(QStringLiteral("EditionEntry"));
+        xml.writeStartElement(QStringLiteral("ChapterAtom"));
+        xml.writeTextElement(QStringLiteral("ChapterTimeStart"), kTimeMarker.toString());
+        xml.writeStartElement(QStringLiteral("ChapterDisplay"));
+        xml.writeTextElement(QStringLiteral("ChapterString"), kTitleMarker.toString());
+        xml.writeTextElement(QStringLiteral("ChapterLanguage"), iso639);
+        xml.writeTextElement(QStringLiteral("ChapLanguageIETF"), ietf);
+        xml.writeEndElement(); // ChapterDisplay
+        xml.writeEndElement(); // ChapterAtom
+        const qsizetype atomEnd = document.size();
+        xml.writeEndDocument();
+        // The atom begins with the line end before it (the writer closes a start tag, here the
+        // edition's, only once something follows it).
+        const qsizetype atomStart = document.lastIndexOf(u'\n', document.indexOf(u"<ChapterAtom>"));
+
+        const QStringView atom = QStringView(document).sliced(atomStart, atomEnd - atomStart);
+        const qsizetype time = atom.indexOf(kTimeMarker);
+        const qsizetype title = atom.indexOf(kTitleMarker);
+        m_beforeTime = atom.first(time).toString();
+        m_beforeTitle = atom.sliced(time + kTimeMarker.size(), title - time - kTimeMarker.size()).toString();
+        m_afterTitle = atom.sliced(title + kTitleMarker.size()).toString();
+        m_start = QStringView(document).first(atomStart).toString();
+        m_end = QStringView(document).sliced(atomEnd).toString();
     }
 
-    void beginChapter(qsizetype, const ChapterStart &start) override
+    void beginChapter(qsizetype number, const ChapterStart &start) override
     {
-        m_xml.writeStartElement(QStringLiteral("ChapterAtom"));
-        m_xml.writeTextElement(QStringLiteral("ChapterTimeStart"), nanosecondTimeText(*start.milliseconds));
-        m_xml.writeStartElement(QStringLiteral("ChapterDisplay"));
-        m_xml.writeStartElement(QStringLiteral("ChapterString"));
+        QString &text = m_output.text();
+        if (number == 1)
+            text += m_start;
+        m_anyChapter = true;
+        text += m_beforeTime;
+        appendChapterTime(text, *start.milliseconds);
+        text += u"000000"; // nanoseconds
+        text += m_beforeTitle;
     }
 
     void appendTitle(QStringView piece) override
     {
         // XML 1.0 has no way to write control characters other than tab.
-        const auto isControl = [](QChar c) { return c.unicode() < 0x20 && c != u'\t'; };
-        if (std::none_of(piece.begin(), piece.end(), isControl)) {
-            m_xml.writeCharacters(piece.toString());
+        const auto needsChange = [](QChar c) {
+            return c == u'&' || c == u'<' || c == u'>' || c == u'"' || (c.unicode() < 0x20 && c != u'\t');
+        };
+        QString &text = m_output.text();
+        if (std::none_of(piece.begin(), piece.end(), needsChange)) {
+            text += piece;
         } else {
-            QString text = piece.toString();
-            std::replace_if(text.begin(), text.end(), isControl, QChar(QChar::ReplacementCharacter));
-            m_xml.writeCharacters(text);
+            QString title = piece.toString();
+            std::replace_if(
+                title.begin(), title.end(), [](QChar c) { return c.unicode() < 0x20 && c != u'\t'; },
+                QChar(QChar::ReplacementCharacter));
+            text += title.toHtmlEscaped();
         }
         m_output.flushIfFull();
     }
 
     void endChapter() override
     {
-        m_xml.writeEndElement(); // ChapterString
-        m_xml.writeTextElement(QStringLiteral("ChapterLanguage"), m_iso639);
-        m_xml.writeTextElement(QStringLiteral("ChapLanguageIETF"), m_ietf);
-        m_xml.writeEndElement(); // ChapterDisplay
-        m_xml.writeEndElement(); // ChapterAtom
+        m_output.text() += m_afterTitle;
         m_output.flushIfFull();
     }
 
     bool finish() override
     {
-        m_xml.writeEndDocument();
+        m_output.text() += m_anyChapter ? m_end : m_empty;
         return m_output.finish();
     }
 
 private:
+    static void startDocument(QXmlStreamWriter &xml)
+    {
+        xml.setAutoFormatting(true);
+        xml.setAutoFormattingIndent(2);
+        xml.writeStartDocument();
+        xml.writeDTD(QStringLiteral("<!DOCTYPE Chapters SYSTEM \"matroskachapters.dtd\">"));
+        xml.writeStartElement(QStringLiteral("Chapters"));
+    }
+
+    static constexpr QStringView kTimeMarker = u"@time@";
+    static constexpr QStringView kTitleMarker = u"@title@";
+
     EncodedOutput &m_output;
-    QXmlStreamWriter m_xml;
-    QString m_ietf;
-    QString m_iso639;
+    bool m_anyChapter = false;
+    QString m_empty; // the document without chapters
+    QString m_start; // the document up to its first atom
+    QString m_beforeTime; // the atom's markup up to its start time
+    QString m_beforeTitle; // from after the time to the title
+    QString m_afterTitle; // from after the title to the end of the atom
+    QString m_end; // the end of the document
 };
 
 // ffmpeg's metadata file: a [CHAPTER] section a chapter, in milliseconds. A chapter ends where
