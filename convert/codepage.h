@@ -38,6 +38,9 @@ public:
     // look-alike substitutes.
     void encode(QStringView text, QByteArray &bytes, bool last);
 
+    // Forgets a character cut at the end of the last call, as at the start of a new text.
+    void reset();
+
     // Whole conversions, for short texts.
     QString decoded(QByteArrayView bytes);
     QByteArray encoded(QStringView text);

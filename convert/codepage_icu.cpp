@@ -123,6 +123,11 @@ void CodePage::decode(QByteArrayView bytes, QString &text, bool last)
     }
 }
 
+void CodePage::reset()
+{
+    ucnv_reset(m_converter->icu.get());
+}
+
 void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
 {
     UConverter *icu = m_converter->icu.get();

@@ -90,6 +90,12 @@ void CodePage::decode(QByteArrayView bytes, QString &text, bool last)
     carried.remove(0, whole);
 }
 
+void CodePage::reset()
+{
+    m_converter->carried.clear();
+    m_converter->carriedText.clear();
+}
+
 void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
 {
     QString &carried = m_converter->carriedText;

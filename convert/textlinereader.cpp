@@ -99,6 +99,7 @@ bool TextLineReader::isUtf8Throughout()
 bool TextLineReader::detectEncoding()
 {
     m_started = true;
+    m_ansiCodePage.reset(); // a file read before may have stopped inside a character
     const QByteArray mark = m_device.peek(3);
     struct ByteOrderMark
     {

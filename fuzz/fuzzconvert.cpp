@@ -104,9 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     options.OutputEncoding = (selector & 4) ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
     options.NameBoxText = namesText((selector >> 3) & 3);
     options.codePage = kCodePages[(selector >> 5) & 7];
-    Tessaline::Expected<Tessaline::RunContext> run = Tessaline::prepareRun(options);
-    if (!run)
-        fail("code page not supported", QString::number(options.codePage));
+    // A run for each selector, prepared once: opening a code page tests all its ASCII bytes.
+    static std::optional<Tessaline::RunContext> runs[256];
+    if (!runs[selector]) {
+        Tessaline::Expected<Tessaline::RunContext> prepared = Tessaline::prepareRun(options);
+        if (!prepared)
+            fail("code page not supported", QString::number(options.codePage));
+        runs[selector] = std::move(*prepared);
+    }
+    Tessaline::RunContext *run = &*runs[selector];
 
     const QByteArrayView file(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const Tessaline::Expected<QByteArray> converted = Tessaline::convertBytes(file, *run);

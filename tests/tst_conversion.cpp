@@ -41,6 +41,7 @@ private slots:
     void hostileFiles_data();
     void hostileFiles();
     void fullDisk();
+    void failedFileLeavesNoCharacterBehind();
 };
 
 void TestConversion::chapterTimes_data()
@@ -250,6 +251,25 @@ void TestConversion::fullDisk()
     QCOMPARE(result.error().kind, Failure::Kind::WriteFailed);
     QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
     QCOMPARE(earlier, QByteArray("earlier"));
+}
+
+// A file that fails while its first megabyte ends inside a character (the lead byte of a
+// two-byte character of code page 936) leaves nothing of it to the next file of the run.
+void TestConversion::failedFileLeavesNoCharacterBehind()
+{
+    QTemporaryDir dir;
+    QByteArray failing = "CHAPTER01=bad\r\nCHAPTER01NAME=x\r\n";
+    failing += QByteArray((1 << 20) - 1 - failing.size(), 'x') + "\xB5\xDA";
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), failing));
+    // A character carried over would shift "CHAPTER1=" off its place.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("b.txt")), "CHAPTER1=00:00:01.000\r\nCHAPTER1NAME=\xB5\xDA"));
+    ConvertOptions options;
+    options.codePage = 936;
+    Expected<RunContext> run = prepareRun(options);
+    QVERIFY(!ConvertEntry(dir.filePath(QStringLiteral("a.txt")), *run));
+    QVERIFY(ConvertEntry(dir.filePath(QStringLiteral("b.txt")), *run));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("b_new.txt"))),
+             unicodeFile(u"CHAPTER01=00:00:01.001\r\nCHAPTER01NAME=\u7B2C"));
 }
 
 QTEST_GUILESS_MAIN(TestConversion)
