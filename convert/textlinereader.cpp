@@ -64,7 +64,9 @@ TextLineReader::TextLineReader(QIODevice &device, CodePage &ansiCodePage)
 bool TextLineReader::readBlock()
 {
     const qsizetype start = m_bytes.size();
-    m_bytes.resize(start + kBlockBytes);
+    // No more than the file holds, and one byte more to find its end in the same call.
+    const qint64 left = m_device.isSequential() ? kBlockBytes : m_device.size() - m_device.pos() + 1;
+    m_bytes.resize(start + qsizetype(std::clamp<qint64>(left, 1, kBlockBytes)));
     qsizetype filled = start;
     while (filled < m_bytes.size()) {
         const qint64 got = m_device.read(m_bytes.data() + filled, m_bytes.size() - filled);
