@@ -45,10 +45,14 @@ qsizetype utf16CutPoint(QByteArrayView bytes, bool littleEndian)
     return cut;
 }
 
-void appendDecoded(QString &text, QByteArrayView bytes, QStringDecoder::Encoding encoding)
+// Decodes a block cut where no character is cut, as the whole text would be decoded. Qt's
+// decoders drop a byte order mark at the start of what they decode: a second mark at the start
+// of the file has always been dropped so, while one at the start of a later block is text.
+void appendDecoded(QString &text, QByteArrayView bytes, QStringDecoder::Encoding encoding, bool fileStart)
 {
-    // Cut where no character is cut, so that each block is decoded as the whole text would be.
-    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(encoding,
+                           fileStart ? QStringDecoder::Flag::Stateless
+                                     : QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const qsizetype start = text.size();
     text.resize(start + decoder.requiredSpace(bytes.size()));
     QChar *end = decoder.appendToBuffer(text.data() + start, bytes);
@@ -134,6 +138,8 @@ bool TextLineReader::decodeNextBlock()
 {
     if (!m_started && !detectEncoding())
         return false;
+    const bool fileStart = !m_decodedAny;
+    m_decodedAny = true;
     if (m_atEnd || !readBlock())
         return false;
     m_text.resize(0);
@@ -142,14 +148,14 @@ bool TextLineReader::decodeNextBlock()
     switch (m_encoding) {
     case TextEncoding::Utf8:
         cut = m_atEnd ? cut : utf8CutPoint(m_bytes);
-        appendDecoded(m_text, QByteArrayView(m_bytes).first(cut), QStringDecoder::Utf8);
+        appendDecoded(m_text, QByteArrayView(m_bytes).first(cut), QStringDecoder::Utf8, fileStart);
         break;
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE: {
         const bool littleEndian = m_encoding == TextEncoding::Utf16LE;
         cut = m_atEnd ? cut : utf16CutPoint(m_bytes, littleEndian);
         appendDecoded(m_text, QByteArrayView(m_bytes).first(cut),
-                      littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+                      littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE, fileStart);
         break;
     }
     case TextEncoding::Ansi:

@@ -58,6 +58,7 @@ private:
     MaybeFailure m_failure;
     bool m_started = false;
     bool m_atEnd = false; // everything has been read from the device
+    bool m_decodedAny = false; // a block has been decoded: the next one does not start the file
     QByteArray m_bytes; // read, not yet decoded
     QString m_text; // decoded, from m_position on not yet handed out
     qsizetype m_position = 0;
