@@ -29,8 +29,6 @@ public:
     CodePage &operator=(CodePage &&other) noexcept;
     ~CodePage();
 
-    int number() const { return m_number; }
-
     // Appends the text of bytes to text; bytes that form no character become U+FFFD.
     void decode(QByteArrayView bytes, QString &text, bool last);
 
@@ -48,9 +46,8 @@ public:
     struct Converter;
 
 private:
-    CodePage(int number, std::unique_ptr<Converter> converter);
+    explicit CodePage(std::unique_ptr<Converter> converter);
 
-    int m_number;
     std::unique_ptr<Converter> m_converter;
 };
 

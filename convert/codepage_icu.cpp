@@ -53,8 +53,7 @@ struct CodePage::Converter
     QString scratch; // text on its way to ICU, when corrected
 };
 
-CodePage::CodePage(int number, std::unique_ptr<Converter> converter)
-    : m_number(number), m_converter(std::move(converter))
+CodePage::CodePage(std::unique_ptr<Converter> converter) : m_converter(std::move(converter))
 { }
 
 CodePage::CodePage(CodePage &&other) noexcept = default;
@@ -87,7 +86,7 @@ Expected<CodePage> CodePage::open(int number)
         converter->corrected |= c != byte;
     }
     ucnv_reset(icu);
-    return CodePage(number, std::move(converter));
+    return CodePage(std::move(converter));
 }
 
 void CodePage::decode(QByteArrayView bytes, QString &text, bool last)

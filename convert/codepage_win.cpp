@@ -58,8 +58,7 @@ QByteArray bytesOf(UINT page, QStringView text)
 
 } // namespace
 
-CodePage::CodePage(int number, std::unique_ptr<Converter> converter)
-    : m_number(number), m_converter(std::move(converter))
+CodePage::CodePage(std::unique_ptr<Converter> converter) : m_converter(std::move(converter))
 { }
 
 CodePage::CodePage(CodePage &&other) noexcept = default;
@@ -78,7 +77,7 @@ Expected<CodePage> CodePage::open(int number)
     const QString text = QString::fromLatin1(ascii);
     if (wideOf(page, ascii) != text || bytesOf(page, text) != ascii)
         return unsupported;
-    return CodePage(number, std::make_unique<Converter>(Converter {page, {}, {}}));
+    return CodePage(std::make_unique<Converter>(Converter {page, {}, {}}));
 }
 
 void CodePage::decode(QByteArrayView bytes, QString &text, bool last)

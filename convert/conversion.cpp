@@ -108,22 +108,23 @@ MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
 }
 #endif
 
-// Converts the opened input into device; the chapter count, or the failure (without a path).
-Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext &run)
+// Converts the opened input into device; the chapter count, or the failure, which names the
+// input, or outputPath when writing failed.
+Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext &run, const QString &inputPath,
+                                const QString &outputPath)
 {
     TextLineReader reader(input, run.codePage);
     EncodedOutput output(device, outputForm(run.options), &run.codePage);
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options, output);
-    const Expected<qsizetype> chapters = ConvertFile(reader, run.options, run.titles, *writer);
+    Expected<qsizetype> chapters = ConvertFile(reader, run.options, run.titles, *writer);
     if (chapters && !writer->finish())
-        return Failure {Failure::Kind::WriteFailed, {}, 0, output.error()};
+        return Failure {Failure::Kind::WriteFailed, outputPath, 0, output.error()};
+    if (!chapters) {
+        Failure failure = chapters.error();
+        failure.path = inputPath;
+        return failure;
+    }
     return chapters;
-}
-
-Failure withPath(Failure failure, const QString &path)
-{
-    failure.path = path;
-    return failure;
 }
 
 } // namespace
@@ -165,7 +166,7 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
     QByteArray bytes;
     QBuffer out(&bytes);
     out.open(QIODevice::WriteOnly);
-    const Expected<qsizetype> chapters = convertInto(out, in, run);
+    const Expected<qsizetype> chapters = convertInto(out, in, run, {}, {});
     if (!chapters)
         return chapters.error();
     return bytes;
@@ -180,27 +181,20 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     if (!input)
         return input.error();
 
-    switch (run.options.destination) {
-    case Destination::Nowhere: {
+    if (run.options.destination != Destination::BesideInput) {
+        // A dry run writes nowhere; standard output has no path to name when writing fails.
+        const bool dryRun = run.options.destination == Destination::Nowhere;
         DiscardingDevice nowhere;
-        nowhere.open(QIODevice::WriteOnly);
-        const Expected<qsizetype> chapters = convertInto(nowhere, *input->file, run);
-        if (!chapters)
-            return withPath(chapters.error(), inputPath);
-        return EntryResult {*outputPath, *chapters};
-    }
-    case Destination::StandardOutput: {
         QFile standardOutput;
-        standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        const Expected<qsizetype> chapters = convertInto(standardOutput, *input->file, run);
-        if (!chapters) {
-            const Failure &failure = chapters.error();
-            return withPath(failure, failure.kind == Failure::Kind::WriteFailed ? QString() : inputPath);
-        }
-        return EntryResult {{}, *chapters};
-    }
-    case Destination::BesideInput:
-        break;
+        if (dryRun)
+            nowhere.open(QIODevice::WriteOnly);
+        else
+            standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        const Expected<qsizetype> chapters = convertInto(dryRun ? static_cast<QIODevice &>(nowhere) : standardOutput,
+                                                         *input->file, run, inputPath, {});
+        if (!chapters)
+            return chapters.error();
+        return EntryResult {dryRun ? *outputPath : QString(), *chapters};
     }
 
     if (MaybeFailure refused = checkOutputPath(*outputPath, *input))
@@ -210,11 +204,10 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     QSaveFile file(*outputPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
-    const Expected<qsizetype> chapters = convertInto(file, *input->file, run);
+    const Expected<qsizetype> chapters = convertInto(file, *input->file, run, inputPath, *outputPath);
     if (!chapters) {
         file.cancelWriting();
-        const Failure &failure = chapters.error();
-        return withPath(failure, failure.kind == Failure::Kind::WriteFailed ? *outputPath : inputPath);
+        return chapters.error();
     }
     if (!file.commit())
         return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());

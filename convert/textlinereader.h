@@ -44,8 +44,6 @@ public:
     // Why reading stopped before the end of the file, if it did.
     const MaybeFailure &failure() const { return m_failure; }
 
-    TextEncoding encoding() const { return m_encoding; }
-
 private:
     bool detectEncoding();
     bool isUtf8Throughout();
