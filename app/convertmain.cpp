@@ -89,6 +89,14 @@ QString reasonText(const Failure &failure)
         return QStringLiteral("cannot write %1 (%2)")
             .arg(failure.path.isEmpty() ? QStringLiteral("to standard output") : nativePath(failure.path),
                  failure.detail);
+    case Failure::Kind::BadInput: {
+        const QString place = failure.line > 0 ? QStringLiteral(" at line %1").arg(failure.line)
+            : failure.offset >= 0              ? QStringLiteral(" at byte %1").arg(failure.offset)
+                                               : QString();
+        return u"cannot be read" + place + u": " + failure.detail;
+    }
+    case Failure::Kind::NoChapters:
+        return QStringLiteral("holds no chapters");
     }
     return {};
 }

@@ -25,12 +25,16 @@ struct Failure
         OutputIsLink, // path: the output, a symbolic link that is left alone
         OutputIsInput, // path: the output, which is the input file itself
         WriteFailed, // path: the output; detail: the system's reason
+        BadInput, // not what its content claims; line or offset: where; detail: what is wrong
+        NoChapters, // a media file, playlist or disc title that holds no chapters
     };
 
     Kind kind;
     QString path;
     qint64 line = 0; // counted from 1; 0 where no line is concerned
     QString detail;
+    qint64 offset = -1; // bytes from the start of the file, where a binary format went wrong; -1: none
+    int systemError = 0; // the errno value behind detail, where there is one
 };
 
 // Nothing when a step succeeded, or why it failed.

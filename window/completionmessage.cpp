@@ -45,6 +45,14 @@ QString failureText(const Failure &failure)
         return QStringLiteral("%1就是输入文件本身，未写入").arg(nativePath(failure.path));
     case Failure::Kind::WriteFailed:
         return QStringLiteral("无法写入%1（%2）").arg(nativePath(failure.path), failure.detail);
+    case Failure::Kind::BadInput: {
+        const QString place = failure.line > 0 ? QStringLiteral("第%1行").arg(failure.line)
+            : failure.offset >= 0              ? QStringLiteral("第%1字节处").arg(failure.offset)
+                                               : QString();
+        return place + u"无法读取：" + failure.detail;
+    }
+    case Failure::Kind::NoChapters:
+        return QStringLiteral("没有章节");
     }
     return {};
 }

@@ -1,0 +1,27 @@
+#include "chapter.h"
+
+#include <limits>
+
+namespace Tessaline {
+
+std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64 denominator)
+{
+    if (numerator <= 0 || denominator <= 0)
+        return std::nullopt;
+    // 128 bits hold the product of any 64-bit ticks, numerator and 1000.
+    const __int128 scaled = __int128(ticks) * numerator * 1000;
+    __int128 quotient = scaled / denominator;
+    __int128 remainder = scaled % denominator;
+    if (remainder < 0) { // floor division, so that halves are judged the same on both sides of 0
+        --quotient;
+        remainder += denominator;
+    }
+    const __int128 twice = remainder * 2;
+    if (twice > denominator || (twice == denominator && (quotient & 1) != 0))
+        ++quotient;
+    if (quotient > std::numeric_limits<qint64>::max() || quotient < std::numeric_limits<qint64>::min())
+        return std::nullopt;
+    return qint64(quotient);
+}
+
+} // namespace Tessaline

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "failure.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace Tessaline {
+
+// One chapter as every reader yields it: where it starts and its title as the file holds it
+// (line ends included, where the format allows them).
+struct Chapter
+{
+    qint64 startMs = 0; // milliseconds from the start of the video
+    QString title;
+
+    friend bool operator==(const Chapter &, const Chapter &) = default;
+};
+
+using ChapterList = QList<Chapter>;
+
+// What a reader is asked for beyond the file itself.
+struct ReadSettings
+{
+    int edition = 1; // Matroska: the edition to read, counted from 1
+    int title = 0; // DVD: the title of the title set to read, counted from 1; 0: the longest
+};
+
+// A time of ticks × numerator / denominator seconds in milliseconds, rounded to the nearest
+// millisecond, half a millisecond to the even one; exact for any 64-bit ticks and time base.
+// Nothing when the result does not fit in 64 bits or the time base is not positive.
+std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64 denominator);
+
+} // namespace Tessaline

@@ -1,0 +1,34 @@
+#include "inputformat.h"
+
+namespace Tessaline {
+
+// One row a format, each from its own file under formats/.
+const QList<InputFormat> &inputFormats()
+{
+    static const QList<InputFormat> formats = {};
+    return formats;
+}
+
+const InputFormat *probedFormat(QByteArrayView head)
+{
+    const InputFormat *surest = nullptr;
+    int best = 0;
+    for (const InputFormat &format : inputFormats()) {
+        if (const int score = format.probe(head); score > best) {
+            best = score;
+            surest = &format;
+        }
+    }
+    return surest;
+}
+
+const InputFormat *inputFormatNamed(QStringView name)
+{
+    for (const InputFormat &format : inputFormats()) {
+        if (format.name == name)
+            return &format;
+    }
+    return nullptr;
+}
+
+} // namespace Tessaline

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "chapter.h"
+#include "failure.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+class QIODevice;
+
+namespace Tessaline {
+
+class CodePage;
+
+// What a reader is given: the file, opened (a regular file, read from its start), by its path
+// for libraries that open it themselves, the run's ANSI code page for text without a byte order
+// mark, and the settings.
+struct ReadRequest
+{
+    const QString &path;
+    QIODevice &file;
+    CodePage &codePage;
+    const ReadSettings &settings;
+};
+
+// One input format: a name (as --from gives it), a probe and a reader. The probe looks at the
+// start of a file (kProbeBytes, or all of a shorter file) and says how sure it is that the file
+// is of its format: 0 not at all, up to 100 for a signature that cannot be mistaken. The reader
+// yields the chapters in file order, or why the file cannot be read as this format (with the
+// line or byte offset where it went wrong); a file without chapters is a failure for formats
+// that are made to hold chapters.
+struct InputFormat
+{
+    QStringView name;
+    int (*probe)(QByteArrayView head);
+    Expected<ChapterList> (*read)(const ReadRequest &request);
+};
+
+constexpr qsizetype kProbeBytes = 64 * 1024;
+
+// Every format read besides the simple text, which is what no probe claims.
+const QList<InputFormat> &inputFormats();
+
+// The format whose probe is surest of head, or nothing (the simple text).
+const InputFormat *probedFormat(QByteArrayView head);
+
+// The format of that name, or nothing.
+const InputFormat *inputFormatNamed(QStringView name);
+
+} // namespace Tessaline

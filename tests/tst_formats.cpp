@@ -1,0 +1,155 @@
+// The input formats: each file under data/formats that has a NAME.expected beside it is read as
+// the conversion reads it, and must give what NAME.expected says:
+//     format: NAME        the format the probes take it for ("simple" when none claims it)
+//     from: NAME          optional: read as this format whatever the probes say (--from)
+//     edition: N          optional: ReadSettings::edition; "title: N" likewise
+//     failure: KIND N     the reader fails with Failure::Kind KIND at line N, or at byte @N
+//     HH:MM:SS.mmm title  otherwise, one line a chapter, in order; \n, \r and \\ in a title
+//                         stand for a line feed, a carriage return and a backslash
+#include "chaptertime.h"
+#include "codepage.h"
+#include "inputformat.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QMetaEnum>
+#include <QTest>
+
+using namespace Tessaline;
+
+namespace {
+
+QString unescaped(QStringView text)
+{
+    QString plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\\' && i + 1 < text.size()) {
+            const QChar next = text[++i];
+            plain += next == u'n' ? QChar(u'\n') : next == u'r' ? QChar(u'\r') : next;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+QString failureKindName(Failure::Kind kind)
+{
+    static const QHash<Failure::Kind, QString> names = {
+        {Failure::Kind::BadInput, QStringLiteral("BadInput")},
+        {Failure::Kind::NoChapters, QStringLiteral("NoChapters")},
+        {Failure::Kind::ReadFailed, QStringLiteral("ReadFailed")},
+    };
+    return names.value(kind, QString::number(int(kind)));
+}
+
+} // namespace
+
+class TestFormats : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readers_data();
+    void readers();
+    void roundedMilliseconds_data();
+    void roundedMilliseconds();
+};
+
+void TestFormats::readers_data()
+{
+    QTest::addColumn<QString>("input");
+    const QString root = QFINDTESTDATA("data/formats");
+    QDirIterator it(root, {QStringLiteral("*.expected")}, QDir::Files, QDirIterator::Subdirectories);
+    QStringList inputs;
+    while (it.hasNext())
+        inputs.append(it.next().chopped(int(qstrlen(".expected"))));
+    inputs.sort();
+    for (const QString &input : inputs)
+        QTest::newRow(qPrintable(QDir(root).relativeFilePath(input))) << input;
+    if (inputs.isEmpty())
+        QTest::newRow("none yet") << QString();
+}
+
+void TestFormats::readers()
+{
+    QFETCH(QString, input);
+    if (input.isEmpty())
+        QSKIP("no format files yet");
+    QFile expectedFile(input + u".expected");
+    QVERIFY(expectedFile.open(QIODevice::ReadOnly));
+    QString format;
+    QString from;
+    QString failure;
+    ReadSettings settings;
+    QStringList chapters;
+    for (const QString &line : QString::fromUtf8(expectedFile.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+        const QString value = line.section(u':', 1).trimmed();
+        if (line.startsWith(u"format:"))
+            format = value;
+        else if (line.startsWith(u"from:"))
+            from = value;
+        else if (line.startsWith(u"edition:"))
+            settings.edition = value.toInt();
+        else if (line.startsWith(u"title:"))
+            settings.title = value.toInt();
+        else if (line.startsWith(u"failure:"))
+            failure = value;
+        else
+            chapters.append(line);
+    }
+
+    QFile file(input);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const InputFormat *probed = probedFormat(file.peek(kProbeBytes));
+    QCOMPARE(probed ? probed->name.toString() : QStringLiteral("simple"), format);
+    const InputFormat *reader = from.isEmpty() ? probed : inputFormatNamed(from);
+    if (!reader)
+        return; // simple text: read by the conversion's own streaming path
+    Expected<CodePage> codePage = CodePage::open(1252);
+    QVERIFY(codePage);
+    const Expected<ChapterList> read = reader->read({input, file, *codePage, settings});
+    if (!failure.isEmpty()) {
+        QVERIFY2(!read, "the file was read");
+        const Failure &why = read.error();
+        const QString where = why.offset >= 0 ? u'@' + QString::number(why.offset) : QString::number(why.line);
+        QCOMPARE(failureKindName(why.kind) + u' ' + where, failure);
+        return;
+    }
+    QVERIFY2(read, qPrintable(read ? QString() : read.error().detail));
+    QStringList got;
+    for (const Chapter &chapter : *read)
+        got.append(chapterTimeText(chapter.startMs) + u' ' + chapter.title);
+    QStringList want;
+    for (const QString &line : chapters)
+        want.append(line.section(u' ', 0, 0) + u' ' + unescaped(line.section(u' ', 1)));
+    QCOMPARE(got, want);
+}
+
+void TestFormats::roundedMilliseconds_data()
+{
+    QTest::addColumn<qint64>("ticks");
+    QTest::addColumn<qint64>("numerator");
+    QTest::addColumn<qint64>("denominator");
+    QTest::addColumn<qint64>("expected");
+    QTest::newRow("ns, below half") << 1'499'999LL << 1LL << 1'000'000'000LL << 1LL;
+    QTest::newRow("ns, half to even down") << 2'500'000LL << 1LL << 1'000'000'000LL << 2LL;
+    QTest::newRow("ns, half to even up") << 3'500'000LL << 1LL << 1'000'000'000LL << 4LL;
+    QTest::newRow("45 kHz") << 45'000LL * 3600 << 1LL << 45'000LL << 3'600'000LL;
+    QTest::newRow("NTSC frame") << 1LL << 1001LL << 30000LL << 33LL; // 33.37 ms
+    QTest::newRow("negative half to even") << -2'500'000LL << 1LL << 1'000'000'000LL << -2LL;
+    QTest::newRow("64-bit ticks, exact") << std::numeric_limits<qint64>::max() << 1LL << 1'000'000'000LL
+                                         << 9'223'372'036'855LL;
+}
+
+void TestFormats::roundedMilliseconds()
+{
+    QFETCH(qint64, ticks);
+    QFETCH(qint64, numerator);
+    QFETCH(qint64, denominator);
+    QFETCH(qint64, expected);
+    QCOMPARE(Tessaline::roundedMilliseconds(ticks, numerator, denominator), std::optional(expected));
+}
+
+QTEST_GUILESS_MAIN(TestFormats)
+#include "tst_formats.moc"
