@@ -1,7 +1,7 @@
 // tessaline-convert: converts chapter files given on the command line, each as the window's
 // "Save" converts a list entry. This file reads the arguments, words the outcome in English and
 // sets the exit status; the conversion is the library's.
-#include "chapterlist.h"
+#include "chapterchange.h"
 #include "chapterwriter.h"
 #include "codepage.h"
 #include "conversion.h"
@@ -61,7 +61,7 @@ QString reasonText(const Failure &failure)
 {
     switch (failure.kind) {
     case Failure::Kind::NotChapterListName:
-        return QStringLiteral("the name does not end in .txt");
+        return QStringLiteral("is in no chapter format that is read, and its name does not end in .txt");
     case Failure::Kind::UndecodableName:
         return QStringLiteral("the name is not valid in the locale's encoding, so the file cannot be "
                               "found by it");

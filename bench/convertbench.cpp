@@ -236,7 +236,7 @@ int main(int argc, char **argv)
         return 1;
     }
     for (const QString &input : std::as_const(f.inputs)) {
-        f.outputs.append(*Tessaline::OutputPathFor(input));
+        f.outputs.append(Tessaline::OutputPathFor(input));
         f.inputNames.append(QFile::encodeName(input));
         f.outputNames.append(QFile::encodeName(f.outputs.last()));
     }

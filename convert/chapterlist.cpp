@@ -1,5 +1,6 @@
 #include "chapterlist.h"
 
+#include "chapterchange.h"
 #include "chaptertime.h"
 #include "chapterwriter.h"
 #include "textlinereader.h"
@@ -13,7 +14,6 @@ namespace {
 constexpr qsizetype kTimeLength = 12; // HH:MM:SS.mmm
 constexpr qsizetype kFixedTimeStart = 10; // after "CHAPTERnn="
 constexpr qsizetype kFixedTitleStart = 14; // after "CHAPTERnnNAME="
-constexpr qsizetype kQuotedLineLength = 60; // characters of a bad line given in a failure
 
 bool isAsciiDigit(QChar c)
 {
@@ -40,14 +40,6 @@ std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringVie
     if (position == prefix.size() || !rest.startsWith(tag))
         return fixedStart;
     return position + tag.size();
-}
-
-// The start of a line, as much of it as a failure quotes, with "…" when the line goes on.
-QString quotedStart(QStringView head)
-{
-    if (head.size() <= kQuotedLineLength)
-        return head.toString();
-    return head.first(kQuotedLineLength) + u'…';
 }
 
 // The start of a time line, held until its name line comes: enough for the time field and for
@@ -82,46 +74,10 @@ private:
     bool m_complete = false;
 };
 
-// What the options ask of each chapter's time.
-class TimeRewrite
-{
-public:
-    explicit TimeRewrite(const ConvertOptions &options)
-        : m_options(options), m_needsMilliseconds(options.ShiftFrameRate || options.offsetMs != 0
-                                                  || options.format != ChapterFormat::Simple),
-          m_largest(largestTime(options.format))
-    { }
-
-    // The chapter start of a time field, or the failure of its line.
-    Expected<ChapterStart> operator()(QStringView field, QStringView lineHead, qint64 lineNumber) const
-    {
-        if (!m_needsMilliseconds)
-            return ChapterStart {field, std::nullopt};
-        const auto failure = [&](Failure::Kind kind) { return Failure {kind, {}, lineNumber, quotedStart(lineHead)}; };
-        const std::optional<TimeFields> fields = readTimeFields(field);
-        if (!fields)
-            return failure(Failure::Kind::UnreadableTime);
-        std::optional<qint64> milliseconds = m_options.ShiftFrameRate ? retimedMilliseconds(*fields, m_options.retiming)
-                                                                      : std::optional(plainMilliseconds(*fields));
-        if (milliseconds)
-            *milliseconds += m_options.offsetMs;
-        if (!milliseconds || *milliseconds < 0 || *milliseconds > m_largest)
-            return failure(Failure::Kind::TimeOutOfRange);
-        return ChapterStart {field, milliseconds};
-    }
-
-private:
-    const ConvertOptions &m_options;
-    bool m_needsMilliseconds;
-    qint64 m_largest;
-};
-
 } // namespace
 
-Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options, const QStringList &titles,
-                                ChapterWriter &writer)
+Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &change, ChapterWriter &writer)
 {
-    const TimeRewrite rewriteTime(options);
     TimeLine timeLine;
     qint64 timeLineNumber = 0;
     qint64 lineNumber = 1; // of the line being read
@@ -148,12 +104,12 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &op
             nameHead += piece->text;
             const std::optional<qsizetype> start = fieldStart(nameHead, piece->endsLine, u"NAME=", kFixedTitleStart);
             if (start && (nameHead.size() >= *start || piece->endsLine)) {
-                const Expected<ChapterStart> time = rewriteTime(timeLine.field(), timeLine.head(), timeLineNumber);
+                const Expected<ChapterStart> time = change.startOf(timeLine.field(), timeLine.head(), timeLineNumber);
                 if (!time)
                     return time.error();
                 ++chapters;
                 writer.beginChapter(chapters, *time);
-                const std::optional<QStringView> name = NameFromText(titles, chapters);
+                const std::optional<QStringView> name = change.replacedTitle(chapters);
                 titleFromFile = !name;
                 writer.appendTitle(name ? *name : QStringView(nameHead).mid(*start));
                 inTitle = true;
@@ -188,13 +144,6 @@ std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n)
     if (n < 1 || n > names.size())
         return std::nullopt;
     return QStringView(names[n - 1]);
-}
-
-QStringList titlesFor(const ConvertOptions &options)
-{
-    if (!options.UseNameBox)
-        return {};
-    return options.nameFileLines ? *options.nameFileLines : nameLines(options.NameBoxText);
 }
 
 } // namespace Tessaline

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "convertoptions.h"
 #include "failure.h"
 
 #include <QString>
@@ -17,15 +16,15 @@
 // 11, title from character 15). A time line whose name line never comes is dropped.
 namespace Tessaline {
 
+class ChapterChange;
 class ChapterWriter;
 class TextLineReader;
 
-// Reads the chapters of a chapter file line by line, rewrites their times and titles as the
-// options ask (titles: NameFromText of titles and n for chapter n, where there is one), and hands them to
-// the writer numbered from 1. The number of chapters, or why the file cannot be converted (a
-// time that cannot be rescaled, or a failed read; the failure names no path).
-Expected<qsizetype> ConvertFile(TextLineReader &reader, const ConvertOptions &options, const QStringList &titles,
-                                ChapterWriter &writer);
+// Reads the chapters of a chapter file line by line, has the change stage rewrite their times
+// and titles, and hands them to the writer numbered from 1. The number of chapters, or why the
+// file cannot be converted (a time that cannot be rescaled, or a failed read; the failure names
+// no path).
+Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &change, ChapterWriter &writer);
 
 // The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
 // empty text has none.
@@ -34,9 +33,5 @@ QStringList nameLines(QStringView text);
 // Line n (counted from 1) of the names (nameLines() of the names text); nothing when there are
 // fewer lines.
 std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n);
-
-// The titles a run puts in place of the files' own: a names file's lines, the names box's lines,
-// or none.
-QStringList titlesFor(const ConvertOptions &options);
 
 } // namespace Tessaline

@@ -43,7 +43,7 @@ public:
 
     void appendTitle(QStringView piece) override
     {
-        m_output.text() += piece;
+        appendOnOneLine(m_output.text(), piece);
         m_output.flushIfFull();
     }
 
@@ -232,6 +232,18 @@ private:
 
 } // namespace
 
+void appendOnOneLine(QString &text, QStringView title)
+{
+    const auto isLineEnd = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    for (auto end = std::find_if(title.begin(), title.end(), isLineEnd); end != title.end();
+         end = std::find_if(title.begin(), title.end(), isLineEnd)) {
+        const qsizetype at = end - title.begin();
+        text += title.first(at) + u' ';
+        title = title.sliced(title.sliced(at).startsWith(u"\r\n") ? at + 2 : at + 1);
+    }
+    text += title;
+}
+
 std::optional<QString> canonicalLanguageTag(QStringView tag)
 {
     const QList<QStringView> parts = tag.split(u'-');
@@ -320,19 +332,18 @@ void EncodedOutput::writeBytes(QByteArrayView bytes)
     }
 }
 
-EncodedOutput::Form outputForm(const ConvertOptions &options)
+EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding)
 {
-    if (options.format != ChapterFormat::Simple)
+    if (format != ChapterFormat::Simple)
         return EncodedOutput::Form::Utf8;
-    return options.OutputEncoding == OutputEncoding::Ansi ? EncodedOutput::Form::Ansi
-                                                          : EncodedOutput::Form::Utf16LEWithMark;
+    return encoding == OutputEncoding::Ansi ? EncodedOutput::Form::Ansi : EncodedOutput::Form::Utf16LEWithMark;
 }
 
-std::unique_ptr<ChapterWriter> makeChapterWriter(const ConvertOptions &options, EncodedOutput &output)
+std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output)
 {
-    switch (options.format) {
+    switch (format) {
     case ChapterFormat::Matroska:
-        return std::make_unique<MatroskaChapterWriter>(output, options.language);
+        return std::make_unique<MatroskaChapterWriter>(output, language);
     case ChapterFormat::Ffmetadata:
         return std::make_unique<FfmetadataChapterWriter>(output);
     case ChapterFormat::Simple:

@@ -68,9 +68,14 @@ public:
     virtual bool finish() = 0;
 };
 
-// The output form of a format and options, and the writer of the format.
-EncodedOutput::Form outputForm(const ConvertOptions &options);
-std::unique_ptr<ChapterWriter> makeChapterWriter(const ConvertOptions &options, EncodedOutput &output);
+// The output form of a format (the encoding is the simple format's), and the writer of the
+// format (language: Matroska's, a BCP 47 tag).
+EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding);
+std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output);
+
+// Appends a title as the simple format holds it, on one line: each CR, LF or CR LF in it becomes
+// one space. A title with line ends comes whole, from formats other than simple text.
+void appendOnOneLine(QString &text, QStringView title);
 
 // The largest time, in milliseconds, that a format can hold.
 qint64 largestTime(ChapterFormat format);

@@ -1,10 +1,13 @@
 #include "conversion.h"
 
+#include "chapterchange.h"
 #include "chapterlist.h"
 #include "chapterwriter.h"
+#include "formats/inputformat.h"
 #include "textlinereader.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -108,15 +111,45 @@ MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
 }
 #endif
 
-// Converts the opened input into device; the chapter count, or the failure, which names the
-// input, or outputPath when writing failed.
-Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext &run, const QString &inputPath,
-                                const QString &outputPath)
+// The format to read a file as: the one the options name, else the one its content shows;
+// nothing for simple text, which is what no probe claims. A file of no format read fails unless
+// its name says it is a chapter list (".txt").
+Expected<const InputFormat *> inputFormatOf(const QString &path, QIODevice &input, const ConvertOptions &options)
 {
-    TextLineReader reader(input, run.codePage);
-    EncodedOutput output(device, outputForm(run.options), &run.codePage);
-    const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options, output);
-    Expected<qsizetype> chapters = ConvertFile(reader, run.options, run.titles, *writer);
+    if (options.inputFormat == u"simple")
+        return nullptr;
+    if (!options.inputFormat.isEmpty())
+        return inputFormatNamed(options.inputFormat);
+    const InputFormat *probed = probedFormat(input.peek(kProbeBytes));
+    if (!probed && !isChapterListPath(path))
+        return failureOf(Failure::Kind::NotChapterListName, path);
+    return probed;
+}
+
+// Reads the opened input and hands its chapters, changed, to writer: the chapter count, or why
+// the input cannot be converted.
+Expected<qsizetype> convertChapters(QIODevice &input, const InputFormat *format, RunContext &run,
+                                    const QString &inputPath, ChapterWriter &writer)
+{
+    const ChapterChange change(run.options, run.titles, !format);
+    if (!format) {
+        TextLineReader reader(input, run.codePage);
+        return ConvertFile(reader, change, writer);
+    }
+    const Expected<ChapterList> read = format->read({inputPath, input, run.codePage, run.options.read});
+    if (!read)
+        return read.error();
+    return writeChapters(*read, change, writer);
+}
+
+// Reads the opened input, changes its chapters and writes them into device: the chapter count,
+// or the failure, which names the input, or outputPath when writing failed.
+Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
+                                const QString &inputPath, const QString &outputPath)
+{
+    EncodedOutput output(device, outputForm(run.options.format, run.options.OutputEncoding), &run.codePage);
+    const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
+    Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
     if (chapters && !writer->finish())
         return Failure {Failure::Kind::WriteFailed, outputPath, 0, output.error()};
     if (!chapters) {
@@ -127,6 +160,38 @@ Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext 
     return chapters;
 }
 
+// Keeps the first chapters as rows of a preview, and counts them all.
+class PreviewWriter : public ChapterWriter
+{
+public:
+    PreviewWriter(FilePreview &preview, qsizetype limit) : m_preview(preview), m_limit(limit) { }
+
+    void beginChapter(qsizetype number, const ChapterStart &start) override
+    {
+        m_preview.chapters = number;
+        m_row = number <= m_limit ? &m_preview.rows.emplace_back() : nullptr;
+        if (!m_row)
+            return;
+        m_row->number = number;
+        m_row->timeRead = start.text.toString();
+        m_row->timeWritten = start.milliseconds ? chapterTimeText(*start.milliseconds) : m_row->timeRead;
+    }
+
+    void appendTitle(QStringView piece) override
+    {
+        if (m_row)
+            appendOnOneLine(m_row->title, piece);
+    }
+
+    void endChapter() override { }
+    bool finish() override { return true; }
+
+private:
+    FilePreview &m_preview;
+    qsizetype m_limit;
+    ChapterPreviewRow *m_row = nullptr;
+};
+
 } // namespace
 
 bool isChapterListPath(QStringView path)
@@ -135,19 +200,26 @@ bool isChapterListPath(QStringView path)
     return path.endsWith(u".txt");
 }
 
-std::optional<QString> OutputPathFor(const QString &inputPath, ChapterFormat format)
+QString OutputPathFor(const QString &inputPath, ChapterFormat format, const QString &outputFolder)
 {
-    if (!isChapterListPath(inputPath))
-        return std::nullopt;
+    // The file name starts after the last separator ('\\' separates on Windows only).
+    const qsizetype nameStart = QDir::fromNativeSeparators(inputPath).lastIndexOf(u'/') + 1;
+    const qsizetype dot = inputPath.lastIndexOf(u'.');
+    QString path = dot >= nameStart ? inputPath.first(dot) : inputPath;
     switch (format) {
     case ChapterFormat::Matroska:
-        return inputPath.chopped(4) + u"_new.xml";
+        path += u"_new.xml";
+        break;
     case ChapterFormat::Ffmetadata:
-        return inputPath.chopped(4) + u"_new.ffmetadata";
+        path += u"_new.ffmetadata";
+        break;
     case ChapterFormat::Simple:
+        path += u"_new.txt";
         break;
     }
-    return inputPath.chopped(4) + u"_new.txt";
+    if (outputFolder.isEmpty())
+        return path;
+    return QDir::toNativeSeparators(QDir(outputFolder).filePath(path.sliced(nameStart)));
 }
 
 Expected<RunContext> prepareRun(const ConvertOptions &options)
@@ -166,7 +238,10 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
     QByteArray bytes;
     QBuffer out(&bytes);
     out.open(QIODevice::WriteOnly);
-    const Expected<qsizetype> chapters = convertInto(out, in, run, {}, {});
+    const Expected<const InputFormat *> format = inputFormatOf(QStringLiteral(".txt"), in, run.options);
+    if (!format)
+        return format.error();
+    const Expected<qsizetype> chapters = convertInto(out, in, *format, run, {}, {});
     if (!chapters)
         return chapters.error();
     return bytes;
@@ -174,12 +249,13 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
 
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
 {
-    const std::optional<QString> outputPath = OutputPathFor(inputPath, run.options.format);
-    if (!outputPath)
-        return failureOf(Failure::Kind::NotChapterListName, inputPath);
     Expected<InputFile> input = openInput(inputPath);
     if (!input)
         return input.error();
+    const Expected<const InputFormat *> format = inputFormatOf(inputPath, *input->file, run.options);
+    if (!format)
+        return format.error();
+    const QString outputPath = OutputPathFor(inputPath, run.options.format, run.options.outputFolder);
 
     if (run.options.destination != Destination::BesideInput) {
         // A dry run writes nowhere; standard output has no path to name when writing fails.
@@ -191,27 +267,47 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         else
             standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
         const Expected<qsizetype> chapters = convertInto(dryRun ? static_cast<QIODevice &>(nowhere) : standardOutput,
-                                                         *input->file, run, inputPath, {});
+                                                         *input->file, *format, run, inputPath, {});
         if (!chapters)
             return chapters.error();
-        return EntryResult {dryRun ? *outputPath : QString(), *chapters};
+        return EntryResult {dryRun ? outputPath : QString(), *chapters};
     }
 
-    if (MaybeFailure refused = checkOutputPath(*outputPath, *input))
+    if (MaybeFailure refused = checkOutputPath(outputPath, *input))
         return *refused;
     // QSaveFile writes beside the target and renames over it only once everything is written,
     // so a failure leaves an earlier file as it was.
-    QSaveFile file(*outputPath);
+    QSaveFile file(outputPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
-    const Expected<qsizetype> chapters = convertInto(file, *input->file, run, inputPath, *outputPath);
+        return failureOf(Failure::Kind::WriteFailed, outputPath, file.errorString());
+    const Expected<qsizetype> chapters = convertInto(file, *input->file, *format, run, inputPath, outputPath);
     if (!chapters) {
         file.cancelWriting();
         return chapters.error();
     }
     if (!file.commit())
-        return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
-    return EntryResult {*outputPath, *chapters};
+        return failureOf(Failure::Kind::WriteFailed, outputPath, file.errorString());
+    return EntryResult {outputPath, *chapters};
+}
+
+Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qsizetype limit)
+{
+    Expected<InputFile> input = openInput(inputPath);
+    if (!input)
+        return input.error();
+    const Expected<const InputFormat *> format = inputFormatOf(inputPath, *input->file, run.options);
+    if (!format)
+        return format.error();
+    FilePreview preview;
+    preview.format = *format ? (*format)->name.toString() : QStringLiteral("simple");
+    PreviewWriter writer(preview, limit);
+    const Expected<qsizetype> chapters = convertChapters(*input->file, *format, run, inputPath, writer);
+    if (!chapters) {
+        Failure failure = chapters.error();
+        failure.path = inputPath;
+        return failure;
+    }
+    return preview;
 }
 
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control)

@@ -19,10 +19,11 @@ namespace Tessaline {
 // Whether a path names a chapter file: it ends in ".txt", in exactly that case.
 bool isChapterListPath(QStringView path);
 
-// The output path beside the input: its final ".txt" (exact case) becomes "_new.txt" (or
-// "_new.xml", "_new.ffmetadata" for the other formats). Nothing for a path that does not end in
-// ".txt".
-std::optional<QString> OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFormat::Simple);
+// The output path of an input: its last extension becomes "_new" and the format's extension
+// ("film.txt" gives "film_new.txt", "00800.mpls" with Matroska XML "00800_new.xml"; a name
+// without an extension gets them added), beside the input or, given outputFolder, there.
+QString OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFormat::Simple,
+                      const QString &outputFolder = {});
 
 // What every file of a run shares: its options, the code page opened once, and the titles.
 struct RunContext
@@ -46,6 +47,27 @@ struct EntryResult
 // at once); an output path that is a symbolic link or the input itself is never written; the
 // output is replaced only once it is whole, and a failure leaves an earlier output as it was.
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
+
+// A chapter as a conversion would write it.
+struct ChapterPreviewRow
+{
+    qsizetype number = 0; // from 1
+    QString timeRead; // as the file gives it
+    QString timeWritten; // HH:MM:SS.mmm, as it will be written
+    QString title; // as it will be written, on one line
+};
+
+// What a file would become: the format it is read as, and its chapters.
+struct FilePreview
+{
+    QString format; // the input format's name; "simple" for simple text
+    QList<ChapterPreviewRow> rows; // the first chapters, as many as asked for
+    qsizetype chapters = 0; // all of them
+};
+
+// Reads and changes a file as ConvertEntry would, writing nothing: its first limit chapters as
+// they would be written, or why the file would fail.
+Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qsizetype limit);
 
 // Converts a chapter file held in memory into the bytes of its output.
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);

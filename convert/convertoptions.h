@@ -2,6 +2,7 @@
 
 #include "chaptertime.h"
 #include "codepage.h"
+#include "formats/chapter.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,10 +42,18 @@ struct ConvertOptions
     int codePage = systemAnsiCodePage();
 
     Retiming retiming; // with ShiftFrameRate: 30 fps to 29.97 fps unless set
+    // With ShiftFrameRate: formats other than simple text, which carry true times, are retimed
+    // too (the window's box applies to whatever is listed; the command line asks for a rate).
+    bool retimeOtherFormats = true;
     qint64 offsetMs = 0; // added to every time after retiming
     ChapterFormat format = ChapterFormat::Simple;
     QString language = QStringLiteral("und"); // Matroska: the titles' language, a BCP 47 tag
     Tessaline::Destination destination = Tessaline::Destination::BesideInput;
+    QString outputFolder; // where outputs are written under their names; empty: beside each input
+    // The input format: chosen by each file's content when empty; "simple" or the name of an
+    // input format reads every file as that format.
+    QString inputFormat;
+    ReadSettings read;
     // With UseNameBox: the lines of a names file, used instead of NameBoxText (a file of one
     // empty line has one line, which the box's text cannot say).
     std::optional<QStringList> nameFileLines;

@@ -14,7 +14,7 @@ namespace Tessaline {
 struct Failure
 {
     enum class Kind {
-        NotChapterListName, // the name does not end in ".txt"
+        NotChapterListName, // no format's probe claims it, and the name does not end in ".txt"
         UndecodableName, // the name given does not decode in the locale's encoding
         UnsupportedCodePage, // detail: the code page asked for
         IsFolder,

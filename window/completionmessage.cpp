@@ -24,7 +24,7 @@ QString failureText(const Failure &failure)
 {
     switch (failure.kind) {
     case Failure::Kind::NotChapterListName:
-        return QStringLiteral("文件名不以.txt结尾");
+        return QStringLiteral("不是可读取的章节格式，文件名也不以.txt结尾");
     case Failure::Kind::UndecodableName:
         return QStringLiteral("文件名无法解码");
     case Failure::Kind::UnsupportedCodePage:

@@ -1,0 +1,92 @@
+#include "chapterchange.h"
+
+#include "chapterlist.h"
+
+namespace Tessaline {
+
+namespace {
+
+// The start of a line, as much of it as a failure quotes, with "…" when the line goes on.
+QString quotedStart(QStringView head)
+{
+    if (head.size() <= kQuotedLineLength)
+        return head.toString();
+    return head.first(kQuotedLineLength) + u'…';
+}
+
+} // namespace
+
+ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText)
+    : m_options(options), m_titles(titles),
+      m_retime(options.ShiftFrameRate && (fromSimpleText || options.retimeOtherFormats)),
+      m_needsMilliseconds(m_retime || options.offsetMs != 0 || options.format != ChapterFormat::Simple),
+      m_largest(largestTime(options.format))
+{ }
+
+std::optional<qint64> ChapterChange::changed(TimeFields time) const
+{
+    std::optional<qint64> milliseconds
+        = m_retime ? retimedMilliseconds(time, m_options.retiming) : std::optional(plainMilliseconds(time));
+    if (milliseconds)
+        *milliseconds += m_options.offsetMs;
+    if (!milliseconds || *milliseconds < 0 || *milliseconds > m_largest)
+        return std::nullopt;
+    return milliseconds;
+}
+
+Expected<ChapterStart> ChapterChange::startOf(QStringView field, QStringView lineHead, qint64 lineNumber) const
+{
+    if (!m_needsMilliseconds)
+        return ChapterStart {field, std::nullopt};
+    const auto failure = [&](Failure::Kind kind) { return Failure {kind, {}, lineNumber, quotedStart(lineHead)}; };
+    const std::optional<TimeFields> fields = readTimeFields(field);
+    if (!fields)
+        return failure(Failure::Kind::UnreadableTime);
+    const std::optional<qint64> milliseconds = changed(*fields);
+    if (!milliseconds)
+        return failure(Failure::Kind::TimeOutOfRange);
+    return ChapterStart {field, milliseconds};
+}
+
+Expected<qint64> ChapterChange::startOf(qint64 milliseconds, qsizetype number) const
+{
+    // Whole seconds and the rest, as a time field gives them; a negative time stays negative.
+    const std::optional<qint64> moved = changed(TimeFields {milliseconds / 1000, milliseconds % 1000});
+    if (!moved)
+        return Failure {Failure::Kind::TimeOutOfRange,
+                        {},
+                        0,
+                        QStringLiteral("chapter %1 at ").arg(number) + chapterTimeText(milliseconds)};
+    return *moved;
+}
+
+std::optional<QStringView> ChapterChange::replacedTitle(qsizetype number) const
+{
+    return NameFromText(m_titles, number);
+}
+
+QStringList titlesFor(const ConvertOptions &options)
+{
+    if (!options.UseNameBox)
+        return {};
+    return options.nameFileLines ? *options.nameFileLines : nameLines(options.NameBoxText);
+}
+
+Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChange &change, ChapterWriter &writer)
+{
+    qsizetype number = 0;
+    for (const Chapter &chapter : chapters) {
+        ++number;
+        const Expected<qint64> start = change.startOf(chapter.startMs, number);
+        if (!start)
+            return start.error();
+        const QString asRead = chapterTimeText(chapter.startMs);
+        writer.beginChapter(number, ChapterStart {asRead, *start});
+        const std::optional<QStringView> name = change.replacedTitle(number);
+        writer.appendTitle(name ? *name : QStringView(chapter.title));
+        writer.endChapter();
+    }
+    return number;
+}
+
+} // namespace Tessaline

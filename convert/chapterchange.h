@@ -1,0 +1,57 @@
+#pragma once
+
+#include "chapterwriter.h"
+#include "convertoptions.h"
+#include "failure.h"
+#include "formats/chapter.h"
+
+#include <QStringList>
+
+#include <optional>
+
+namespace Tessaline {
+
+// The characters of a bad line that a failure quotes.
+constexpr qsizetype kQuotedLineLength = 60;
+
+// The change stage of a conversion: what a run asks of every chapter, whatever format it was
+// read from and is written in. Its start is retimed between frame rates and shifted by the
+// offset, and must then fit the format written; its title is replaced by a line of the names.
+// Reading and writing never see the options: this is where they stop.
+class ChapterChange
+{
+public:
+    // fromSimpleText: the chapters come from simple text, which is retimed whenever the options
+    // ask for it; chapters of the other formats carry true times, retimed only when the options
+    // say so for them too (retimeOtherFormats).
+    ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText);
+
+    // The start of a chapter read from a simple-text time field, copied as it stands when nothing
+    // asks for its value; failures give the line and quote its start (lineHead).
+    Expected<ChapterStart> startOf(QStringView field, QStringView lineHead, qint64 lineNumber) const;
+
+    // The start of chapter number (from 1) read as milliseconds from another format.
+    Expected<qint64> startOf(qint64 milliseconds, qsizetype number) const;
+
+    // The title that chapter number (from 1) takes in place of its own, if the names give one.
+    std::optional<QStringView> replacedTitle(qsizetype number) const;
+
+private:
+    std::optional<qint64> changed(TimeFields time) const;
+
+    const ConvertOptions &m_options;
+    const QStringList &m_titles;
+    bool m_retime;
+    bool m_needsMilliseconds; // simple text copied as read otherwise
+    qint64 m_largest; // ms, of the format written
+};
+
+// The titles a run puts in place of the files' own: a names file's lines, the names box's lines,
+// or none.
+QStringList titlesFor(const ConvertOptions &options);
+
+// Writes chapters read from a format other than simple text, changed as the run asks: the
+// number of chapters, or why one cannot be written.
+Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChange &change, ChapterWriter &writer);
+
+} // namespace Tessaline
