@@ -5,6 +5,7 @@
 #include "chapterwriter.h"
 #include "codepage.h"
 #include "conversion.h"
+#include "formats/inputformat.h"
 #include "textlinereader.h"
 
 #include <QBuffer>
@@ -20,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <variant>
 
 using namespace Tessaline;
@@ -114,6 +116,15 @@ QString examplesText()
                           "      shows what converting every .txt below chapters would write");
 }
 
+// The input formats --from takes, as one phrase.
+QString inputFormatNames()
+{
+    QStringList names = {QStringLiteral("simple")};
+    for (const InputFormat &format : inputFormats())
+        names.append(format.name.toString());
+    return names.join(QStringLiteral(", "));
+}
+
 constexpr qint64 kLargestOffset = 10'000'000'000'000; // ms, some 300 years either way
 
 // A frame rate: an integer, a fraction p/q, or one of the NTSC-style names.
@@ -150,6 +161,7 @@ struct Request
     std::optional<QString> namesPath;
     QString codePageText;
     bool recursive = false;
+    bool list = false; // list the chapters, write nothing
 };
 
 // The arguments that do not decode in the locale's encoding, as they were decoded: a name that
@@ -174,7 +186,9 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("Converts chapter lists (CHAPTER01=00:05:23.456 / CHAPTER01NAME=Title) from 30 fps to\n"
                        "29.97 fps timing, or between other frame rates. Each FILE.txt is written beside itself\n"
                        "as FILE_new.txt, replacing an earlier FILE_new.txt; files are converted in the order\n"
-                       "given."));
+                       "given. Chapters are also read from Matroska and MP4 files, Matroska chapter XML,\n"
+                       "ffmetadata, CUE sheets, WebVTT, timestamp lists, Blu-ray playlists and DVD title sets,\n"
+                       "each known by its content; FILE.EXT is then written as FILE_new.txt."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help and exit."));
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
@@ -227,15 +241,33 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("dry-run"),
         QStringLiteral("Convert everything in memory and report what would be written, writing "
                        "nothing."));
+    const QCommandLineOption listOption(
+        QStringLiteral("list"),
+        QStringLiteral("List each file's chapters (number, time as read, time as it would be written, title as "
+                       "it would be written) and write nothing."));
+    const QCommandLineOption fromOption(
+        QStringLiteral("from"),
+        QStringLiteral("Read every file as FORMAT, whatever its content looks like: %1.").arg(inputFormatNames()),
+        QStringLiteral("FORMAT"));
+    const QCommandLineOption editionOption(
+        QStringLiteral("edition"), QStringLiteral("Of Matroska chapters, read edition N (from 1; default the first)."),
+        QStringLiteral("N"));
+    const QCommandLineOption titleOption(
+        QStringLiteral("title"), QStringLiteral("Of a DVD title set, read title N (from 1; default the longest)."),
+        QStringLiteral("N"));
+    const QCommandLineOption outputDirOption(
+        {QStringLiteral("o"), QStringLiteral("output-dir")},
+        QStringLiteral("Write the outputs into DIR, under the names they would have beside their inputs."),
+        QStringLiteral("DIR"));
     const QCommandLineOption recursiveOption(
         {QStringLiteral("r"), QStringLiteral("recursive")},
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
                        "_new.txt files and not following links to folders."));
     parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
-                       languageOption, ansiOption, unicodeOption, codePageOption, stdoutOption, dryRunOption,
-                       recursiveOption});
-    parser.addPositionalArgument(QStringLiteral("FILE.txt"), QStringLiteral("Chapter files to convert."),
-                                 QStringLiteral("FILE.txt..."));
+                       languageOption, ansiOption, unicodeOption, codePageOption, fromOption, editionOption,
+                       titleOption, outputDirOption, stdoutOption, dryRunOption, listOption, recursiveOption});
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Chapter files to convert."),
+                                 QStringLiteral("FILE..."));
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -291,8 +323,31 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
                               + parser.value(languageOption));
         options.language = *tag;
     }
-    if (parser.isSet(stdoutOption) && parser.isSet(dryRunOption))
-        return usageError(QStringLiteral("--stdout and --dry-run contradict each other"));
+    if (parser.isSet(stdoutOption) + parser.isSet(dryRunOption) + parser.isSet(listOption) > 1)
+        return usageError(QStringLiteral("only one of --stdout, --dry-run and --list can be given"));
+    request.list = parser.isSet(listOption);
+    // Formats other than simple text carry true times: they are retimed only when a rate is given.
+    options.retimeOtherFormats = parser.isSet(rateOption);
+    if (parser.isSet(fromOption)) {
+        options.inputFormat = parser.value(fromOption);
+        if (options.inputFormat != u"simple" && !inputFormatNamed(options.inputFormat))
+            return usageError(u"--from takes " + inputFormatNames() + u", not " + options.inputFormat);
+    }
+    for (const auto &[option, value] :
+         {std::pair {&editionOption, &options.read.edition}, std::pair {&titleOption, &options.read.title}}) {
+        if (!parser.isSet(*option))
+            continue;
+        bool ok = false;
+        *value = parser.value(*option).toInt(&ok);
+        if (!ok || *value < 1)
+            return usageError(u"--" + option->names().constLast() + u" takes a number from 1, not "
+                              + parser.value(*option));
+    }
+    if (parser.isSet(outputDirOption)) {
+        options.outputFolder = parser.value(outputDirOption);
+        if (!QFileInfo(options.outputFolder).isDir())
+            return usageError(u"--output-dir: " + options.outputFolder + u" is not a folder");
+    }
     if (parser.isSet(stdoutOption))
         options.destination = Destination::StandardOutput;
     else if (parser.isSet(dryRunOption))
@@ -413,6 +468,31 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
     printLine(stderr, file + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
 }
 
+// The chapters of every file, as they would be written, as a table; the exit status.
+int listFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
+{
+    int status = kAllConverted;
+    for (const QString &file : files) {
+        const Expected<FilePreview> preview = undecodable.contains(file)
+            ? Expected<FilePreview>(Failure {Failure::Kind::UndecodableName, file, 0, {}})
+            : previewEntry(file, run, std::numeric_limits<qsizetype>::max());
+        if (!preview) {
+            printLine(stderr, file + u": " + reasonText(preview.error()));
+            status = kSomeFailed;
+            continue;
+        }
+        printLine(stdout,
+                  file + u": " + preview->format + u", " + QString::number(preview->chapters)
+                      + (preview->chapters == 1 ? u" chapter" : u" chapters"));
+        const int width = int(QString::number(preview->chapters).size());
+        for (const ChapterPreviewRow &row : preview->rows)
+            printLine(
+                stdout,
+                QStringLiteral("%1  %2  %3  %4").arg(row.number, width).arg(row.timeRead, row.timeWritten, row.title));
+    }
+    return status;
+}
+
 // Converts every file, reporting each; the exit status.
 int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
 {
@@ -456,6 +536,8 @@ int main(int argc, char *argv[])
     std::variant<RunContext, int> run = prepare(std::get<Request>(request), undecodable);
     if (const int *status = std::get_if<int>(&run))
         return *status;
-    return checkedStandardOutput(
-        convertFiles(std::get<Request>(request).files, std::get<RunContext>(run), undecodable));
+    const Request &asked = std::get<Request>(request);
+    RunContext &context = std::get<RunContext>(run);
+    return checkedStandardOutput(asked.list ? listFiles(asked.files, context, undecodable)
+                                            : convertFiles(asked.files, context, undecodable));
 }
