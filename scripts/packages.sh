@@ -1,12 +1,14 @@
-# The Debian packages the build needs (help2man writes the manual pages; fontconfig's headers let
-# the window program read the font configuration while Qt connects to the display); those the
-# tests need besides (clang with libFuzzer for the fuzz targets, mkvtoolnix and ffmpeg for the
-# interop tests, and for the package test cpack's helpers dpkg-shlibdeps and file, then lintian,
+# The Debian packages the build needs (the container, disc and playlist libraries the readers use;
+# help2man writes the manual pages; fontconfig's headers let the window program read the font
+# configuration while Qt connects to the display); those the tests need besides (clang with
+# libFuzzer for the fuzz targets, mkvtoolnix, ffmpeg, dvdauthor and lsdvd for the interop tests,
+# and for the package test cpack's helpers dpkg-shlibdeps and file, then lintian,
 # desktop-file-validate, appstreamcli, man and bash-completion); those the program needs to run on
 # a desktop (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and for the
 # benchmarks Google Benchmark, and Xvfb with the XCB headers for the start-up time.
-build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev help2man pkg-config libfontconfig-dev)
-test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg dpkg-dev file lintian desktop-file-utils appstream man-db
-    bash-completion)
+build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev help2man pkg-config libfontconfig-dev
+    libavformat-dev libavutil-dev libbluray-dev libdvdread-dev libebml-dev libmatroska-dev)
+test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg dvdauthor lsdvd dpkg-dev file lintian
+    desktop-file-utils appstream man-db bash-completion)
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
 bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins)

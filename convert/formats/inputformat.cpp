@@ -1,11 +1,25 @@
 #include "inputformat.h"
 
+#ifdef TESSALINE_BINARY_FORMATS
+#include "dvdtitle.h"
+#include "matroskafile.h"
+#include "mediafile.h"
+#include "mplsplaylist.h"
+#endif
+
 namespace Tessaline {
 
 // One row a format, each from its own file under formats/.
 const QList<InputFormat> &inputFormats()
 {
-    static const QList<InputFormat> formats = {};
+    static const QList<InputFormat> formats = {
+#ifdef TESSALINE_BINARY_FORMATS
+        {u"mpls", probeMplsPlaylist, readMplsPlaylist},
+        {u"dvd", probeDvdTitleSet, readDvdTitleSet},
+        {u"matroska", probeMatroskaFile, readMatroskaFile},
+        {u"media", probeMediaFile, readMediaFile},
+#endif
+    };
     return formats;
 }
 

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "inputformat.h"
+
+namespace Tessaline {
+
+// DVD-Video title set information (VIDEO_TS/VTS_nn_0.IFO or its .BUP copy), and the disc's menu
+// IFO (VIDEO_TS.IFO), claimed only to say why it holds no chapters: 100 for either signature.
+int probeDvdTitleSet(QByteArrayView head);
+
+// The chapters (program starts) of one title of the title set, ReadSettings::title (from 1) or
+// the longest, titled "Chapter 01", "Chapter 02", ...
+Expected<ChapterList> readDvdTitleSet(const ReadRequest &request);
+
+} // namespace Tessaline

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "inputformat.h"
+
+namespace Tessaline {
+
+// Matroska and WebM files (the EBML signature and DocType "matroska" or "webm"): 100, else 0.
+int probeMatroskaFile(QByteArrayView head);
+
+// The top-level ChapterAtoms of one edition (ReadSettings::edition, from 1), in file order, hidden
+// and disabled ones too: each one's start and the string of its first ChapterDisplay. Only the
+// EBML header, the Segment's top-level headers before the first Cluster, its SeekHeads and its
+// Chapters are read.
+Expected<ChapterList> readMatroskaFile(const ReadRequest &request);
+
+} // namespace Tessaline

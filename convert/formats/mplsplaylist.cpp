@@ -1,0 +1,137 @@
+#include "mplsplaylist.h"
+
+#include <QIODevice>
+#include <QtEndian>
+
+#include <algorithm>
+
+// A small parser of the documented playlist layout rather than libbluray: its public interface
+// reads a playlist only as part of a whole disc (bd_open on the BDMV tree, then the clip
+// information files of every play item), and bd_read_mpls returns a structure its public headers
+// do not define. A playlist copied out of its disc is then unreadable through it.
+//
+// The parts read, all numbers big-endian:
+//     0   "MPLS" and the version "0100", "0200" or "0300"
+//     8   u32 offset of the PlayList, 12: u32 offset of the PlayListMark
+//     PlayList: u32 length, u16 reserved, u16 number of play items, u16 number of sub-paths,
+//         then the play items, each: u16 length (of what follows), 5 bytes clip name, 4 bytes
+//         codec ("M2TS"), u16 flags, u8 STC id, u32 IN_time, u32 OUT_time, ...
+//     PlayListMark: u32 length, u16 number of marks, then 14 bytes a mark: u8 reserved,
+//         u8 type (1 entry mark, 2 link point), u16 play item, u32 time, u16 PID, u32 duration
+// Times are 45 kHz ticks of the play item's clip; IN_time and OUT_time bound what the item plays.
+
+namespace Tessaline {
+
+namespace {
+
+constexpr qint64 kTicksPerSecond = 45'000;
+constexpr qint64 kMaxPlaylistBytes = 4 << 20; // real playlists are a few KB
+constexpr quint8 kEntryMark = 1;
+
+// Big-endian reads that fail, with the offset, past the end of the playlist.
+class PlaylistBytes
+{
+public:
+    PlaylistBytes(QByteArray bytes, const QString &path) : m_bytes(std::move(bytes)), m_path(path) { }
+
+    template<typename T> Expected<T> at(qint64 offset, const char *what) const
+    {
+        if (offset < 0 || offset > m_bytes.size() - qint64(sizeof(T)))
+            return failure(offset, QStringLiteral("the playlist ends before its %1").arg(QLatin1StringView(what)));
+        return qFromBigEndian<T>(m_bytes.constData() + offset);
+    }
+
+    Failure failure(qint64 offset, const QString &detail) const
+    {
+        return Failure {Failure::Kind::BadInput, m_path, 0, detail, offset};
+    }
+
+private:
+    QByteArray m_bytes;
+    const QString &m_path;
+};
+
+struct PlayItem
+{
+    qint64 inTime = 0; // 45 kHz ticks of its clip
+    qint64 playlistStart = 0; // 45 kHz ticks on the playlist's timeline
+};
+
+Expected<QList<PlayItem>> playItems(const PlaylistBytes &bytes)
+{
+    const Expected<quint32> start = bytes.at<quint32>(8, "play list address");
+    if (!start)
+        return start.error();
+    const Expected<quint16> count = bytes.at<quint16>(qint64(*start) + 6, "play item count");
+    if (!count)
+        return count.error();
+    QList<PlayItem> items;
+    qint64 offset = qint64(*start) + 10;
+    qint64 playlistTime = 0;
+    for (int i = 0; i < *count; ++i) {
+        const Expected<quint16> length = bytes.at<quint16>(offset, "play item length");
+        if (!length)
+            return length.error();
+        const Expected<quint32> inTime = bytes.at<quint32>(offset + 14, "play item IN time");
+        if (!inTime)
+            return inTime.error();
+        const Expected<quint32> outTime = bytes.at<quint32>(offset + 18, "play item OUT time");
+        if (!outTime)
+            return outTime.error();
+        if (*outTime < *inTime)
+            return bytes.failure(offset, QStringLiteral("play item %1 ends before it starts").arg(i));
+        items.append({qint64(*inTime), playlistTime});
+        playlistTime += qint64(*outTime) - *inTime;
+        offset += 2 + qint64(*length);
+    }
+    return items;
+}
+
+} // namespace
+
+int probeMplsPlaylist(QByteArrayView head)
+{
+    const QByteArrayView version = head.sliced(0, std::min<qsizetype>(head.size(), 8));
+    return version == "MPLS0100" || version == "MPLS0200" || version == "MPLS0300" ? 100 : 0;
+}
+
+Expected<ChapterList> readMplsPlaylist(const ReadRequest &request)
+{
+    const PlaylistBytes bytes(request.file.read(kMaxPlaylistBytes), request.path);
+    const Expected<QList<PlayItem>> items = playItems(bytes);
+    if (!items)
+        return items.error();
+    const Expected<quint32> marksStart = bytes.at<quint32>(12, "mark list address");
+    if (!marksStart)
+        return marksStart.error();
+    const Expected<quint16> count = bytes.at<quint16>(qint64(*marksStart) + 4, "mark count");
+    if (!count)
+        return count.error();
+    QList<qint64> entryTimes; // 45 kHz ticks on the playlist's timeline
+    for (int i = 0; i < *count; ++i) {
+        const qint64 offset = qint64(*marksStart) + 6 + 14 * i;
+        const Expected<quint32> time = bytes.at<quint32>(offset + 4, "mark time");
+        if (!time)
+            return time.error();
+        if (*bytes.at<quint8>(offset + 1, "mark type") != kEntryMark)
+            continue;
+        const quint16 item = *bytes.at<quint16>(offset + 2, "mark's play item");
+        if (item >= items->size())
+            return bytes.failure(offset, QStringLiteral("mark %1 refers to a play item that is not there").arg(i));
+        const PlayItem &playItem = items->at(item);
+        if (*time < playItem.inTime)
+            return bytes.failure(offset, QStringLiteral("mark %1 lies before its play item's IN time").arg(i));
+        entryTimes.append(*time - playItem.inTime + playItem.playlistStart);
+    }
+    if (entryTimes.isEmpty())
+        return Failure {Failure::Kind::NoChapters, request.path, 0, QStringLiteral("the playlist has no entry marks")};
+    std::stable_sort(entryTimes.begin(), entryTimes.end());
+    ChapterList chapters;
+    for (const qint64 ticks : entryTimes) {
+        chapters.append(Chapter {*roundedMilliseconds(ticks, 1, kTicksPerSecond),
+                                 QStringLiteral("Chapter %1").arg(chapters.size() + 1, 2, 10, QLatin1Char('0'))});
+    }
+    return chapters;
+}
+
+} // namespace Tessaline
