@@ -1,11 +1,23 @@
 #include "inputformat.h"
 
+#include "cuesheet.h"
+#include "ffmetadata.h"
+#include "matroskaxml.h"
+#include "timestamplist.h"
+#include "webvtt.h"
+
 namespace Tessaline {
 
 // One row a format, each from its own file under formats/.
 const QList<InputFormat> &inputFormats()
 {
-    static const QList<InputFormat> formats = {};
+    static const QList<InputFormat> formats = {
+        {u"matroska-xml", probeMatroskaXml, readMatroskaXml},
+        {u"ffmetadata", probeFfmetadata, readFfmetadata},
+        {u"cue", probeCueSheet, readCueSheet},
+        {u"webvtt", probeWebVtt, readWebVtt},
+        {u"timestamps", probeTimestampList, readTimestampList},
+    };
     return formats;
 }
 
