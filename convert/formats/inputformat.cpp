@@ -1,5 +1,10 @@
 #include "inputformat.h"
 
+#include "cuesheet.h"
+#include "ffmetadata.h"
+#include "matroskaxml.h"
+#include "timestamplist.h"
+#include "webvtt.h"
 #ifdef TESSALINE_BINARY_FORMATS
 #include "dvdtitle.h"
 #include "matroskafile.h"
@@ -13,6 +18,11 @@ namespace Tessaline {
 const QList<InputFormat> &inputFormats()
 {
     static const QList<InputFormat> formats = {
+        {u"matroska-xml", probeMatroskaXml, readMatroskaXml},
+        {u"ffmetadata", probeFfmetadata, readFfmetadata},
+        {u"cue", probeCueSheet, readCueSheet},
+        {u"webvtt", probeWebVtt, readWebVtt},
+        {u"timestamps", probeTimestampList, readTimestampList},
 #ifdef TESSALINE_BINARY_FORMATS
         {u"mpls", probeMplsPlaylist, readMplsPlaylist},
         {u"dvd", probeDvdTitleSet, readDvdTitleSet},

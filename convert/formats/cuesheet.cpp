@@ -1,0 +1,175 @@
+#include "cuesheet.h"
+
+#include "textformat.h"
+
+#include <QRegularExpression>
+
+namespace Tessaline {
+
+namespace {
+
+constexpr qint64 kFramesPerSecond = 75;
+
+// The keyword a line starts with, upper case, and what follows it, trimmed.
+struct Command
+{
+    QString keyword;
+    QString rest;
+};
+
+Command command(QStringView line)
+{
+    const QStringView trimmed = line.trimmed();
+    const qsizetype space = trimmed.indexOf(u' ');
+    const qsizetype tab = trimmed.indexOf(u'\t');
+    const qsizetype end = space < 0 ? tab : tab < 0 ? space : std::min(space, tab);
+    if (end < 0)
+        return {trimmed.toString().toUpper(), {}};
+    return {trimmed.left(end).toString().toUpper(), trimmed.mid(end + 1).trimmed().toString()};
+}
+
+bool isCueKeyword(QStringView keyword)
+{
+    static const QStringList keywords = {
+        QStringLiteral("CATALOG"),   QStringLiteral("CDTEXTFILE"), QStringLiteral("FILE"),
+        QStringLiteral("FLAGS"),     QStringLiteral("INDEX"),      QStringLiteral("ISRC"),
+        QStringLiteral("PERFORMER"), QStringLiteral("POSTGAP"),    QStringLiteral("PREGAP"),
+        QStringLiteral("REM"),       QStringLiteral("SONGWRITER"), QStringLiteral("TITLE"),
+        QStringLiteral("TRACK"),
+    };
+    return keywords.contains(keyword);
+}
+
+// A TITLE's text: between its quotes, or as it stands.
+QString titleText(const QString &rest)
+{
+    if (rest.size() >= 2 && rest.startsWith(u'"') && rest.endsWith(u'"'))
+        return rest.mid(1, rest.size() - 2);
+    return rest;
+}
+
+// An INDEX time mm:ss:ff in milliseconds.
+std::optional<qint64> indexMilliseconds(QStringView time)
+{
+    static const QRegularExpression shape(QStringLiteral("^(\\d{1,9}):([0-5]\\d):([0-6]\\d|7[0-4])$"));
+    const QRegularExpressionMatch match = shape.match(time);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const qint64 frames
+        = (*decimalNumber(match.capturedView(1)) * 60 + *decimalNumber(match.capturedView(2))) * kFramesPerSecond
+        + *decimalNumber(match.capturedView(3));
+    return roundedMilliseconds(frames, 1, kFramesPerSecond);
+}
+
+// A track as read so far.
+struct Track
+{
+    qint64 line; // of its TRACK line
+    std::optional<qint64> startMs {};
+    QString title {};
+};
+
+class SheetReader
+{
+public:
+    explicit SheetReader(const ReadRequest &request) : m_request(request) { }
+
+    // Takes the line numbered line; a failure when the sheet cannot be read on from it.
+    MaybeFailure take(const Command &cue, qint64 line)
+    {
+        if (cue.keyword == u"FILE") {
+            if (MaybeFailure failure = finishTrack())
+                return failure;
+            m_laterFile = m_sawFile;
+            m_laterFileLine = line;
+            m_sawFile = true;
+        } else if (cue.keyword == u"TRACK") {
+            if (MaybeFailure failure = finishTrack())
+                return failure;
+            m_track = Track {.line = line};
+        } else if (m_track && cue.keyword == u"TITLE") {
+            m_track->title = titleText(cue.rest);
+        } else if (m_track && cue.keyword == u"INDEX") {
+            return takeIndex(cue.rest, line);
+        }
+        return std::nullopt;
+    }
+
+    Expected<ChapterList> finish()
+    {
+        if (MaybeFailure failure = finishTrack())
+            return *failure;
+        return chaptersFound(m_request, m_chapters);
+    }
+
+private:
+    MaybeFailure takeIndex(const QString &rest, qint64 line)
+    {
+        static const QRegularExpression blanks(QStringLiteral("\\s+"));
+        const QStringList fields = rest.split(blanks, Qt::SkipEmptyParts);
+        if (fields.size() != 2 || !decimalNumber(fields[0]))
+            return badInput(m_request, line, u"INDEX \"" + rest + u"\" is not a number and a time mm:ss:ff");
+        const std::optional<qint64> startMs = indexMilliseconds(fields[1]);
+        if (!startMs)
+            return badInput(m_request, line, u"INDEX time \"" + fields[1] + u"\" is not mm:ss:ff");
+        if (*decimalNumber(fields[0]) != 1)
+            return std::nullopt;
+        if (std::exchange(m_laterFile, false) && !m_chapters.isEmpty() && *startMs <= m_chapters.last().startMs)
+            return badInput(m_request, line,
+                            u"the times start again with the FILE of line " + QString::number(m_laterFileLine)
+                                + u": each FILE is timed from its own start, so the tracks have no one timeline");
+        m_track->startMs = startMs;
+        return std::nullopt;
+    }
+
+    MaybeFailure finishTrack()
+    {
+        if (!m_track)
+            return std::nullopt;
+        const Track track = *std::exchange(m_track, std::nullopt);
+        if (!track.startMs)
+            return badInput(m_request, track.line, QStringLiteral("a TRACK without INDEX 01"));
+        m_chapters.append({*track.startMs, track.title});
+        return std::nullopt;
+    }
+
+    const ReadRequest &m_request;
+    ChapterList m_chapters;
+    std::optional<Track> m_track;
+    bool m_sawFile = false;
+    bool m_laterFile = false; // a FILE after the first, whose first INDEX 01 is still to come
+    qint64 m_laterFileLine = 0;
+};
+
+} // namespace
+
+int probeCueSheet(QByteArrayView head)
+{
+    int stage = 0; // FILE, TRACK and INDEX seen in order: 3
+    const QStringList order = {QStringLiteral("FILE"), QStringLiteral("TRACK"), QStringLiteral("INDEX")};
+    for (const QString &line : headLines(head)) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const Command cue = command(line);
+        if (!isCueKeyword(cue.keyword))
+            return 0;
+        if (stage < order.size() && cue.keyword == order[stage])
+            ++stage;
+    }
+    return stage == order.size() ? 80 : 0;
+}
+
+Expected<ChapterList> readCueSheet(const ReadRequest &request)
+{
+    const Expected<QStringList> lines = readTextLines(request);
+    if (!lines)
+        return lines.error();
+    SheetReader sheet(request);
+    for (qsizetype i = 0; i < lines->size(); ++i) {
+        if (MaybeFailure failure = sheet.take(command(lines->at(i)), i + 1))
+            return *failure;
+    }
+    return sheet.finish();
+}
+
+} // namespace Tessaline

@@ -1,0 +1,175 @@
+#include "ffmetadata.h"
+
+#include "textformat.h"
+
+namespace Tessaline {
+
+namespace {
+
+constexpr QStringView kSignature = u";FFMETADATA1";
+
+// A line ends in an escaped line end when it ends in an odd number of backslashes.
+bool endsEscaped(QStringView line)
+{
+    qsizetype backslashes = 0;
+    while (backslashes < line.size() && line[line.size() - 1 - backslashes] == u'\\')
+        ++backslashes;
+    return backslashes % 2 == 1;
+}
+
+// One key=value entry as the file holds it, escapes and all, and the line it starts on.
+struct Entry
+{
+    QString text;
+    qint64 line;
+};
+
+// The entries after the signature line: lines joined across escaped line ends, blank and
+// comment lines dropped.
+QList<Entry> entries(const QStringList &lines)
+{
+    QList<Entry> found;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        Entry entry {lines[i], i + 1};
+        while (endsEscaped(entry.text) && i + 1 < lines.size()) {
+            entry.text.back() = u'\n'; // the backslash stood for the line end that follows it
+            entry.text += lines[++i];
+        }
+        if (!entry.text.isEmpty() && !entry.text.startsWith(u';') && !entry.text.startsWith(u'#'))
+            found.append(std::move(entry));
+    }
+    return found;
+}
+
+// Where the key of an entry ends: at its first '=' that no backslash escapes; -1 when none.
+qsizetype keyEnd(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\\')
+            ++i;
+        else if (text[i] == u'=')
+            return i;
+    }
+    return -1;
+}
+
+QString unescaped(QStringView text)
+{
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\\' && i + 1 < text.size())
+            ++i;
+        plain += text[i];
+    }
+    return plain;
+}
+
+// A [CHAPTER] section as read so far.
+struct Section
+{
+    qint64 line; // of the [CHAPTER] line
+    qint64 numerator = 1;
+    qint64 denominator = 1'000'000'000;
+    std::optional<qint64> start {};
+    QString title {};
+};
+
+// The time base num/den, both positive.
+std::optional<std::pair<qint64, qint64>> timeBase(QStringView text)
+{
+    const qsizetype slash = text.indexOf(u'/');
+    if (slash < 0)
+        return std::nullopt;
+    const std::optional<qint64> numerator = decimalNumber(text.left(slash));
+    const std::optional<qint64> denominator = decimalNumber(text.mid(slash + 1));
+    if (!numerator || !denominator || *numerator == 0 || *denominator == 0)
+        return std::nullopt;
+    return std::pair(*numerator, *denominator);
+}
+
+// A START value: decimal ticks, a leading minus allowed.
+std::optional<qint64> ticks(QStringView text)
+{
+    const bool negative = text.startsWith(u'-');
+    const std::optional<qint64> magnitude = decimalNumber(negative ? text.mid(1) : text);
+    return magnitude && negative ? std::optional(-*magnitude) : magnitude;
+}
+
+// Takes one key of a [CHAPTER] section; a failure when its value cannot be read.
+MaybeFailure take(const ReadRequest &request, Section &section, const Entry &entry, QStringView key, QStringView value)
+{
+    if (key == u"TIMEBASE") {
+        const auto base = timeBase(value);
+        if (!base)
+            return badInput(request, entry.line, u"TIMEBASE \"" + value + u"\" is not a fraction num/den");
+        std::tie(section.numerator, section.denominator) = *base;
+    } else if (key == u"START") {
+        section.start = ticks(value);
+        if (!section.start)
+            return badInput(request, entry.line, u"START \"" + value + u"\" is not a whole number");
+    } else if (key.compare(u"title", Qt::CaseInsensitive) == 0) {
+        section.title = unescaped(value);
+    }
+    return std::nullopt;
+}
+
+// The chapter of a finished section.
+Expected<Chapter> chapter(const ReadRequest &request, const Section &section)
+{
+    if (!section.start)
+        return badInput(request, section.line, QStringLiteral("a [CHAPTER] without START"));
+    const std::optional<qint64> startMs = roundedMilliseconds(*section.start, section.numerator, section.denominator);
+    if (!startMs)
+        return badInput(request, section.line, QStringLiteral("the chapter's START is too far from 0"));
+    return Chapter {*startMs, section.title};
+}
+
+} // namespace
+
+int probeFfmetadata(QByteArrayView head)
+{
+    const QStringList lines = headLines(head.first(std::min<qsizetype>(head.size(), 64)));
+    return !lines.isEmpty() && lines.first().startsWith(kSignature) ? 100 : 0;
+}
+
+Expected<ChapterList> readFfmetadata(const ReadRequest &request)
+{
+    const Expected<QStringList> lines = readTextLines(request);
+    if (!lines)
+        return lines.error();
+    if (lines->isEmpty() || !lines->first().startsWith(kSignature))
+        return badInput(request, 1, u"the first line is not " + kSignature);
+    ChapterList chapters;
+    std::optional<Section> section;
+    const auto finishSection = [&]() -> MaybeFailure {
+        if (!section)
+            return std::nullopt;
+        const Expected<Chapter> read = chapter(request, *section);
+        section.reset();
+        if (!read)
+            return read.error();
+        chapters.append(*read);
+        return std::nullopt;
+    };
+    for (const Entry &entry : entries(*lines)) {
+        if (entry.text.startsWith(u'[')) {
+            if (MaybeFailure failure = finishSection())
+                return *failure;
+            if (entry.text.startsWith(u"[CHAPTER]"))
+                section = Section {.line = entry.line};
+            continue;
+        }
+        const qsizetype end = keyEnd(entry.text);
+        if (!section || end < 0)
+            continue;
+        const QStringView text(entry.text);
+        if (MaybeFailure failure = take(request, *section, entry, text.left(end), text.mid(end + 1)))
+            return *failure;
+    }
+    if (MaybeFailure failure = finishSection())
+        return *failure;
+    return chaptersFound(request, chapters);
+}
+
+} // namespace Tessaline

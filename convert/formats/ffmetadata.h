@@ -1,0 +1,19 @@
+#pragma once
+
+#include "inputformat.h"
+
+namespace Tessaline {
+
+// ffmpeg's metadata file: the first line ;FFMETADATA1, then key=value lines in sections; a
+// [CHAPTER] section holds TIMEBASE=num/den (1/1000000000 when absent), START=ticks and title.
+// A backslash makes the next character, a line end too, part of the key or value; lines that
+// start with ; or # are comments.
+
+// 100 when the file starts with ;FFMETADATA1; 0 otherwise.
+int probeFfmetadata(QByteArrayView head);
+
+// The [CHAPTER] sections, in file order, with their titles unescaped (an escaped line end is a
+// line feed); other sections and keys are passed over.
+Expected<ChapterList> readFfmetadata(const ReadRequest &request);
+
+} // namespace Tessaline

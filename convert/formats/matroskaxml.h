@@ -1,0 +1,23 @@
+#pragma once
+
+#include "inputformat.h"
+
+namespace Tessaline {
+
+// Matroska chapter XML, as mkvextract writes it: the root element Chapters, EditionEntry
+// elements, ChapterAtom elements with a ChapterTimeStart (HH:MM:SS.nnnnnnnnn) and ChapterDisplay
+// elements holding a ChapterString.
+
+// 100 when the root element is Chapters; 0 otherwise.
+int probeMatroskaXml(QByteArrayView head);
+
+// The top-level atoms of one edition (settings.edition, from 1), in file order; a hidden or
+// disabled atom is read too, a nested one is not a chapter. The title is the ChapterString (or
+// ChapString) of the first ChapterDisplay, empty when there is none.
+Expected<ChapterList> readMatroskaXml(const ReadRequest &request);
+
+// The milliseconds of a ChapterTimeStart text, [HH:]MM:SS with any number of fraction digits,
+// rounded half to even; nothing when it is not such a time.
+std::optional<qint64> matroskaTimeMilliseconds(QStringView text);
+
+} // namespace Tessaline
