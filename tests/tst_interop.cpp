@@ -3,13 +3,19 @@
 // the end, the first at zero (an MP4 chapter track starts there), in each format. mkvmerge muxes
 // the simple form and the Matroska XML, and mkvextract's simple export must give back exactly our
 // times and titles; ffmpeg muxes the ffmetadata into Matroska and MP4, and ffprobe must list every
-// chapter with the same start and title.
+// chapter with the same start and title. The other way round, our readers read what the real
+// tools wrote as those tools' own readers do: an .mkv and an .mp4 as ffprobe, a DVD as lsdvd.
 #include "testsupport.h"
+
+#include "chaptertime.h"
+#include "codepage.h"
+#include "inputformat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -48,6 +54,52 @@ QStringList ffprobeChapters(const QString &folder, const QString &movie)
     return lines;
 }
 
+// What our readers read from file, as lines of our simple form.
+QStringList ourChapters(const QString &file)
+{
+    QFile opened(file);
+    if (!opened.open(QIODevice::ReadOnly))
+        return {QStringLiteral("cannot open ") + file};
+    const Tessaline::InputFormat *format = Tessaline::probedFormat(opened.peek(Tessaline::kProbeBytes));
+    Tessaline::Expected<Tessaline::CodePage> codePage = Tessaline::CodePage::open(1252);
+    const Tessaline::ReadSettings settings;
+    if (!format || !codePage)
+        return {QStringLiteral("no format claims ") + file};
+    const Tessaline::Expected<Tessaline::ChapterList> read = format->read({file, opened, *codePage, settings});
+    if (!read)
+        return {read.error().detail};
+    QStringList lines;
+    for (const Tessaline::Chapter &chapter : *read) {
+        const QString number = QStringLiteral("CHAPTER%1").arg(lines.size() / 2 + 1, 2, 10, QLatin1Char('0'));
+        lines << number + u'=' + Tessaline::chapterTimeText(chapter.startMs) << number + u"NAME=" + chapter.title;
+    }
+    return lines;
+}
+
+// lsdvd's chapters of the longest title, as lines of our simple form. lsdvd counts the seconds of
+// NTSC playing times as whole seconds and only the frames at 29.97 a second, where a DVD player
+// plays every frame for 1001/30000 s, so its times run 0.1 % short: each start is moved by that
+// when it is within it (and a millisecond) of ours.
+QStringList lsdvdChapters(const QString &folder, const QStringList &ours)
+{
+    const QString text = QString::fromUtf8(run(folder, QStringLiteral("lsdvd"), {QStringLiteral("-c"), folder}));
+    const QString longest = QRegularExpression(QStringLiteral("Longest track: (\\d+)")).match(text).captured(1);
+    const QString title = text.section(QString(u"Title: " + longest), 1).section(QStringLiteral("Title: "), 0, 0);
+    QStringList lines;
+    qint64 start = 0;
+    const QRegularExpression chapter(QStringLiteral("Chapter: (\\d+), Length: (\\S+),"));
+    for (const QRegularExpressionMatch &match : chapter.globalMatch(title)) {
+        const QString number = u"CHAPTER" + match.captured(1);
+        const QString ourTime = ours.value(lines.size()).section(u'=', 1);
+        const qint64 ourStart = QTime(0, 0).msecsTo(QTime::fromString(ourTime, u"hh:mm:ss.zzz"));
+        const bool near = ourStart >= start && ourStart <= start + start / 1000 + 1;
+        lines << number + u'=' + Tessaline::chapterTimeText(near ? ourStart : start)
+              << number + u"NAME=Chapter " + match.captured(1);
+        start += QTime(0, 0).msecsTo(QTime::fromString(match.captured(2), u"hh:mm:ss.zzz"));
+    }
+    return lines;
+}
+
 } // namespace
 
 class TestInterop : public QObject
@@ -57,6 +109,8 @@ class TestInterop : public QObject
 private slots:
     void consumersReadOurChapters_data();
     void consumersReadOurChapters();
+    void weReadWhatToolsWrite_data();
+    void weReadWhatToolsWrite();
 };
 
 void TestInterop::consumersReadOurChapters_data()
@@ -109,6 +163,58 @@ void TestInterop::consumersReadOurChapters()
         theirs = ffprobeChapters(folder, u"film." + consumer);
     }
     QCOMPARE(theirs, ours);
+}
+
+void TestInterop::weReadWhatToolsWrite_data()
+{
+    QTest::addColumn<QString>("writer"); // the program that writes the file, and its reader's
+    QTest::addColumn<QString>("reader");
+    QTest::newRow("Matroska by mkvmerge, as ffprobe reads it")
+        << QStringLiteral("mkvmerge") << QStringLiteral("ffprobe");
+    QTest::newRow("MP4 by ffmpeg, as ffprobe reads it") << QStringLiteral("ffmpeg") << QStringLiteral("ffprobe");
+    QTest::newRow("DVD by dvdauthor, as lsdvd reads it") << QStringLiteral("dvdauthor") << QStringLiteral("lsdvd");
+}
+
+void TestInterop::weReadWhatToolsWrite()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, reader);
+    for (const QString &program : {writer, reader, QStringLiteral("ffmpeg")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    QVERIFY(QFile::copy(QFINDTESTDATA("data/interop/film.txt"), dir.filePath(QStringLiteral("film.txt"))));
+    const QString convert = QStringLiteral(TESSALINE_CONVERT);
+    QString movie;
+    if (writer == u"mkvmerge") {
+        run(folder, convert, {QStringLiteral("film.txt")});
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("cue.srt")), "1\r\n00:00:01,000 --> 00:00:02,000\r\nHi\r\n"));
+        run(folder, writer, QStringLiteral("-q -o film.mkv --chapters film_new.txt cue.srt").split(u' '));
+        movie = QStringLiteral("film.mkv");
+    } else if (writer == u"ffmpeg") {
+        run(folder, convert, {QStringLiteral("--format"), QStringLiteral("ffmetadata"), QStringLiteral("film.txt")});
+        run(folder, writer,
+            QStringLiteral("-nostdin -v error -f lavfi -t 1 -i anullsrc=r=8000:cl=mono -i film_new.ffmetadata -map 0 "
+                           "-map_metadata 1 -map_chapters 1 -c:a aac -y film.mp4")
+                .split(u' '));
+        movie = QStringLiteral("film.mp4");
+    } else {
+        // 3 s of NTSC video in three chapters; dvdauthor starts them at the next cell boundary.
+        run(folder, QStringLiteral("ffmpeg"),
+            QStringLiteral("-nostdin -v error -f lavfi -i testsrc=d=3:r=30000/1001 -target ntsc-dvd -y film.mpg")
+                .split(u' '));
+        qputenv("VIDEO_FORMAT", "NTSC"); // for the menu dvdauthor writes, which has no video of its own
+        run(folder, writer, QStringLiteral("-o dvd -t -c 0,1,2.5 film.mpg").split(u' '));
+        run(folder, writer, QStringLiteral("-o dvd -T").split(u' '));
+        movie = QStringLiteral("dvd/VIDEO_TS/VTS_01_0.IFO");
+    }
+    const QStringList ours = ourChapters(dir.filePath(movie));
+    const QStringList theirs = reader == u"lsdvd" ? lsdvdChapters(dir.filePath(QStringLiteral("dvd")), ours)
+                                                  : ffprobeChapters(folder, movie);
+    QVERIFY(!theirs.isEmpty());
+    QCOMPARE(ours, theirs);
 }
 
 QTEST_GUILESS_MAIN(TestInterop)

@@ -105,11 +105,13 @@ private:
     MaybeFailure readHeader()
     {
         const std::unique_ptr<EbmlElement> head(m_stream.FindNextID(EBML_INFO(EbmlHead), m_fileSize));
-        if (!head || head->GetElementPosition() != 0)
+        // FindNextID yields an element of another class for another id.
+        auto *header = dynamic_cast<EbmlHead *>(head.get());
+        if (!header || header->GetElementPosition() != 0)
             return badInput(QStringLiteral("no EBML header"), 0);
         if (MaybeFailure failure = readWhole(*head))
             return failure;
-        const auto *docType = FindChild<EDocType>(static_cast<EbmlMaster &>(*head));
+        const auto *docType = FindChild<EDocType>(*header);
         const std::string type = docType ? docType->GetValue() : std::string();
         if (type != "matroska" && type != "webm")
             return badInput(QStringLiteral("the EBML document is neither Matroska nor WebM"), 0);

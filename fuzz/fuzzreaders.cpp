@@ -1,0 +1,95 @@
+// libFuzzer target: raw bytes through the binary readers that parse them here or hand them to a
+// library (Blu-ray playlists, DVD title set IFOs, Matroska files).
+//
+// Input layout: byte 0 selects the reader (its value modulo 3: mpls, dvd, matroska); the remaining
+// bytes are the file. A reader either fails with a reason of its own kinds, or yields at least one
+// chapter; the playlist and DVD readers yield times in order from 0 up, titled "Chapter 01", ...
+#include "codepage.h"
+#include "dvdtitle.h"
+#include "matroskafile.h"
+#include "mplsplaylist.h"
+
+#include <QBuffer>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void fail(const char *what, const QString &detail = {})
+{
+    std::fprintf(stderr, "fuzzreaders: %s %s\n", what, detail.toUtf8().constData());
+    std::abort();
+}
+
+struct Reader
+{
+    int (*probe)(QByteArrayView head);
+    Tessaline::Expected<Tessaline::ChapterList> (*read)(const Tessaline::ReadRequest &request);
+    bool numbered; // times in order, titled "Chapter NN"
+};
+
+const Reader kReaders[] = {
+    {Tessaline::probeMplsPlaylist, Tessaline::readMplsPlaylist, true},
+    {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSet, true},
+    {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFile, false},
+};
+
+void checkChapters(const Tessaline::ChapterList &chapters, bool numbered)
+{
+    if (chapters.isEmpty())
+        fail("read without chapters and without a failure");
+    if (!numbered)
+        return;
+    for (qsizetype i = 0; i < chapters.size(); ++i) {
+        if (chapters[i].startMs < (i == 0 ? 0 : chapters[i - 1].startMs))
+            fail("chapter times out of order", QString::number(chapters[i].startMs));
+        if (chapters[i].title != QStringLiteral("Chapter %1").arg(i + 1, 2, 10, QLatin1Char('0')))
+            fail("chapter title", chapters[i].title);
+    }
+}
+
+} // namespace
+
+// libdvdread leaks a table on some malformed IFOs that it then refuses; not ours to find again.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libdvdread.so\n";
+}
+
+// libdvdread asks calloc for absurd sizes on some malformed IFOs and copes with the null it gets.
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const Reader &reader = kReaders[data[0] % std::size(kReaders)];
+    QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
+    const int score = reader.probe(bytes);
+    if (score < 0 || score > 100)
+        fail("probe score out of range", QString::number(score));
+
+    static Tessaline::Expected<Tessaline::CodePage> codePage = Tessaline::CodePage::open(1252);
+    if (!codePage)
+        fail("code page 1252 not supported");
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
+    const QString path = QStringLiteral("fuzzed");
+    const Tessaline::ReadSettings settings {1 + data[0] / 3 % 3, data[0] / 9 % 3};
+    const Tessaline::Expected<Tessaline::ChapterList> read = reader.read({path, file, *codePage, settings});
+    if (!read) {
+        const Tessaline::Failure &why = read.error();
+        if (why.kind != Tessaline::Failure::Kind::BadInput && why.kind != Tessaline::Failure::Kind::NoChapters)
+            fail("unexpected failure kind", why.detail);
+        if (why.path != path || why.detail.isEmpty())
+            fail("failure without its path or reason");
+        return 0;
+    }
+    checkChapters(*read, reader.numbered);
+    return 0;
+}
