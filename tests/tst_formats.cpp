@@ -3,6 +3,7 @@
 //     format: NAME        the format the probes take it for ("simple" when none claims it)
 //     from: NAME          optional: read as this format whatever the probes say (--from)
 //     edition: N          optional: ReadSettings::edition; "title: N" likewise
+//     codepage: N         optional: the run's ANSI code page (1252 when absent)
 //     failure: KIND N     the reader fails with Failure::Kind KIND at line N, or at byte @N
 //     HH:MM:SS.mmm title  otherwise, one line a chapter, in order; \n, \r and \\ in a title
 //                         stand for a line feed, a carriage return and a backslash
@@ -52,6 +53,7 @@ class TestFormats : public QObject
 private slots:
     void readers_data();
     void readers();
+    void simpleTextIsClaimedByNone();
     void roundedMilliseconds_data();
     void roundedMilliseconds();
 };
@@ -82,6 +84,7 @@ void TestFormats::readers()
     QString from;
     QString failure;
     ReadSettings settings;
+    int codePageNumber = 1252;
     QStringList chapters;
     for (const QString &line : QString::fromUtf8(expectedFile.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
         const QString value = line.section(u':', 1).trimmed();
@@ -93,6 +96,8 @@ void TestFormats::readers()
             settings.edition = value.toInt();
         else if (line.startsWith(u"title:"))
             settings.title = value.toInt();
+        else if (line.startsWith(u"codepage:"))
+            codePageNumber = value.toInt();
         else if (line.startsWith(u"failure:"))
             failure = value;
         else
@@ -106,7 +111,7 @@ void TestFormats::readers()
     const InputFormat *reader = from.isEmpty() ? probed : inputFormatNamed(from);
     if (!reader)
         return; // simple text: read by the conversion's own streaming path
-    Expected<CodePage> codePage = CodePage::open(1252);
+    Expected<CodePage> codePage = CodePage::open(codePageNumber);
     QVERIFY(codePage);
     const Expected<ChapterList> read = reader->read({input, file, *codePage, settings});
     if (!failure.isEmpty()) {
@@ -124,6 +129,30 @@ void TestFormats::readers()
     for (const QString &line : chapters)
         want.append(line.section(u' ', 0, 0) + u' ' + unescaped(line.section(u' ', 1)));
     QCOMPARE(got, want);
+}
+
+// Every simple chapter file the conversion and fuzz tests read stays simple text (the cases'
+// expected/ folders hold what the writers made, of every format).
+void TestFormats::simpleTextIsClaimedByNone()
+{
+    QStringList claimed;
+    int files = 0;
+    for (const QString &folder : {QFINDTESTDATA("data/cases"), QFINDTESTDATA("../fuzz/corpus/convert")}) {
+        QVERIFY(!folder.isEmpty());
+        QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            if (it.filePath().contains(u"/expected/"))
+                continue;
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            ++files;
+            if (const InputFormat *format = probedFormat(file.read(kProbeBytes)))
+                claimed.append(it.filePath() + u" as " + format->name);
+        }
+    }
+    QVERIFY(files > 50);
+    QVERIFY2(claimed.isEmpty(), qPrintable(claimed.join(u", ")));
+    QVERIFY(!probedFormat({}));
 }
 
 void TestFormats::roundedMilliseconds_data()

@@ -80,15 +80,14 @@ Expected<ChapterList> readWebVtt(const ReadRequest &request)
             ++i;
             continue;
         }
-        const qsizetype blockLine = i;
         if (isOtherBlock(lines->at(i))) {
             skipBlock();
             continue;
         }
         if (!lines->at(i).contains(kArrow) && i + 1 < lines->size())
             ++i; // the cue's identifier
-        if (!lines->at(i).contains(kArrow))
-            return badInput(request, blockLine + 1,
+        if (!lines->at(i).contains(kArrow)) // where the timing line should be
+            return badInput(request, i + 1,
                             QStringLiteral("a block that is neither a cue nor a NOTE, STYLE or REGION"));
         const std::optional<qint64> start = cueStart(lines->at(i));
         if (!start)
