@@ -10,7 +10,10 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class QFile;
 
 // Converting chapter files: each listed file is read, converted and written beside itself as
 // "<name>_new.txt".
@@ -23,6 +26,11 @@ bool isChapterListPath(QStringView path);
 // "_new.xml", "_new.ffmetadata" for the other formats). Nothing for a path that does not end in
 // ".txt".
 std::optional<QString> OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFormat::Simple);
+
+// The template of the temporary file an output is written to before it replaces the output:
+// ".NAME.tessaline-XXXXXX" beside it (X: a random character), the name cut to fit 255 bytes. A
+// run killed before the rename can leave such a file on file systems without unnamed files.
+QString temporaryPathFor(const QString &outputPath);
 
 // What every file of a run shares: its options, the code page opened once, and the titles.
 struct RunContext
@@ -44,8 +52,14 @@ struct EntryResult
 
 // Converts one file into its output. Only regular files are read (a FIFO, device or folder fails
 // at once); an output path that is a symbolic link or the input itself is never written; the
-// output is replaced only once it is whole, and a failure leaves an earlier output as it was.
+// output is replaced only once it is whole, and a failure leaves an earlier output as it was. A
+// dry run (Destination::Nowhere) checks the output as far as making its temporary file; standard
+// output gets a file only once it is whole, up to 64 MiB, past which it is written as it comes.
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
+
+// Opens a regular file for reading, as ConvertEntry opens its input: a FIFO, device or folder
+// fails at once, without waiting.
+Expected<std::unique_ptr<QFile>> openRegularFile(const QString &path);
 
 // Converts a chapter file held in memory into the bytes of its output.
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
