@@ -12,7 +12,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -197,6 +196,7 @@ struct Request
 {
     ConvertOptions options;
     QStringList files;
+    QList<Expected<QString>> entries; // the files to convert, or why one cannot be
     std::optional<QString> namesPath;
     QString codePageText;
     bool recursive = false;
@@ -422,34 +422,29 @@ Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
     return lines;
 }
 
-// The files a folder holds, below it, for --recursive: "*.txt" but not the "_new.txt" outputs of
-// an earlier run, in path order; links to folders are not followed.
-QStringList chapterFilesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (isChapterListPath(path) && !path.endsWith(u"_new.txt"))
-            files.append(path);
-    }
-    files.sort();
-    return files;
-}
-
 // Checks what the arguments name and prepares the run; the status to exit with when the command
 // line cannot be used.
 std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &undecodable)
 {
-    if (request.recursive) {
-        QStringList files;
-        for (const QString &argument : std::as_const(request.files)) {
-            const QFileInfo info(argument);
-            files += info.isDir() && !info.isSymLink() ? chapterFilesBelow(argument) : QStringList {argument};
-        }
-        request.files = files;
+    for (const QString &argument : std::as_const(request.files)) {
+        const QFileInfo info(argument);
+        const auto refused = [&](const QString &why) {
+            request.entries.append(Failure {Failure::Kind::ReadFailed, argument, 0, why});
+        };
+        if (undecodable.contains(argument))
+            request.entries.append(Failure {Failure::Kind::UndecodableName, argument, 0, {}});
+        else if (!request.recursive)
+            request.entries.append(argument);
+        else if (!info.exists() && !info.isSymLink())
+            refused(qt_error_string(ENOENT));
+        else if (info.isDir() && info.isSymLink())
+            refused(QStringLiteral("a symbolic link to a folder, which --recursive does not follow"));
+        else if (info.isDir())
+            request.entries += chapterFilesBelow(argument);
+        else
+            request.entries.append(argument);
     }
-    if (request.options.destination == Destination::StandardOutput && request.files.size() != 1)
+    if (request.options.destination == Destination::StandardOutput && request.entries.size() != 1)
         return usageError(QStringLiteral("--stdout takes exactly one chapter file"));
     if (request.options.destination == Destination::StandardOutput && streams.closed[1])
         return usageError(QStringLiteral("--stdout writes to standard output, which is closed"));
@@ -481,9 +476,9 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
     };
     const QString chapters = count(result.chapters, u"chapter", u"chapters");
     if (run.options.destination == Destination::BesideInput)
-        printLine(stdout, file + u" -> " + result.outputPath);
+        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath));
     else if (run.options.destination == Destination::Nowhere)
-        printLine(stdout, file + u" -> " + result.outputPath + u" (" + chapters + u')');
+        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath) + u" (" + chapters + u')');
 
     const qsizetype names = run.titles.size();
     if (!run.options.UseNameBox || names == result.chapters)
@@ -498,21 +493,19 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
             + (names + 1 == result.chapters ? u" keeps its title" : u" keep their titles")
                                                       : span(u"name", u"names", result.chapters + 1, names)
             + (result.chapters + 1 == names ? u" is not used" : u" are not used");
-    printLine(stderr, file + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
+    printLine(stderr, shownName(file) + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
 }
 
 // Converts every file, reporting each; the exit status.
-int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
+int convertFiles(const QList<Expected<QString>> &entries, RunContext &run)
 {
     int status = kAllConverted;
-    for (const QString &file : files) {
-        const Expected<EntryResult> result = undecodable.contains(file)
-            ? Expected<EntryResult>(Failure {Failure::Kind::UndecodableName, file, 0, {}})
-            : ConvertEntry(file, run);
+    for (const Expected<QString> &entry : entries) {
+        const Expected<EntryResult> result = entry ? ConvertEntry(*entry, run) : Expected<EntryResult>(entry.error());
         if (result) {
-            reportConverted(file, *result, run);
+            reportConverted(*entry, *result, run);
         } else {
-            printLine(stderr, file + u": " + reasonText(result.error()));
+            printLine(stderr, shownName(entry ? *entry : entry.error().path) + u": " + reasonText(result.error()));
             status = kSomeFailed;
         }
     }
@@ -565,6 +558,5 @@ int main(int argc, char *argv[])
     std::variant<RunContext, int> run = prepare(std::get<Request>(request), undecodable);
     if (const int *status = std::get_if<int>(&run))
         return *status;
-    return checkedStandardOutput(
-        convertFiles(std::get<Request>(request).files, std::get<RunContext>(run), undecodable));
+    return checkedStandardOutput(convertFiles(std::get<Request>(request).entries, std::get<RunContext>(run)));
 }

@@ -388,4 +388,60 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
     return report;
 }
 
+namespace {
+
+QString fromSystemPath(const std::filesystem::path &path)
+{
+#ifdef Q_OS_WIN
+    return QString::fromStdWString(path.native());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+#endif
+}
+
+Failure folderFailure(Failure::Kind kind, const QString &path, const std::error_code &error = {})
+{
+    return Failure {kind, path, 0, QString::fromLocal8Bit(error.message()), error.value()};
+}
+
+} // namespace
+
+QList<Expected<QString>> chapterFilesBelow(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    QList<std::pair<QString, Expected<QString>>> found; // by path
+    std::vector<fs::path> folders {systemPath(folder)};
+    while (!folders.empty()) {
+        const fs::path current = std::move(folders.back());
+        folders.pop_back();
+        // Each folder is read whole and closed before the next is opened.
+        std::error_code error;
+        for (fs::directory_iterator it(current, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+            std::error_code typeError;
+            const fs::file_status status = it->symlink_status(typeError);
+            const QString path = fromSystemPath(it->path());
+            if (status.type() == fs::file_type::directory) {
+                folders.push_back(it->path());
+            } else if (typeError) {
+                found.append({path, folderFailure(Failure::Kind::ReadFailed, path, typeError)});
+            } else if (isChapterListPath(path) && !path.endsWith(u"_new.txt")) {
+                // Links and other files that are not regular are taken too, so that they fail with
+                // their reasons.
+                const bool decodes = systemPath(path) == it->path();
+                found.append(
+                    {path, decodes ? Expected<QString>(path) : folderFailure(Failure::Kind::UndecodableName, path)});
+            }
+        }
+        if (error) {
+            const QString path = fromSystemPath(current);
+            found.append({path, folderFailure(Failure::Kind::ReadFailed, path, error)});
+        }
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<Expected<QString>> entries;
+    for (auto &[path, entry] : found)
+        entries.append(std::move(entry));
+    return entries;
+}
+
 } // namespace Tessaline

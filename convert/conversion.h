@@ -64,6 +64,12 @@ Expected<std::unique_ptr<QFile>> openRegularFile(const QString &path);
 // Converts a chapter file held in memory into the bytes of its output.
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
 
+// The chapter files below a folder, for a recursive run: every "*.txt" but the "_new.txt"
+// outputs of an earlier run, in path order, not following links to folders. A folder that
+// cannot be read and a name that does not decode come in their places as failures. One folder
+// is open at a time, however deep the tree.
+QList<Expected<QString>> chapterFilesBelow(const QString &folder);
+
 // A file whose chapter count differs from the number of titles given for it.
 struct TitleCountMismatch
 {
