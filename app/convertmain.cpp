@@ -388,7 +388,7 @@ Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
     std::unique_ptr<QFile> file;
     if (path == u"-") {
         if (streams.closed[0])
-            return refused(QStringLiteral("standard input is closed"));
+            return refused(QStringLiteral("it is closed"));
         file = std::make_unique<QFile>();
         if (!file->open(stdin, QIODevice::ReadOnly))
             return refused(file->errorString());

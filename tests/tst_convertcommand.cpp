@@ -34,7 +34,8 @@ private slots:
     void cases_data();
     void cases();
     void undecodableNameIsRefused();
-    void failedStandardOutputFails();
+    void standardStreams_data();
+    void standardStreams();
 };
 
 void TestConvertCommand::cases_data()
@@ -155,18 +156,67 @@ void TestConvertCommand::undecodableNameIsRefused()
     QVERIFY(!QFile::exists(work.filePath(QStringLiteral("x\uFFFD_new.txt"))));
 }
 
-// As the standard tools do, a write to standard output that fails is an error.
-void TestConvertCommand::failedStandardOutputFails()
+// How a standard stream is given to the run: in place of the file descriptor.
+enum class Stream { FullDisk, BrokenPipe, Closed, Zeros };
+Q_DECLARE_METATYPE(Stream)
+
+void TestConvertCommand::standardStreams_data()
 {
+    QTest::addColumn<int>("fd");
+    QTest::addColumn<Stream>("stream");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    const QStringList files {QStringLiteral("a.txt"), QStringLiteral("b.txt")};
+    const QStringList names = QStringList {QStringLiteral("--names"), QStringLiteral("-")} + files;
+    // As the standard tools do, a write to standard output that fails is an error, said once;
+    // the run goes on.
+    QTest::newRow("standard output on a full disk")
+        << 1 << Stream::FullDisk << files << 1
+        << QStringLiteral("cannot write to standard output (No space left on device)");
+    QTest::newRow("standard output a pipe nobody reads")
+        << 1 << Stream::BrokenPipe << files << 1 << QStringLiteral("cannot write to standard output (Broken pipe)");
+    QTest::newRow("standard output closed")
+        << 1 << Stream::Closed << files << 1 << QStringLiteral("cannot write to standard output (it is closed)");
+    QTest::newRow("names from a closed standard input")
+        << 0 << Stream::Closed << names << 2
+        << QStringLiteral("cannot read the names from standard input (it is closed)");
+    QTest::newRow("names from endless standard input")
+        << 0 << Stream::Zeros << names << 2
+        << QStringLiteral("cannot read the names from standard input (larger than 16 MiB)");
+}
+
+void TestConvertCommand::standardStreams()
+{
+    QFETCH(int, fd);
+    QFETCH(Stream, stream);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, error);
     QTemporaryDir work;
-    QVERIFY(writeFile(work.filePath(QStringLiteral("a.txt")), QByteArray()));
+    for (const char *name : {"a.txt", "b.txt"})
+        QVERIFY(writeFile(work.filePath(QString::fromLatin1(name)), "CHAPTER01=00:00:01.000\nCHAPTER01NAME=a\n"));
     QProcess process;
     process.setWorkingDirectory(work.path());
-    process.setStandardOutputFile(QStringLiteral("/dev/full"));
-    process.start(QStringLiteral(TESSALINE_CONVERT), {QStringLiteral("a.txt")});
-    QVERIFY(process.waitForFinished(-1));
-    QCOMPARE(process.exitCode(), 1);
-    QVERIFY(process.readAllStandardError().contains("cannot write to standard output (No space left on device)"));
+    process.setChildProcessModifier([fd, stream] {
+        int pipeEnds[2];
+        if (stream == Stream::BrokenPipe && ::pipe(pipeEnds) == 0) {
+            ::close(pipeEnds[0]);
+            ::dup2(pipeEnds[1], fd);
+        } else if (stream == Stream::Closed) {
+            ::close(fd);
+        } else {
+            ::dup2(::open(stream == Stream::FullDisk ? "/dev/full" : "/dev/zero", O_RDWR), fd);
+        }
+    });
+    process.start(QStringLiteral(TESSALINE_CONVERT), arguments);
+    QVERIFY(process.waitForFinished(60'000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), status);
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(errors.count(error), 1);
+    if (status == 1) // converted all the same
+        QVERIFY(QFile::exists(work.filePath(QStringLiteral("b_new.txt"))));
 }
 
 QTEST_GUILESS_MAIN(TestConvertCommand)
