@@ -251,8 +251,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("rate"),
         QStringLiteral("Retime from one frame rate to another (default 30:29.97): each time is snapped "
                        "to the nearest frame at FROM and moved to the start of that frame at TO. A rate "
-                       "is an integer, a fraction p/q, or 23.976, 29.97, 47.952, 59.94, 119.88 "
-                       "(24000/1001 ... 120000/1001)."),
+                       "is an integer, a fraction p/q (digits only, each term at most 10000000), or "
+                       "23.976, 29.97, 47.952, 59.94, 119.88 (24000/1001 ... 120000/1001)."),
         QStringLiteral("FROM:TO"));
     const QCommandLineOption offsetOption(
         QStringLiteral("offset"),
@@ -273,15 +273,18 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption stdoutOption(
         QStringLiteral("stdout"),
         QStringLiteral("Write the converted output of the one file given to standard output, and "
-                       "nothing to disk."));
+                       "nothing to disk. The output is held until the file is whole, so a file that "
+                       "fails writes nothing; past 64 MiB it is written as it comes, and standard "
+                       "output may then hold a partial result before the failure message."));
     const QCommandLineOption dryRunOption(
         QStringLiteral("dry-run"),
         QStringLiteral("Convert everything in memory and report what would be written, writing "
-                       "nothing."));
+                       "nothing; outputs the run would refuse are refused."));
     const QCommandLineOption recursiveOption(
         {QStringLiteral("r"), QStringLiteral("recursive")},
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
-                       "_new.txt files and not following links to folders."));
+                       "_new.txt files and not following links to folders. What cannot be read or "
+                       "taken (a folder, a FIFO, a link) is reported and fails the run."));
     parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
                        languageOption, ansiOption, unicodeOption, codePageOption, stdoutOption, dryRunOption,
                        recursiveOption});
