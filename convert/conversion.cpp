@@ -101,8 +101,8 @@ public:
         m_temporary.setFileTemplate(temporaryPathFor(m_path));
         if (!m_temporary.open())
             return failed(m_temporary.errorString());
-            // A replaced output keeps its permissions; a new one gets what the umask leaves of 0666.
 #ifdef Q_OS_UNIX
+        // A replaced output keeps its permissions; a new one gets what the umask leaves of 0666.
         struct stat status;
         const mode_t mask = ::umask(0);
         ::umask(mask);
