@@ -13,16 +13,23 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <variant>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace Tessaline;
 
@@ -32,12 +39,26 @@ constexpr int kAllConverted = 0;
 constexpr int kSomeFailed = 1; // also: standard output could not be written
 constexpr int kUsageError = 2; // nothing converted: the command line cannot be used
 
+// The standard streams the caller closed, and the first failure to write to standard output.
+struct StandardStreams
+{
+    std::array<bool, 3> closed {};
+    bool printed = false; // a line went to standard output
+    int outputError = 0; // errno of the first failed write to standard output
+};
+StandardStreams streams;
+
 // Messages and paths are written in the locale's encoding, so that a script reads back the
 // paths it passed.
 void printLine(FILE *stream, const QString &line)
 {
     const QByteArray bytes = (line + u'\n').toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (stream == stdout) {
+        streams.printed = true;
+        if (written != size_t(bytes.size()) && streams.outputError == 0)
+            streams.outputError = errno;
+    }
 }
 
 void printError(const QString &message)
@@ -52,9 +73,34 @@ int usageError(const QString &message)
     return kUsageError;
 }
 
+// A name as it is shown: as it stands, unless it holds a control character (a line feed would
+// split an "IN -> OUT" line), then quoted as bash's $'...' quotes, so that it reads back as one.
+QString shownName(const QString &name)
+{
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    if (std::none_of(name.begin(), name.end(), isControl))
+        return name;
+    QString quoted = QStringLiteral("$'");
+    for (const QChar c : name) {
+        if (c == u'\\' || c == u'\'')
+            quoted.append(u'\\').append(c);
+        else if (c == u'\n')
+            quoted += u"\\n";
+        else if (c == u'\t')
+            quoted += u"\\t";
+        else if (c == u'\r')
+            quoted += u"\\r";
+        else if (isControl(c))
+            quoted += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            quoted += c;
+    }
+    return quoted + u'\'';
+}
+
 QString nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return shownName(QDir::toNativeSeparators(path));
 }
 
 // A failure in the words of this program: without the file's own path, which the caller puts
@@ -75,6 +121,8 @@ QString reasonText(const Failure &failure)
         return QStringLiteral("is not a regular file (a FIFO, device or socket), so it is not read");
     case Failure::Kind::ReadFailed:
         return QStringLiteral("cannot be read (%1)").arg(failure.detail);
+    case Failure::Kind::ChangedWhileRead:
+        return QStringLiteral("changed while being read; nothing written");
     case Failure::Kind::UnreadableTime:
         return QStringLiteral("line %1 has no time that can be rescaled: \"%2\"").arg(failure.line).arg(failure.detail);
     case Failure::Kind::TimeOutOfRange:
@@ -126,8 +174,10 @@ QString inputFormatNames()
 }
 
 constexpr qint64 kLargestOffset = 10'000'000'000'000; // ms, some 300 years either way
+constexpr qint64 kLargestRateTerm = 10'000'000; // so that products of two rates' terms stay exact in 64 bits
 
-// A frame rate: an integer, a fraction p/q, or one of the NTSC-style names.
+// A frame rate: an integer, a fraction p/q (digits only, no sign or space), or one of the
+// NTSC-style names; nothing when the text is none of these.
 std::optional<FrameRate> parseFrameRate(QStringView text)
 {
     static const QList<std::pair<QStringView, FrameRate>> names = {{u"23.976", {24000, 1001}},
@@ -139,18 +189,17 @@ std::optional<FrameRate> parseFrameRate(QStringView text)
         if (text == name)
             return rate;
     }
-    const QList<QStringView> parts = text.split(u'/');
-    if (parts.size() > 2)
+    static const QRegularExpression grammar(QStringLiteral("^([0-9]+)(?:/([0-9]+))?$"));
+    const QRegularExpressionMatch match = grammar.match(text);
+    if (!match.hasMatch())
         return std::nullopt;
-    bool ok = true;
-    FrameRate rate {parts[0].toLongLong(&ok), 1};
-    if (ok && parts.size() == 2)
-        rate.denominator = parts[1].toLongLong(&ok);
-    // Bounded so that the products of two rates' terms stay exact in 64 bits.
-    const auto inRange = [](qint64 value) { return value > 0 && value <= 10'000'000; };
-    if (!ok || !inRange(rate.numerator) || !inRange(rate.denominator) || !parts[0].front().isDigit())
-        return std::nullopt;
-    return rate;
+    // Past 19 digits a term does not fit: it is over the limit all the same.
+    const auto term = [](QStringView digits) {
+        bool ok = false;
+        const qint64 value = digits.toLongLong(&ok);
+        return ok ? value : kLargestRateTerm + 1;
+    };
+    return FrameRate {term(match.capturedView(1)), match.hasCaptured(2) ? term(match.capturedView(2)) : 1};
 }
 
 // What the command line asks for.
@@ -158,6 +207,7 @@ struct Request
 {
     ConvertOptions options;
     QStringList files;
+    QList<Expected<QString>> entries; // the files to convert, or why one cannot be
     std::optional<QString> namesPath;
     QString codePageText;
     bool recursive = false;
@@ -196,7 +246,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption namesOption(
         QStringLiteral("names"),
         QStringLiteral("Replace the titles by the lines of FILE, one a line, in chapter order "
-                       "(\"-\" reads standard input). Chapters beyond the last line keep their titles."),
+                       "(\"-\" reads standard input). Chapters beyond the last line keep their titles. "
+                       "FILE is a regular file, and it or standard input holds at most 16 MiB."),
         QStringLiteral("FILE"));
     const QCommandLineOption ansiOption(QStringLiteral("ansi"),
                                         QStringLiteral("Write text in the ANSI code page, without a byte order mark."));
@@ -214,8 +265,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("rate"),
         QStringLiteral("Retime from one frame rate to another (default 30:29.97): each time is snapped "
                        "to the nearest frame at FROM and moved to the start of that frame at TO. A rate "
-                       "is an integer, a fraction p/q, or 23.976, 29.97, 47.952, 59.94, 119.88 "
-                       "(24000/1001 ... 120000/1001)."),
+                       "is an integer, a fraction p/q (digits only, each term at most 10000000), or "
+                       "23.976, 29.97, 47.952, 59.94, 119.88 (24000/1001 ... 120000/1001)."),
         QStringLiteral("FROM:TO"));
     const QCommandLineOption offsetOption(
         QStringLiteral("offset"),
@@ -236,11 +287,13 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption stdoutOption(
         QStringLiteral("stdout"),
         QStringLiteral("Write the converted output of the one file given to standard output, and "
-                       "nothing to disk."));
+                       "nothing to disk. The output is held until the file is whole, so a file that "
+                       "fails writes nothing; past 64 MiB it is written as it comes, and standard "
+                       "output may then hold a partial result before the failure message."));
     const QCommandLineOption dryRunOption(
         QStringLiteral("dry-run"),
         QStringLiteral("Convert everything in memory and report what would be written, writing "
-                       "nothing."));
+                       "nothing; outputs the run would refuse are refused."));
     const QCommandLineOption listOption(
         QStringLiteral("list"),
         QStringLiteral("List each file's chapters (number, time as read, time as it would be written, title as "
@@ -262,7 +315,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption recursiveOption(
         {QStringLiteral("r"), QStringLiteral("recursive")},
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
-                       "_new.txt files and not following links to folders."));
+                       "_new.txt files and not following links to folders. What cannot be read or "
+                       "taken (a folder, a FIFO, a link) is reported and fails the run."));
     parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
                        languageOption, ansiOption, unicodeOption, codePageOption, fromOption, editionOption,
                        titleOption, outputDirOption, stdoutOption, dryRunOption, listOption, recursiveOption});
@@ -290,8 +344,14 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         const QList<QStringView> rates = QStringView(value).split(u':');
         const std::optional<FrameRate> from = rates.size() == 2 ? parseFrameRate(rates[0]) : std::nullopt;
         const std::optional<FrameRate> to = rates.size() == 2 ? parseFrameRate(rates[1]) : std::nullopt;
-        if (!from || !to)
+        const auto hasZero = [](const FrameRate &rate) { return rate.numerator == 0 || rate.denominator == 0; };
+        if (!from || !to || hasZero(*from) || hasZero(*to))
             return usageError(u"--rate takes FROM:TO, two frame rates such as 25:23.976, not " + value);
+        const auto isLarge = [](const FrameRate &rate) {
+            return rate.numerator > kLargestRateTerm || rate.denominator > kLargestRateTerm;
+        };
+        if (isLarge(*from) || isLarge(*to))
+            return usageError(u"--rate takes frame rates whose terms are at most 10000000 (10^7), not " + value);
         if (!options.ShiftFrameRate)
             return usageError(QStringLiteral("--rate and --no-shift contradict each other"));
         options.retiming = {*from, *to};
@@ -299,8 +359,11 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     if (parser.isSet(offsetOption)) {
         bool ok = false;
         options.offsetMs = parser.value(offsetOption).toLongLong(&ok);
-        if (!ok || std::abs(options.offsetMs) > kLargestOffset)
+        if (!ok)
             return usageError(u"--offset takes a whole number of milliseconds, not " + parser.value(offsetOption));
+        if (options.offsetMs < -kLargestOffset || options.offsetMs > kLargestOffset)
+            return usageError(u"--offset takes at most 10000000000000 milliseconds either way, not "
+                              + parser.value(offsetOption));
     }
     if (parser.isSet(formatOption)) {
         const QString value = parser.value(formatOption);
@@ -372,18 +435,43 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     return request;
 }
 
-// The lines of the names file, or of standard input for "-", read as chapter files are read.
+constexpr qint64 kLargestNamesFile = 16 << 20; // bytes: names for a million chapters and more
+
+// The lines of the names file, or of standard input for "-", read as chapter files are read. A
+// names file is a regular file (so that a FIFO or device neither blocks nor runs on for ever);
+// either is refused past kLargestNamesFile. The failure's detail says why.
 Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
 {
-    QFile file(path);
-    const bool standardInput = path == u"-";
-    if (!(standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly)))
-        return Failure {Failure::Kind::ReadFailed, path, 0, file.errorString()};
+    const auto refused = [&](const QString &why) { return Failure {Failure::Kind::ReadFailed, path, 0, why}; };
+    std::unique_ptr<QFile> file;
+    if (path == u"-") {
+        if (streams.closed[0])
+            return refused(QStringLiteral("it is closed"));
+        file = std::make_unique<QFile>();
+        if (!file->open(stdin, QIODevice::ReadOnly))
+            return refused(file->errorString());
+    } else {
+        Expected<std::unique_ptr<QFile>> opened = openRegularFile(path);
+        if (!opened) {
+            const Failure &failure = opened.error();
+            return refused(failure.kind == Failure::Kind::IsFolder         ? QStringLiteral("it is a folder")
+                               : failure.kind == Failure::Kind::ReadFailed ? failure.detail
+                                                                           : QStringLiteral("not a regular file"));
+        }
+        file = std::move(*opened);
+    }
     // Held whole: standard input cannot be read twice, and a names file is short.
     QBuffer buffer;
-    buffer.setData(file.readAll());
-    if (file.error() != QFileDevice::NoError)
-        return Failure {Failure::Kind::ReadFailed, path, 0, file.errorString()};
+    while (buffer.size() <= kLargestNamesFile) {
+        const QByteArray bytes = file->read(kLargestNamesFile + 1 - buffer.size());
+        if (bytes.isEmpty())
+            break;
+        buffer.buffer() += bytes;
+    }
+    if (file->error() != QFileDevice::NoError)
+        return refused(file->errorString());
+    if (buffer.size() > kLargestNamesFile)
+        return refused(QStringLiteral("larger than 16 MiB"));
     buffer.open(QIODevice::ReadOnly);
     TextLineReader reader(buffer, codePage);
     QStringList lines;
@@ -392,35 +480,32 @@ Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
     return lines;
 }
 
-// The files a folder holds, below it, for --recursive: "*.txt" but not the "_new.txt" outputs of
-// an earlier run, in path order; links to folders are not followed.
-QStringList chapterFilesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (isChapterListPath(path) && !path.endsWith(u"_new.txt"))
-            files.append(path);
-    }
-    files.sort();
-    return files;
-}
-
 // Checks what the arguments name and prepares the run; the status to exit with when the command
 // line cannot be used.
 std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &undecodable)
 {
-    if (request.recursive) {
-        QStringList files;
-        for (const QString &argument : std::as_const(request.files)) {
-            const QFileInfo info(argument);
-            files += info.isDir() && !info.isSymLink() ? chapterFilesBelow(argument) : QStringList {argument};
-        }
-        request.files = files;
+    for (const QString &argument : std::as_const(request.files)) {
+        const QFileInfo info(argument);
+        const auto refused = [&](const QString &why) {
+            request.entries.append(Failure {Failure::Kind::ReadFailed, argument, 0, why});
+        };
+        if (undecodable.contains(argument))
+            request.entries.append(Failure {Failure::Kind::UndecodableName, argument, 0, {}});
+        else if (!request.recursive)
+            request.entries.append(argument);
+        else if (!info.exists() && !info.isSymLink())
+            refused(qt_error_string(ENOENT));
+        else if (info.isDir() && info.isSymLink())
+            refused(QStringLiteral("a symbolic link to a folder, which --recursive does not follow"));
+        else if (info.isDir())
+            request.entries += chapterFilesBelow(argument);
+        else
+            request.entries.append(argument);
     }
-    if (request.options.destination == Destination::StandardOutput && request.files.size() != 1)
+    if (request.options.destination == Destination::StandardOutput && request.entries.size() != 1)
         return usageError(QStringLiteral("--stdout takes exactly one chapter file"));
+    if (request.options.destination == Destination::StandardOutput && streams.closed[1])
+        return usageError(QStringLiteral("--stdout writes to standard output, which is closed"));
     Expected<RunContext> run = prepareRun(request.options);
     if (!run)
         return usageError(u"code page " + request.codePageText + u" is not supported");
@@ -430,7 +515,8 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
             return usageError(QStringLiteral("the names file's name is not valid in the locale's encoding"));
         const Expected<QStringList> lines = readNameLines(path, run->codePage);
         if (!lines) {
-            printError(u"cannot read the names from " + path + u" (" + lines.error().detail + u')');
+            printError(u"cannot read the names from " + (path == u"-" ? QStringLiteral("standard input") : path) + u" ("
+                       + lines.error().detail + u')');
             return kUsageError;
         }
         run->options.UseNameBox = true;
@@ -448,9 +534,9 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
     };
     const QString chapters = count(result.chapters, u"chapter", u"chapters");
     if (run.options.destination == Destination::BesideInput)
-        printLine(stdout, file + u" -> " + result.outputPath);
+        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath));
     else if (run.options.destination == Destination::Nowhere)
-        printLine(stdout, file + u" -> " + result.outputPath + u" (" + chapters + u')');
+        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath) + u" (" + chapters + u')');
 
     const qsizetype names = run.titles.size();
     if (!run.options.UseNameBox || names == result.chapters)
@@ -465,24 +551,23 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
             + (names + 1 == result.chapters ? u" keeps its title" : u" keep their titles")
                                                       : span(u"name", u"names", result.chapters + 1, names)
             + (result.chapters + 1 == names ? u" is not used" : u" are not used");
-    printLine(stderr, file + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
+    printLine(stderr, shownName(file) + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
 }
 
 // The chapters of every file, as they would be written, as a table; the exit status.
-int listFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
+int listFiles(const QList<Expected<QString>> &entries, RunContext &run)
 {
     int status = kAllConverted;
-    for (const QString &file : files) {
-        const Expected<FilePreview> preview = undecodable.contains(file)
-            ? Expected<FilePreview>(Failure {Failure::Kind::UndecodableName, file, 0, {}})
-            : previewEntry(file, run, std::numeric_limits<qsizetype>::max());
+    for (const Expected<QString> &entry : entries) {
+        const Expected<FilePreview> preview = entry ? previewEntry(*entry, run, std::numeric_limits<qsizetype>::max())
+                                                    : Expected<FilePreview>(entry.error());
         if (!preview) {
-            printLine(stderr, file + u": " + reasonText(preview.error()));
+            printLine(stderr, shownName(entry ? *entry : entry.error().path) + u": " + reasonText(preview.error()));
             status = kSomeFailed;
             continue;
         }
         printLine(stdout,
-                  file + u": " + preview->format + u", " + QString::number(preview->chapters)
+                  shownName(*entry) + u": " + preview->format + u", " + QString::number(preview->chapters)
                       + (preview->chapters == 1 ? u" chapter" : u" chapters"));
         const int width = int(QString::number(preview->chapters).size());
         for (const ChapterPreviewRow &row : preview->rows)
@@ -494,36 +579,55 @@ int listFiles(const QStringList &files, RunContext &run, const QSet<QString> &un
 }
 
 // Converts every file, reporting each; the exit status.
-int convertFiles(const QStringList &files, RunContext &run, const QSet<QString> &undecodable)
+int convertFiles(const QList<Expected<QString>> &entries, RunContext &run)
 {
     int status = kAllConverted;
-    for (const QString &file : files) {
-        const Expected<EntryResult> result = undecodable.contains(file)
-            ? Expected<EntryResult>(Failure {Failure::Kind::UndecodableName, file, 0, {}})
-            : ConvertEntry(file, run);
+    for (const Expected<QString> &entry : entries) {
+        const Expected<EntryResult> result = entry ? ConvertEntry(*entry, run) : Expected<EntryResult>(entry.error());
         if (result) {
-            reportConverted(file, *result, run);
+            reportConverted(*entry, *result, run);
         } else {
-            printLine(stderr, file + u": " + reasonText(result.error()));
+            printLine(stderr, shownName(entry ? *entry : entry.error().path) + u": " + reasonText(result.error()));
             status = kSomeFailed;
         }
     }
     return status;
 }
 
-// Standard output can fail (a full disk, a closed pipe): say so, as the standard tools do.
+// Standard output can fail (a full disk, a closed pipe): say so once, as the standard tools do.
 int checkedStandardOutput(int status)
 {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+    if (std::fflush(stdout) != 0 && streams.outputError == 0)
+        streams.outputError = errno;
+    const bool lost = streams.outputError != 0 || (streams.closed[1] && streams.printed);
+    if (!lost)
         return status;
-    printError(u"cannot write to standard output (" + qt_error_string(errno) + u')');
+    printError(u"cannot write to standard output ("
+               + (streams.closed[1] ? QStringLiteral("it is closed") : qt_error_string(streams.outputError)) + u')');
     return status == kAllConverted ? kSomeFailed : status;
+}
+
+// Standard streams the caller closed are opened on /dev/null, so that no file this program opens
+// takes their numbers (a report line would land in it); streams remembers which were closed. A
+// broken pipe on standard output is an error to report, not a reason to stop converting.
+void guardStandardStreams()
+{
+#ifdef Q_OS_UNIX
+    for (int fd = 0; fd < 3; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            streams.closed[size_t(fd)] = true;
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY); // the lowest free number: fd
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    guardStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaline-convert"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSALINE_VERSION));
@@ -538,6 +642,5 @@ int main(int argc, char *argv[])
         return *status;
     const Request &asked = std::get<Request>(request);
     RunContext &context = std::get<RunContext>(run);
-    return checkedStandardOutput(asked.list ? listFiles(asked.files, context, undecodable)
-                                            : convertFiles(asked.files, context, undecodable));
+    return checkedStandardOutput(asked.list ? listFiles(asked.entries, context) : convertFiles(asked.entries, context));
 }

@@ -10,12 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
+#include <cerrno>
+#include <filesystem>
 #include <memory>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,128 @@ class DiscardingDevice : public QIODevice
 protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *, qint64 size) override { return size; }
+};
+
+constexpr qint64 kHeldOutputBytes = 64 << 20; // what standard output holds back until a file is whole
+
+// Holds what is written until release(), so that a file that fails leaves nothing on the target;
+// past kHeldOutputBytes it writes what it holds and then writes through.
+class HoldingDevice : public QIODevice
+{
+public:
+    explicit HoldingDevice(QIODevice &target) : m_target(target) { open(QIODevice::WriteOnly); }
+
+    bool release()
+    {
+        m_passing = true;
+        const bool written = m_target.write(m_held) == m_held.size();
+        m_held.clear();
+        if (!written)
+            setErrorString(m_target.errorString());
+        return written;
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (!m_passing && m_held.size() + size <= kHeldOutputBytes) {
+            m_held.append(data, size);
+            return size;
+        }
+        if (!release())
+            return -1;
+        const qint64 written = m_target.write(data, size);
+        if (written != size)
+            setErrorString(m_target.errorString());
+        return written;
+    }
+
+private:
+    QIODevice &m_target;
+    QByteArray m_held;
+    bool m_passing = false;
+};
+
+// The path as the system's calls take it.
+std::filesystem::path systemPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path.toStdWString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
+// Writes an output under a temporary name beside it and renames it over the output only once
+// it is whole and flushed to disk, as QSaveFile does, but under a name of its own
+// (temporaryPathFor) that the user can tell apart. Where the file system offers unnamed files
+// (O_TMPFILE) the temporary file has no name until it is complete.
+class ReplacingFile
+{
+public:
+    explicit ReplacingFile(const QString &path) : m_path(path) { }
+
+    bool open()
+    {
+        const QFileInfo existing(m_path);
+        if (existing.isDir())
+            return failed(qt_error_string(EISDIR));
+        if (existing.exists() && !existing.isWritable())
+            return failed(qt_error_string(EACCES));
+        m_temporary.setFileTemplate(temporaryPathFor(m_path));
+        if (!m_temporary.open())
+            return failed(m_temporary.errorString());
+#ifdef Q_OS_UNIX
+        // A replaced output keeps its permissions; a new one gets what the umask leaves of 0666.
+        struct stat status;
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(m_temporary.handle(),
+                 ::stat(QFile::encodeName(m_path).constData(), &status) == 0 ? status.st_mode & 0777 : 0666 & ~mask);
+#else
+        if (existing.exists())
+            m_temporary.setPermissions(existing.permissions());
+#endif
+        return true;
+    }
+
+    QIODevice &device()
+    {
+        return m_temporary;
+    }
+
+    bool commit()
+    {
+        if (!m_temporary.flush())
+            return failed(m_temporary.errorString());
+#ifdef Q_OS_UNIX
+        ::fdatasync(m_temporary.handle()); // not every file system can; the rename goes ahead
+#endif
+        const QString temporaryPath = m_temporary.fileName(); // gives an unnamed file its name
+        std::error_code error;
+        std::filesystem::rename(systemPath(temporaryPath), systemPath(m_path), error);
+        if (error)
+            return failed(QString::fromLocal8Bit(error.message()));
+        m_temporary.setAutoRemove(false);
+        return true;
+    }
+
+    const QString &errorString() const
+    {
+        return m_error;
+    }
+
+private:
+    bool failed(const QString &error)
+    {
+        m_error = error;
+        return false;
+    }
+
+    QString m_path;
+    QTemporaryFile m_temporary; // removed when not renamed into place
+    QString m_error;
 };
 
 Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail = {})
@@ -200,6 +323,17 @@ bool isChapterListPath(QStringView path)
     return path.endsWith(u".txt");
 }
 
+QString temporaryPathFor(const QString &outputPath)
+{
+    QString name = QFileInfo(outputPath).fileName();
+    const QStringView folder = QStringView(outputPath).chopped(name.size());
+    const QString tail = QStringLiteral(".tessaline-XXXXXX");
+    // Cut so that the name fits the 255 bytes file systems hold, in whole characters.
+    while (QFile::encodeName(name).size() + 1 + tail.size() > 255)
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
+    return folder + u'.' + name + tail;
+}
+
 QString OutputPathFor(const QString &inputPath, ChapterFormat format, const QString &outputFolder)
 {
     // The file name starts after the last separator ('\\' separates on Windows only).
@@ -247,6 +381,14 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
     return bytes;
 }
 
+Expected<std::unique_ptr<QFile>> openRegularFile(const QString &path)
+{
+    Expected<InputFile> input = openInput(path);
+    if (!input)
+        return input.error();
+    return std::move(input->file);
+}
+
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
 {
     Expected<InputFile> input = openInput(inputPath);
@@ -257,34 +399,37 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         return format.error();
     const QString outputPath = OutputPathFor(inputPath, run.options.format, run.options.outputFolder);
 
-    if (run.options.destination != Destination::BesideInput) {
-        // A dry run writes nowhere; standard output has no path to name when writing fails.
-        const bool dryRun = run.options.destination == Destination::Nowhere;
-        DiscardingDevice nowhere;
+    if (run.options.destination == Destination::StandardOutput) {
+        // Standard output has no path to name when writing fails.
         QFile standardOutput;
-        if (dryRun)
-            nowhere.open(QIODevice::WriteOnly);
-        else
-            standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        const Expected<qsizetype> chapters = convertInto(dryRun ? static_cast<QIODevice &>(nowhere) : standardOutput,
-                                                         *input->file, *format, run, inputPath, {});
+        standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        HoldingDevice held(standardOutput);
+        const Expected<qsizetype> chapters = convertInto(held, *input->file, *format, run, inputPath, {});
         if (!chapters)
             return chapters.error();
-        return EntryResult {dryRun ? outputPath : QString(), *chapters};
+        if (!held.release())
+            return failureOf(Failure::Kind::WriteFailed, {}, held.errorString());
+        return EntryResult {QString(), *chapters};
     }
 
     if (MaybeFailure refused = checkOutputPath(outputPath, *input))
         return *refused;
-    // QSaveFile writes beside the target and renames over it only once everything is written,
-    // so a failure leaves an earlier file as it was.
-    QSaveFile file(outputPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    ReplacingFile file(outputPath);
+    if (!file.open())
         return failureOf(Failure::Kind::WriteFailed, outputPath, file.errorString());
-    const Expected<qsizetype> chapters = convertInto(file, *input->file, *format, run, inputPath, outputPath);
-    if (!chapters) {
-        file.cancelWriting();
-        return chapters.error();
+    if (run.options.destination == Destination::Nowhere) {
+        // A dry run goes as far as the real one can without writing: its temporary file is made
+        // and then removed unwritten.
+        DiscardingDevice nowhere;
+        nowhere.open(QIODevice::WriteOnly);
+        const Expected<qsizetype> chapters = convertInto(nowhere, *input->file, *format, run, inputPath, {});
+        if (!chapters)
+            return chapters.error();
+        return EntryResult {outputPath, *chapters};
     }
+    const Expected<qsizetype> chapters = convertInto(file.device(), *input->file, *format, run, inputPath, outputPath);
+    if (!chapters)
+        return chapters.error();
     if (!file.commit())
         return failureOf(Failure::Kind::WriteFailed, outputPath, file.errorString());
     return EntryResult {outputPath, *chapters};
@@ -337,6 +482,62 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
             report.titleMismatches.append({file, result->chapters, run->titles.size()});
     }
     return report;
+}
+
+namespace {
+
+QString fromSystemPath(const std::filesystem::path &path)
+{
+#ifdef Q_OS_WIN
+    return QString::fromStdWString(path.native());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+#endif
+}
+
+Failure folderFailure(Failure::Kind kind, const QString &path, const std::error_code &error = {})
+{
+    return Failure {kind, path, 0, QString::fromLocal8Bit(error.message()), error.value()};
+}
+
+} // namespace
+
+QList<Expected<QString>> chapterFilesBelow(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    QList<std::pair<QString, Expected<QString>>> found; // by path
+    std::vector<fs::path> folders {systemPath(folder)};
+    while (!folders.empty()) {
+        const fs::path current = std::move(folders.back());
+        folders.pop_back();
+        // Each folder is read whole and closed before the next is opened.
+        std::error_code error;
+        for (fs::directory_iterator it(current, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+            std::error_code typeError;
+            const fs::file_status status = it->symlink_status(typeError);
+            const QString path = fromSystemPath(it->path());
+            if (status.type() == fs::file_type::directory) {
+                folders.push_back(it->path());
+            } else if (typeError) {
+                found.append({path, folderFailure(Failure::Kind::ReadFailed, path, typeError)});
+            } else if (isChapterListPath(path) && !path.endsWith(u"_new.txt")) {
+                // Links and other files that are not regular are taken too, so that they fail with
+                // their reasons.
+                const bool decodes = systemPath(path) == it->path();
+                found.append(
+                    {path, decodes ? Expected<QString>(path) : folderFailure(Failure::Kind::UndecodableName, path)});
+            }
+        }
+        if (error) {
+            const QString path = fromSystemPath(current);
+            found.append({path, folderFailure(Failure::Kind::ReadFailed, path, error)});
+        }
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<Expected<QString>> entries;
+    for (auto &[path, entry] : found)
+        entries.append(std::move(entry));
+    return entries;
 }
 
 } // namespace Tessaline

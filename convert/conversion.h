@@ -10,7 +10,10 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class QFile;
 
 // Converting chapter files: each listed file is read, converted and written beside itself as
 // "<name>_new.txt".
@@ -24,6 +27,11 @@ bool isChapterListPath(QStringView path);
 // without an extension gets them added), beside the input or, given outputFolder, there.
 QString OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFormat::Simple,
                       const QString &outputFolder = {});
+
+// The template of the temporary file an output is written to before it replaces the output:
+// ".NAME.tessaline-XXXXXX" beside it (X: a random character), the name cut to fit 255 bytes. A
+// run killed before the rename can leave such a file on file systems without unnamed files.
+QString temporaryPathFor(const QString &outputPath);
 
 // What every file of a run shares: its options, the code page opened once, and the titles.
 struct RunContext
@@ -45,7 +53,9 @@ struct EntryResult
 
 // Converts one file into its output. Only regular files are read (a FIFO, device or folder fails
 // at once); an output path that is a symbolic link or the input itself is never written; the
-// output is replaced only once it is whole, and a failure leaves an earlier output as it was.
+// output is replaced only once it is whole, and a failure leaves an earlier output as it was. A
+// dry run (Destination::Nowhere) checks the output as far as making its temporary file; standard
+// output gets a file only once it is whole, up to 64 MiB, past which it is written as it comes.
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
 
 // A chapter as a conversion would write it.
@@ -69,8 +79,18 @@ struct FilePreview
 // they would be written, or why the file would fail.
 Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qsizetype limit);
 
+// Opens a regular file for reading, as ConvertEntry opens its input: a FIFO, device or folder
+// fails at once, without waiting.
+Expected<std::unique_ptr<QFile>> openRegularFile(const QString &path);
+
 // Converts a chapter file held in memory into the bytes of its output.
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
+
+// The chapter files below a folder, for a recursive run: every "*.txt" but the "_new.txt"
+// outputs of an earlier run, in path order, not following links to folders. A folder that
+// cannot be read and a name that does not decode come in their places as failures. One folder
+// is open at a time, however deep the tree.
+QList<Expected<QString>> chapterFilesBelow(const QString &folder);
 
 // A file whose chapter count differs from the number of titles given for it.
 struct TitleCountMismatch

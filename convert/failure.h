@@ -20,6 +20,7 @@ struct Failure
         IsFolder,
         IsSpecialFile, // a FIFO, device or socket: never read, so that nothing blocks
         ReadFailed, // detail: the system's reason
+        ChangedWhileRead, // the file grew or shrank while it was read
         UnreadableTime, // line: the time line; detail: its start, as read
         TimeOutOfRange, // line: the time line; detail: its start, as read
         OutputIsLink, // path: the output, a symbolic link that is left alone

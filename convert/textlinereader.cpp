@@ -62,14 +62,14 @@ void appendDecoded(QString &text, QByteArrayView bytes, QStringDecoder::Encoding
 } // namespace
 
 TextLineReader::TextLineReader(QIODevice &device, CodePage &ansiCodePage)
-    : m_device(device), m_ansiCodePage(ansiCodePage)
+    : m_device(device), m_ansiCodePage(ansiCodePage), m_size(device.isSequential() ? -1 : device.size())
 { }
 
 bool TextLineReader::readBlock()
 {
     const qsizetype start = m_bytes.size();
     // No more than the file holds, and one byte more to find its end in the same call.
-    const qint64 left = m_device.isSequential() ? kBlockBytes : m_device.size() - m_device.pos() + 1;
+    const qint64 left = m_size < 0 ? kBlockBytes : m_size - m_device.pos() + 1;
     m_bytes.resize(start + qsizetype(std::clamp<qint64>(left, 1, kBlockBytes)));
     qsizetype filled = start;
     while (filled < m_bytes.size()) {
@@ -86,6 +86,13 @@ bool TextLineReader::readBlock()
         filled += got;
     }
     m_bytes.truncate(filled);
+    // Past its size, or ending before it: the file is not what it was when the UTF-8 check or
+    // the first block read it.
+    if (m_size >= 0 && (m_device.pos() > m_size || (m_atEnd && m_device.pos() < m_size))) {
+        m_failure = Failure {Failure::Kind::ChangedWhileRead, {}, 0, {}};
+        m_bytes.clear();
+        return false;
+    }
     return true;
 }
 

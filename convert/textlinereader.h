@@ -31,7 +31,8 @@ class TextLineReader
 {
 public:
     // The device is read from its start, twice when it has no byte order mark (once to tell
-    // whether it is UTF-8), so it must be able to seek.
+    // whether it is UTF-8), so it must be able to seek. Its size is taken now: a device that
+    // then grows or shrinks fails with Failure::Kind::ChangedWhileRead.
     TextLineReader(QIODevice &device, CodePage &ansiCodePage);
 
     // The next piece of the current line; an empty line is one empty piece. Nothing at the end
@@ -52,6 +53,7 @@ private:
 
     QIODevice &m_device;
     CodePage &m_ansiCodePage;
+    qint64 m_size; // bytes, as the device was at the start; -1 for a sequential device
     TextEncoding m_encoding = TextEncoding::Utf8;
     MaybeFailure m_failure;
     bool m_started = false;

@@ -3,7 +3,9 @@
 #include "conversion.h"
 #include "localecodepage.h"
 #include "testsupport.h"
+#include "textlinereader.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -24,6 +26,27 @@ QString longLineText()
         + QStringLiteral("\r\nCHAPTER02=x\r\nCHAPTER02NAME=b");
 }
 
+// A file that another program rewrites once it has been read through: the reader seeks back to
+// its start after the UTF-8 check.
+class RewrittenBuffer : public QBuffer
+{
+public:
+    RewrittenBuffer(const QByteArray &before, const QByteArray &after) : m_after(after)
+    {
+        setData(before);
+        open(QIODevice::ReadOnly);
+    }
+    bool seek(qint64 position) override
+    {
+        if (position == 0 && pos() > 0)
+            buffer() = m_after;
+        return QBuffer::seek(position);
+    }
+
+private:
+    QByteArray m_after;
+};
+
 } // namespace
 
 class TestConversion : public QObject
@@ -41,6 +64,10 @@ private slots:
     void hostileFiles_data();
     void hostileFiles();
     void fullDisk();
+    void changedWhileRead_data();
+    void changedWhileRead();
+    void temporaryNames_data();
+    void temporaryNames();
     void failedFileLeavesNoCharacterBehind();
 };
 
@@ -251,6 +278,52 @@ void TestConversion::fullDisk()
     QCOMPARE(result.error().kind, Failure::Kind::WriteFailed);
     QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
     QCOMPARE(earlier, QByteArray("earlier"));
+}
+
+void TestConversion::changedWhileRead_data()
+{
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("fails");
+    const QByteArray film = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=caf\xC3\xA9\r\n";
+    QTest::newRow("unchanged") << film << false;
+    QTest::newRow("rewritten in the same size") << QByteArray(film).replace("caf", "tea") << false;
+    QTest::newRow("grown: text appended") << film + "CHAPTER02=00:00:02.000\r\nCHAPTER02NAME=caf\xE9" << true;
+    QTest::newRow("shrunk: cut mid-title") << film.first(film.size() - 4) << true;
+    QTest::newRow("emptied") << QByteArray() << true;
+}
+
+// A file that grows or shrinks while it is read fails, whatever it holds then.
+void TestConversion::changedWhileRead()
+{
+    QFETCH(QByteArray, after);
+    QFETCH(bool, fails);
+    RewrittenBuffer device("CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=caf\xC3\xA9\r\n", after);
+    Expected<CodePage> codePage = CodePage::open(1252);
+    TextLineReader reader(device, *codePage);
+    while (reader.nextPiece()) { }
+    QCOMPARE(reader.failure() ? std::optional(reader.failure()->kind) : std::nullopt,
+             fails ? std::optional(Failure::Kind::ChangedWhileRead) : std::nullopt);
+}
+
+void TestConversion::temporaryNames_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("temporary");
+    QTest::newRow("hidden, beside the output")
+        << QStringLiteral("/a/film_new.txt") << QStringLiteral("/a/.film_new.txt.tessaline-XXXXXX");
+    QTest::newRow("relative") << QStringLiteral("film_new.xml") << QStringLiteral(".film_new.xml.tessaline-XXXXXX");
+    // 236 characters of 3 bytes give 708 bytes: cut to 79 characters (237 bytes) and the tail.
+    QTest::newRow("cut to 255 bytes, in whole characters")
+        << u"/a/" + QString(236, QChar(0x7AE0)) << u"/a/." + QString(79, QChar(0x7AE0)) + u".tessaline-XXXXXX";
+}
+
+// The temporary file of an output is named so that one left by a killed run is told apart from
+// the user's files, and fits the file system's names.
+void TestConversion::temporaryNames()
+{
+    QFETCH(QString, output);
+    QFETCH(QString, temporary);
+    QCOMPARE(temporaryPathFor(output), temporary);
 }
 
 // A file that fails while its first megabyte ends inside a character (the lead byte of a

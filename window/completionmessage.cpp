@@ -35,6 +35,8 @@ QString failureText(const Failure &failure)
         return QStringLiteral("不是普通文件（管道、设备或套接字），未读取");
     case Failure::Kind::ReadFailed:
         return QStringLiteral("无法读取（%1）").arg(failure.detail);
+    case Failure::Kind::ChangedWhileRead:
+        return QStringLiteral("读取时文件发生了变化，未写入");
     case Failure::Kind::UnreadableTime:
         return QStringLiteral("第%1行的时间无法换算：").arg(failure.line) + quoted(failure.detail);
     case Failure::Kind::TimeOutOfRange:
