@@ -9,10 +9,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <memory>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +35,12 @@ Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail
     return Failure {kind, path, 0, detail};
 }
 
+// A failure with the system's reason: errno's, when the reason is the system's text for it.
+Failure systemFailureOf(Failure::Kind kind, const QString &path, const QString &reason, int error)
+{
+    return Failure {kind, path, 0, reason, -1, systemErrorOf(reason, error)};
+}
+
 // An opened chapter file, and which file it is, so that its output is never the same file.
 struct InputFile
 {
@@ -51,13 +57,15 @@ struct InputFile
 Expected<InputFile> openInput(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
+    if (fd < 0) {
+        const int error = errno;
+        return systemFailureOf(Failure::Kind::ReadFailed, path, qt_error_string(error), error);
+    }
     struct stat status = {};
     if (::fstat(fd, &status) != 0) {
         const int error = errno;
         ::close(fd);
-        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(error));
+        return systemFailureOf(Failure::Kind::ReadFailed, path, qt_error_string(error), error);
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(fd);
@@ -118,7 +126,7 @@ Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, RunContext 
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options, output);
     Expected<qsizetype> chapters = ConvertFile(reader, run.options, run.titles, *writer);
     if (chapters && !writer->finish())
-        return Failure {Failure::Kind::WriteFailed, outputPath, 0, output.error()};
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, output.error(), output.systemError());
     if (!chapters) {
         Failure failure = chapters.error();
         failure.path = inputPath;
@@ -203,14 +211,14 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     // so a failure leaves an earlier file as it was.
     QSaveFile file(*outputPath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
+        return systemFailureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString(), errno);
     const Expected<qsizetype> chapters = convertInto(file, *input->file, run, inputPath, *outputPath);
     if (!chapters) {
         file.cancelWriting();
         return chapters.error();
     }
     if (!file.commit())
-        return failureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString());
+        return systemFailureOf(Failure::Kind::WriteFailed, *outputPath, file.errorString(), errno);
     return EntryResult {*outputPath, *chapters};
 }
 
@@ -231,7 +239,9 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
             report.notConverted = files.size() - done;
             break;
         }
-        const Expected<EntryResult> result = ConvertEntry(file, *run);
+        const Expected<EntryResult> result = control.undecodableNames.contains(done)
+            ? Expected<EntryResult>(failureOf(Failure::Kind::UndecodableName, file))
+            : ConvertEntry(file, *run);
         if (!result) {
             report.failures.append(result.error());
             continue;
