@@ -9,6 +9,7 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 
 namespace Tessaline {
@@ -324,6 +325,7 @@ void EncodedOutput::writeBytes(QByteArrayView bytes)
     while (!m_failed && !bytes.isEmpty()) {
         const qint64 written = m_device.write(bytes.data(), bytes.size());
         if (written <= 0) {
+            m_systemError = errno;
             m_failed = true;
             m_error = m_device.errorString();
             return;

@@ -30,8 +30,10 @@ public:
     // Writes what is left; false when any write failed.
     bool finish();
 
-    // Why a write failed: the system's reason.
+    // Why a write failed: the system's reason, and errno's value then (systemErrorOf() tells
+    // whether it belongs to the reason).
     const QString &error() const { return m_error; }
+    int systemError() const { return m_systemError; }
 
 private:
     void flush(bool last);
@@ -43,6 +45,7 @@ private:
     QString m_text;
     QByteArray m_bytes;
     QString m_error;
+    int m_systemError = 0;
     bool m_failed = false;
 };
 

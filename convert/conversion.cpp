@@ -161,6 +161,12 @@ Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail
     return Failure {kind, path, 0, detail};
 }
 
+// A failure with the system's reason: errno's, when the reason is the system's text for it.
+Failure systemFailureOf(Failure::Kind kind, const QString &path, const QString &reason, int error)
+{
+    return Failure {kind, path, 0, reason, -1, systemErrorOf(reason, error)};
+}
+
 // An opened chapter file, and which file it is, so that its output is never the same file.
 struct InputFile
 {
@@ -177,13 +183,15 @@ struct InputFile
 Expected<InputFile> openInput(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
+    if (fd < 0) {
+        const int error = errno;
+        return systemFailureOf(Failure::Kind::ReadFailed, path, qt_error_string(error), error);
+    }
     struct stat status = {};
     if (::fstat(fd, &status) != 0) {
         const int error = errno;
         ::close(fd);
-        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(error));
+        return systemFailureOf(Failure::Kind::ReadFailed, path, qt_error_string(error), error);
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(fd);
@@ -274,7 +282,7 @@ Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, const Input
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
     Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
     if (chapters && !writer->finish())
-        return Failure {Failure::Kind::WriteFailed, outputPath, 0, output.error()};
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, output.error(), output.systemError());
     if (!chapters) {
         Failure failure = chapters.error();
         failure.path = inputPath;
@@ -416,7 +424,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         return *refused;
     ReplacingFile file(outputPath);
     if (!file.open())
-        return failureOf(Failure::Kind::WriteFailed, outputPath, file.errorString());
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), errno);
     if (run.options.destination == Destination::Nowhere) {
         // A dry run goes as far as the real one can without writing: its temporary file is made
         // and then removed unwritten.
@@ -431,7 +439,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     if (!chapters)
         return chapters.error();
     if (!file.commit())
-        return failureOf(Failure::Kind::WriteFailed, outputPath, file.errorString());
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), errno);
     return EntryResult {outputPath, *chapters};
 }
 
@@ -472,7 +480,9 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
             report.notConverted = files.size() - done;
             break;
         }
-        const Expected<EntryResult> result = ConvertEntry(file, *run);
+        const Expected<EntryResult> result = control.undecodableNames.contains(done)
+            ? Expected<EntryResult>(failureOf(Failure::Kind::UndecodableName, file))
+            : ConvertEntry(file, *run);
         if (!result) {
             report.failures.append(result.error());
             continue;

@@ -5,6 +5,7 @@
 #include "failure.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -118,6 +119,9 @@ struct RunControl
     // Called before each file: files done so far, all files, the file about to be converted.
     std::function<void(qsizetype done, qsizetype total, const QString &current)> progress;
     const std::atomic<bool> *stop = nullptr; // set: no further file is started
+    // The files (by index) whose names did not decode, and so name another file or none: each
+    // fails as UndecodableName without being looked up.
+    QSet<qsizetype> undecodableNames;
 };
 
 // Converts every file in order; a file that fails does not stop the others. A stop requested

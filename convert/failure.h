@@ -38,6 +38,14 @@ struct Failure
     int systemError = 0; // the errno value behind detail, where there is one
 };
 
+// error (an errno value) when reason is the system's text for it, as Qt's file classes give it;
+// else 0, since a reason that a library words itself ("Filename refers to a directory") has no
+// errno behind it.
+inline int systemErrorOf(const QString &reason, int error)
+{
+    return error != 0 && reason == qt_error_string(error) ? error : 0;
+}
+
 // Nothing when a step succeeded, or why it failed.
 using MaybeFailure = std::optional<Failure>;
 

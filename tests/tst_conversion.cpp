@@ -277,6 +277,7 @@ void TestConversion::fullDisk()
     QVERIFY(!result);
     QCOMPARE(result.error().kind, Failure::Kind::WriteFailed);
     QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
+    QCOMPARE(result.error().systemError, ENOSPC);
     QCOMPARE(earlier, QByteArray("earlier"));
 }
 

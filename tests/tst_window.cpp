@@ -4,11 +4,13 @@
 #include "filelistwidget.h"
 #include "form1.h"
 #include "module1.h"
+#include "runprogress.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -19,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 using namespace Tessaline;
 using namespace TestSupport;
@@ -89,6 +92,10 @@ private slots:
     void hookPassesEventsOn();
     void optionsFollowControls();
     void cancelStopsRunAfterCurrentFile();
+    void progressIsCoalesced();
+    void shortRunShowsMessageAlone_data();
+    void shortRunShowsMessageAlone();
+    void saveTakesNamesBoxAndDropsExactly();
     void completionMessage_data();
     void completionMessage();
 };
@@ -168,9 +175,12 @@ void TestWindow::dropsAndListEdits()
     const QString shortPath = QStringLiteral("/v/a.txt");
     const QString longPath = u"/v/" + QString(80, u'w') + u"/film.txt";
     QVERIFY(!drop(form, {}, QStringLiteral("text, no files")));
-    QVERIFY(drop(form,
-                 {QUrl::fromLocalFile(shortPath), QUrl(QStringLiteral("https://example.org/x.txt")),
-                  QUrl::fromLocalFile(QStringLiteral("/v/notes.doc")), QUrl::fromLocalFile(longPath)}));
+    QVERIFY(
+        drop(form,
+             {QUrl::fromLocalFile(shortPath), QUrl(QStringLiteral("https://example.org/x.txt")),
+              QUrl::fromLocalFile(QStringLiteral("/v/notes.doc")), QUrl::fromLocalFile(QStringLiteral("/v/FILM.TXT")),
+              QUrl::fromLocalFile(QStringLiteral("/v/film.Txt")),
+              QUrl::fromLocalFile(QStringLiteral("/v/film.txt.bak")), QUrl::fromLocalFile(longPath)}));
     QVERIFY(drop(form, {QUrl::fromLocalFile(shortPath)}));
     const QStringList dropped = {QDir::toNativeSeparators(shortPath), QDir::toNativeSeparators(longPath),
                                  QDir::toNativeSeparators(shortPath)};
@@ -263,7 +273,8 @@ void TestWindow::cancelStopsRunAfterCurrentFile()
     auto *command1 = child(form, "Command1");
     QTest::mouseClick(command1, Qt::LeftButton);
     QVERIFY(!command1->isEnabled() && !child(form, "lstFiles")->isEnabled());
-    auto *progress = form.findChild<QProgressDialog *>();
+    QProgressDialog *progress = nullptr;
+    QTRY_VERIFY((progress = form.findChild<QProgressDialog *>()));
     QTRY_COMPARE(progress->labelText(), QStringLiteral("1 / 2\nsecond.txt"));
     progress->findChild<QPushButton *>()->click();
 
@@ -276,6 +287,107 @@ void TestWindow::cancelStopsRunAfterCurrentFile()
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("second_new.txt"))));
     QVERIFY(command1->isEnabled());
     QCOMPARE(child<QListWidget>(form, "lstFiles")->count(), 2); // a run leaves the list as it was
+}
+
+// However many files go by, the window reads the run's latest progress once.
+void TestWindow::progressIsCoalesced()
+{
+    RunProgress progress;
+    QVERIFY(!progress.take());
+    for (int done = 0; done < 1000; ++done)
+        progress.report(done, 1000, QString::number(done) + u".txt");
+    const std::optional<RunProgress::State> latest = progress.take();
+    QVERIFY(latest);
+    QCOMPARE(latest->done, 999);
+    QCOMPARE(latest->total, 1000);
+    QCOMPARE(latest->current, QStringLiteral("999.txt"));
+    QVERIFY(!progress.take()); // nothing new since
+}
+
+void TestWindow::shortRunShowsMessageAlone_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter closes it") << int(Qt::Key_Return);
+    QTest::newRow("Escape closes it") << int(Qt::Key_Escape);
+}
+
+// A run shorter than the progress delay, through the real delay and the real message box: past
+// the delay the box is still alone, with the keyboard, and a failed file is not counted.
+void TestWindow::shortRunShowsMessageAlone()
+{
+    QFETCH(int, key);
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing.txt"));
+    const QString good = dir.filePath(QStringLiteral("good.txt"));
+    QVERIFY(writeFile(good, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=One"));
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    child<QListWidget>(form, "lstFiles")->addItems({missing, good});
+    ShownMessage shown;
+    bool dialogSeen = false;
+    bool boxHadFocus = false;
+    bool closed = false;
+    QElapsedTimer boxUp;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *box = form.findChild<QMessageBox *>(QStringLiteral("completionMessage"));
+        if (!box || !box->isVisible())
+            return;
+        if (!boxUp.isValid())
+            boxUp.start();
+        if (boxUp.elapsed() < 650) // past the 500 ms delay
+            return;
+        watch.stop();
+        for (const QProgressDialog *dialog : form.findChildren<QProgressDialog *>())
+            dialogSeen = dialogSeen || dialog->isVisible();
+        boxHadFocus = QApplication::activeWindow() == box && QApplication::focusWidget()
+            && QApplication::focusWidget()->window() == box;
+        shown = {box->windowTitle(), box->text(), box->icon(), 1};
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        closed = !box->isVisible();
+    });
+    watch.start();
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(shown.shownCount == 1, 10000);
+    QVERIFY(!dialogSeen);
+    QVERIFY(boxHadFocus);
+    QVERIFY(closed);
+    QCOMPARE(shown.title, QStringLiteral("未能全部转换"));
+    QCOMPARE(shown.text,
+             u"已成功转换1个文件\n" + QDir::toNativeSeparators(missing) + u"：无法读取（文件或文件夹不存在）");
+    QVERIFY(form.findChildren<QProgressDialog *>().isEmpty());
+}
+
+// "Save" converts with the names box's lines as typed (split at CR LF, a no-break space kept)
+// and refuses a dropped name that is not valid UTF-8 instead of taking it for its U+FFFD twin.
+void TestWindow::saveTakesNamesBoxAndDropsExactly()
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.txt"));
+    const QString twin = dir.filePath(u"caf\uFFFD.txt"_qs);
+    for (const QString &file : {good, twin})
+        QVERIFY(
+            writeFile(file, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\nCHAPTER02=00:00:02.000\r\nCHAPTER02NAME=b"));
+    Form1 form;
+    form.show();
+    ShownMessage shown;
+    recordMessages(form, shown);
+    const QUrl latin1 = QUrl::fromEncoded(QUrl::fromLocalFile(dir.path()).toEncoded() + "/caf%E9.txt");
+    QVERIFY(drop(form, {QUrl::fromLocalFile(good), latin1}));
+    clickIndicator(child<QCheckBox>(form, "Check1"));
+    clickIndicator(child<QCheckBox>(form, "Check2"));
+    QTest::keyClicks(child(form, "Text1"), QStringLiteral("Intro"));
+    QTest::keyClick(child(form, "Text1"), Qt::Key_Return);
+    QTest::keyClicks(child(form, "Text1"), u"Tom\u00A0Jerry"_qs);
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QTRY_COMPARE(shown.shownCount, 1);
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("good_new.txt"))),
+             unicodeFile(u"CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=Intro\r\nCHAPTER02=00:00:02.000\r\n"
+                         u"CHAPTER02NAME=Tom\u00A0Jerry"));
+    QVERIFY(!QFile::exists(dir.filePath(u"caf\uFFFD_new.txt"_qs)));
+    QCOMPARE(shown.text, u"已成功转换1个文件\n" + QDir::toNativeSeparators(twin) + u"：文件名无法解码");
 }
 
 void TestWindow::completionMessage_data()
@@ -292,6 +404,15 @@ void TestWindow::completionMessage_data()
     QTest::newRow("failures, in Chinese") << failed << QStringLiteral("未能全部转换")
                                           << u"已成功转换2个文件\n" + native + u"：第3行的时间无法换算：“CHAPTER02=x”\n"
             + native + u"：无法写入" + native + u"（No space left on device）";
+    ConvertReport system;
+    for (const int error : {ENOENT, EACCES, EPERM, EROFS, ENOSPC, EISDIR, EIO})
+        system.failures.append(Failure {Failure::Kind::ReadFailed, path, 0, qt_error_string(error), -1, error});
+    QTest::newRow("common system reasons in Chinese, others as the system words them")
+        << system << QStringLiteral("未能全部转换")
+        << u"已成功转换0个文件\n" + native + u"：无法读取（文件或文件夹不存在）\n" + native
+            + u"：无法读取（没有权限）\n" + native + u"：无法读取（没有权限）\n" + native
+            + u"：无法读取（文件系统只读）\n" + native + u"：无法读取（磁盘空间不足）\n" + native
+            + u"：无法读取（是文件夹）\n" + native + u"：无法读取（" + qt_error_string(EIO) + u"）";
     ConvertReport many;
     many.failures = QList<Failure>(12, Failure {Failure::Kind::IsFolder, path, 0, {}});
     QTest::newRow("past ten failures") << many << QStringLiteral("未能全部转换")

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <cerrno>
+
 namespace Tessaline {
 
 namespace {
@@ -16,6 +18,27 @@ QString nativePath(const QString &path)
 QString quoted(const QString &line)
 {
     return u"“" + line + u"”";
+}
+
+// The system's reason for a failed read or write: the common ones in Chinese, any other in the
+// system's words.
+QString systemReason(const Failure &failure)
+{
+    switch (failure.systemError) {
+    case ENOENT:
+        return QStringLiteral("文件或文件夹不存在");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("没有权限");
+    case EROFS:
+        return QStringLiteral("文件系统只读");
+    case ENOSPC:
+        return QStringLiteral("磁盘空间不足");
+    case EISDIR:
+        return QStringLiteral("是文件夹");
+    default:
+        return failure.detail;
+    }
 }
 
 } // namespace
@@ -34,7 +57,7 @@ QString failureText(const Failure &failure)
     case Failure::Kind::IsSpecialFile:
         return QStringLiteral("不是普通文件（管道、设备或套接字），未读取");
     case Failure::Kind::ReadFailed:
-        return QStringLiteral("无法读取（%1）").arg(failure.detail);
+        return QStringLiteral("无法读取（%1）").arg(systemReason(failure));
     case Failure::Kind::ChangedWhileRead:
         return QStringLiteral("读取时文件发生了变化，未写入");
     case Failure::Kind::UnreadableTime:
@@ -46,7 +69,7 @@ QString failureText(const Failure &failure)
     case Failure::Kind::OutputIsInput:
         return QStringLiteral("%1就是输入文件本身，未写入").arg(nativePath(failure.path));
     case Failure::Kind::WriteFailed:
-        return QStringLiteral("无法写入%1（%2）").arg(nativePath(failure.path), failure.detail);
+        return QStringLiteral("无法写入%1（%2）").arg(nativePath(failure.path), systemReason(failure));
     case Failure::Kind::BadInput: {
         const QString place = failure.line > 0 ? QStringLiteral("第%1行").arg(failure.line)
             : failure.offset >= 0              ? QStringLiteral("第%1字节处").arg(failure.offset)

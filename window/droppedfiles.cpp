@@ -23,14 +23,18 @@ bool hasLocalPaths(const QMimeData &mimeData)
     return std::any_of(urls.cbegin(), urls.cend(), [](const QUrl &url) { return url.isLocalFile(); });
 }
 
-QStringList droppedPaths(const QMimeData &mimeData)
+QList<DroppedPath> droppedPaths(const QMimeData &mimeData)
 {
     const QList<QUrl> urls = mimeData.urls();
-    QStringList paths;
+    QList<DroppedPath> paths;
     paths.reserve(urls.size());
     for (const QUrl &url : urls) {
-        if (url.isLocalFile())
-            paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+        if (!url.isLocalFile())
+            continue;
+        // A URL's path is its name's bytes, percent-encoded; they decode as UTF-8.
+        const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        const QString decoded = QString::fromUtf8(bytes);
+        paths.append({QDir::toNativeSeparators(url.toLocalFile()), decoded.toUtf8() != bytes});
     }
     return paths;
 }

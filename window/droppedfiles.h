@@ -13,9 +13,18 @@ namespace Tessaline {
 // Whether a drag carries at least one local file or folder.
 bool hasLocalPaths(const QMimeData &mimeData);
 
-// The local files and folders of a drop, in the drop's order, as native paths, whole and in
-// Unicode. Anything else the drop carries (web links, text) is left out.
-QStringList droppedPaths(const QMimeData &mimeData);
+// A local file or folder of a drop, as a native path in Unicode. A name that is not valid UTF-8
+// (such as Latin-1 "caf\xE9.txt") decodes with U+FFFD in place of what is not, and so no longer
+// names its file, but possibly another one: it is undecodable.
+struct DroppedPath
+{
+    QString path;
+    bool undecodable = false;
+};
+
+// The local files and folders of a drop, in the drop's order, whole. Anything else the drop
+// carries (web links, text) is left out.
+QList<DroppedPath> droppedPaths(const QMimeData &mimeData);
 
 // The pixels that an entry of a list drawn with these metrics needs: its text width plus 8.
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry);

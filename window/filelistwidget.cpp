@@ -10,6 +10,12 @@
 
 namespace Tessaline {
 
+namespace {
+
+constexpr int kUndecodableRole = Qt::UserRole; // bool: the entry's name did not decode
+
+} // namespace
+
 // Sizes every entry as wide as the extent. The list view then lays the entries out that wide,
 // and its contents, and so its horizontal scroll range, are exactly the extent.
 class ExtentDelegate : public QStyledItemDelegate
@@ -54,10 +60,22 @@ FileListWidget::~FileListWidget()
     disconnect(this, &QListWidget::itemSelectionChanged, this, nullptr);
 }
 
-void FileListWidget::appendEntry(const QString &entry)
+void FileListWidget::appendEntry(const QString &entry, bool undecodable)
 {
-    addItem(entry);
+    auto *item = new QListWidgetItem(entry, this);
+    if (undecodable)
+        item->setData(kUndecodableRole, true);
     setHorizontalExtent(std::max(horizontalExtent(), listEntryWidth(fontMetrics(), entry)));
+}
+
+QSet<qsizetype> FileListWidget::undecodableRows() const
+{
+    QSet<qsizetype> rows;
+    for (int row = 0; row < count(); ++row) {
+        if (item(row)->data(kUndecodableRole).toBool())
+            rows.insert(row);
+    }
+    return rows;
 }
 
 void FileListWidget::removeEntry(int row)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QListWidget>
+#include <QSet>
 
 class QAction;
 
@@ -22,8 +23,11 @@ public:
     explicit FileListWidget(QWidget *parent = nullptr);
     ~FileListWidget() override;
 
-    // Appends an entry; only the new entry is measured.
-    void appendEntry(const QString &entry);
+    // Appends an entry; only the new entry is measured. An undecodable entry is a dropped name
+    // that does not name its file (DroppedPath): it is listed as it decoded and never converted.
+    void appendEntry(const QString &entry, bool undecodable = false);
+    // The rows of undecodable entries.
+    QSet<qsizetype> undecodableRows() const;
     // Removes the entry in row, if there is one; the extent is measured again over the rest, once
     // (ListTextWidth).
     void removeEntry(int row);

@@ -6,6 +6,7 @@
 #include "filelistwidget.h"
 #include "module1.h"
 #include "namesboxfont.h"
+#include "runprogress.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -40,6 +42,7 @@ constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
 constexpr QRect kCommand1Rect(160, 192, 113, 25);
 
 constexpr int kProgressDelayMs = 500; // a run shorter than this shows no progress dialog
+constexpr int kProgressPollMs = 100; // between updates of the progress dialog
 constexpr int kProgressNameWidth = 320; // pixels of the current file's name in the dialog
 
 // Places a control of the right-hand column at its designed place, taller when the style asks
@@ -53,26 +56,34 @@ void placeInColumn(QWidget *control, QRect designed, int belowTop)
     control->setGeometry(designed);
 }
 
-// The names box separates its lines with CR LF; QPlainTextEdit hands them out with LF.
-QString withCrLfLines(QString plainText)
+// The names box's lines joined by CR LF, every character kept: the document's raw text ends a
+// paragraph with U+2029 and a line within it (Shift+Enter) with U+2028. (Its plain text would
+// turn a no-break space into a space.)
+QString withCrLfLines(QString rawText)
 {
-    return plainText.replace(u'\n', QStringLiteral("\r\n"));
+    return rawText.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"))
+        .replace(QChar::LineSeparator, QStringLiteral("\r\n"));
 }
 
 } // namespace
 
-// A conversion going on: the worker thread, its stop flag and report, and the progress dialog.
+// A conversion going on: the worker thread, its stop flag, progress and report, and the progress
+// dialog once it is shown. The thread is waited for before its run is freed.
 struct Form1::Run
 {
     std::atomic<bool> stop = false;
+    RunProgress progress; // written by the thread, read by the window's poll
     ConvertReport report; // written by the thread, read once it has finished
     std::unique_ptr<QThread> thread;
-    QProgressDialog *progress = nullptr;
+    qsizetype total = 0; // files
+    std::unique_ptr<QProgressDialog> dialog;
+    QProgressBar *bar = nullptr; // the dialog's
     QPointer<QWidget> focus; // the control that had the focus when the run began
 };
 
 Form1::Form1(QWidget *parent)
     : QWidget(parent), m_module1(new Module1(this)), m_lstFiles(new FileListWidget(this)),
+      m_progressDelay(new QTimer(this)), m_progressPoll(new QTimer(this)),
       m_check1(new QCheckBox(QStringLiteral("30FPS->29.97FPS"), this)),
       m_check2(new QCheckBox(QStringLiteral("ChapterName"), this)),
       m_command1(new QPushButton(QStringLiteral("Save"), this)),
@@ -130,6 +141,12 @@ Form1::Form1(QWidget *parent)
     connect(m_check2, &QCheckBox::toggled, this, &Form1::enableNamesBox);
     connect(m_command1, &QPushButton::clicked, this, &Form1::save);
 
+    m_progressDelay->setSingleShot(true);
+    m_progressDelay->setInterval(kProgressDelayMs);
+    connect(m_progressDelay, &QTimer::timeout, this, &Form1::showProgressDialog);
+    m_progressPoll->setInterval(kProgressPollMs);
+    connect(m_progressPoll, &QTimer::timeout, this, &Form1::updateProgress);
+
     placeControls();
     setInitialState();
     updateOptionTabStops();
@@ -156,9 +173,9 @@ void Form1::MessageProc(QEvent *event)
     const QMimeData *mimeData = static_cast<QDropEvent *>(event)->mimeData();
     if (!mimeData)
         return;
-    for (const QString &path : droppedPaths(*mimeData)) {
-        if (isChapterListPath(path))
-            m_lstFiles->appendEntry(path);
+    for (const DroppedPath &dropped : droppedPaths(*mimeData)) {
+        if (isChapterListPath(dropped.path))
+            m_lstFiles->appendEntry(dropped.path, dropped.undecodable);
     }
 }
 
@@ -239,7 +256,7 @@ ConvertOptions Form1::options() const
     ConvertOptions options;
     options.ShiftFrameRate = m_check1->isChecked();
     options.UseNameBox = m_check2->isChecked();
-    options.NameBoxText = withCrLfLines(m_text1->toPlainText());
+    options.NameBoxText = withCrLfLines(m_text1->document()->toRawText());
     options.OutputEncoding = m_option1Ansi->isChecked() ? OutputEncoding::Ansi : OutputEncoding::Unicode;
     return options;
 }
@@ -290,52 +307,70 @@ void Form1::save()
     // The files and options are taken once, when "Save" is pressed.
     m_run = std::make_unique<Run>();
     m_run->focus = focusWidget();
-    m_run->progress = new QProgressDialog(this);
-    QProgressDialog *progress = m_run->progress;
-    progress->setObjectName(QStringLiteral("progress"));
-    progress->setWindowModality(Qt::WindowModal);
-    progress->setMinimumDuration(kProgressDelayMs);
-    progress->setAutoReset(false);
-    progress->setAutoClose(false);
-    progress->setMaximum(int(m_lstFiles->count()));
-    progress->setValue(0); // starts the dialog's clock
-    connect(progress, &QProgressDialog::canceled, this, [run = m_run.get()] { run->stop = true; });
-
+    m_run->total = m_lstFiles->count();
     RunControl control;
     control.stop = &m_run->stop;
-    control.progress = [this](qsizetype done, qsizetype total, const QString &current) {
-        QMetaObject::invokeMethod(
-            this, [=, this] { showProgress(done, total, current); }, Qt::QueuedConnection);
+    control.progress = [progress = &m_run->progress](qsizetype done, qsizetype total, const QString &current) {
+        progress->report(done, total, current);
     };
+    control.undecodableNames = m_lstFiles->undecodableRows();
     m_run->thread.reset(
         QThread::create([run = m_run.get(), convert = m_conversion, files = files(), options = options(), control] {
             run->report = convert(files, options, control);
         }));
     connect(m_run->thread.get(), &QThread::finished, this, &Form1::finishRun);
     setRunning(true);
+    m_progressDelay->start();
     m_run->thread->start();
 }
 
-void Form1::showProgress(qsizetype done, qsizetype total, const QString &current)
+// The dialog's value is set on its bar, never through QProgressDialog::setValue(), which would
+// show the dialog on its own schedule and, once shown, run the event loop inside itself.
+void Form1::showProgressDialog()
 {
-    if (!m_run || m_run->progress->wasCanceled())
+    if (!m_run)
         return;
-    QProgressDialog *progress = m_run->progress;
+    m_run->dialog = std::make_unique<QProgressDialog>(this);
+    QProgressDialog *dialog = m_run->dialog.get();
+    dialog->setObjectName(QStringLiteral("progress"));
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAutoReset(false);
+    dialog->setAutoClose(false);
+    m_run->bar = new QProgressBar(dialog);
+    dialog->setBar(m_run->bar);
+    m_run->bar->setRange(0, int(m_run->total));
+    dialog->setLabelText(QStringLiteral("0 / %1").arg(m_run->total));
+    connect(dialog, &QProgressDialog::canceled, this, [this] {
+        if (m_run)
+            m_run->stop = true;
+    });
+    updateProgress();
+    dialog->show();
+    m_progressPoll->start();
+}
+
+void Form1::updateProgress()
+{
+    if (!m_run || !m_run->dialog || m_run->dialog->wasCanceled())
+        return;
+    const std::optional<RunProgress::State> state = m_run->progress.take();
+    if (!state)
+        return;
+    QProgressDialog *dialog = m_run->dialog.get();
     const QString name
-        = progress->fontMetrics().elidedText(QFileInfo(current).fileName(), Qt::ElideMiddle, kProgressNameWidth);
-    progress->setLabelText(QStringLiteral("%1 / %2\n%3").arg(done).arg(total).arg(name));
-    // Last: a modal dialog processes events here, which may finish the run.
-    progress->setValue(int(done));
+        = dialog->fontMetrics().elidedText(QFileInfo(state->current).fileName(), Qt::ElideMiddle, kProgressNameWidth);
+    dialog->setLabelText(QStringLiteral("%1 / %2\n%3").arg(state->done).arg(state->total).arg(name));
+    m_run->bar->setValue(int(state->done));
 }
 
 void Form1::finishRun()
 {
+    m_progressDelay->stop();
+    m_progressPoll->stop();
     m_run->thread->wait();
     const ConvertReport report = std::move(m_run->report);
-    m_run->progress->hide();
-    m_run->progress->deleteLater(); // this may run inside the dialog's own setValue()
     const QPointer<QWidget> focus = m_run->focus;
-    m_run.reset();
+    m_run.reset(); // and the dialog with it, before the message shows
     setRunning(false);
     if (focus)
         focus->setFocus();

@@ -15,6 +15,7 @@ class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace Tessaline {
 
@@ -26,7 +27,9 @@ class Module1;
 // lstFiles, Text1, Check1, Check2, Option1_0 ("ANSI"), Option1_1 ("Unicode") and Command1.
 // Files dropped anywhere on the window reach the file list through the window's hook (Module1)
 // and MessageProc. "Save" converts on a thread of its own; a run that lasts longer than half a
-// second shows its progress in a window-modal dialog that can cancel it.
+// second shows its progress in a window-modal dialog that can cancel it. The window shows the
+// dialog itself, from a timer of its own, and reads the run's progress every 100 ms; the dialog
+// is gone before the completion message shows.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -74,7 +77,8 @@ private:
     void enableNamesBox(bool enabled);
     void setRunning(bool running);
     void save();
-    void showProgress(qsizetype done, qsizetype total, const QString &current);
+    void showProgressDialog();
+    void updateProgress();
     void finishRun();
 
     Module1 *m_module1;
@@ -82,6 +86,8 @@ private:
     bool m_dragHasLocalPaths = false; // of the drag over the window now
     bool m_painted = false; // the window has been drawn once
     std::unique_ptr<Run> m_run; // the conversion going on, if any
+    QTimer *m_progressDelay; // from "Save" to the progress dialog
+    QTimer *m_progressPoll; // reads the run's progress into the dialog
     QCheckBox *m_check1;
     QCheckBox *m_check2;
     QPushButton *m_command1;
