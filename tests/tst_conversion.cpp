@@ -64,6 +64,13 @@ void TestConversion::chapterTimes_data()
                                   << QStringLiteral("09:06:40.768");
     QTest::newRow("4.5 frames: to the even frame")
         << QStringLiteral("00:00:00.150") << true << ntsc << 0LL << QStringLiteral("00:00:00.133");
+    QTest::newRow("14.52 frames, 500.5 ms: the factor is 1.001")
+        << QStringLiteral("00:00:00.484") << true << ntsc << 0LL << QStringLiteral("00:00:00.500");
+    QTest::newRow("44.52 frames, 1501.5 ms: kept as before")
+        << QStringLiteral("00:00:01.484") << true << ntsc << 0LL << QStringLiteral("00:00:01.501");
+    QTest::newRow("60/2 to 60000/2002: as 30 to 29.97")
+        << QStringLiteral("00:00:01.484") << true << Retiming {{60, 2}, {60000, 2002}} << 0LL
+        << QStringLiteral("00:00:01.501");
     QTest::newRow("frame 989: .9996 s carries")
         << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
     QTest::newRow("ten hours") << QStringLiteral("10:00:00.000") << true << ntsc << 0LL
@@ -80,6 +87,18 @@ void TestConversion::chapterTimes_data()
         << QStringLiteral("00:01:00.000") << true << palToFilm << 0LL << QStringLiteral("00:01:02.562");
     QTest::newRow("PAL: 2997 frames, 124.999875 s, carries")
         << QStringLiteral("00:01:59.861") << true << palToFilm << 0LL << QStringLiteral("00:02:05.000");
+    QTest::newRow("PAL: 28.5 frames to 28")
+        << QStringLiteral("00:00:01.140") << true << palToFilm << 0LL << QStringLiteral("00:00:01.168");
+    QTest::newRow("PAL: 45.5 frames to 46")
+        << QStringLiteral("00:00:01.820") << true << palToFilm << 0LL << QStringLiteral("00:00:01.919");
+    QTest::newRow("PAL: 83.5 frames to 84, 3503.5 ms to 3504")
+        << QStringLiteral("00:00:03.340") << true << palToFilm << 0LL << QStringLiteral("00:00:03.504");
+    QTest::newRow("24 to 23.976: 36 frames, 1501.5 ms to 1502")
+        << QStringLiteral("00:00:01.480") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
+        << QStringLiteral("00:00:01.502");
+    QTest::newRow("24 to 23.976: 12 frames, 500.5 ms to 500")
+        << QStringLiteral("00:00:00.500") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
+        << QStringLiteral("00:00:00.500");
     QTest::newRow("23.976 to 25: 86314 frames, 3452.56 s")
         << QStringLiteral("01:00:00.000") << true << Retiming {{24000, 1001}, {25, 1}} << 0LL
         << QStringLiteral("00:57:32.560");
