@@ -24,6 +24,14 @@ QString longLineText()
         + QStringLiteral("\r\nCHAPTER02=x\r\nCHAPTER02NAME=b");
 }
 
+// A CR as the last byte of the reader's first 1 MiB block, and its LF the first of the next.
+QString lineEndAcrossBlocksText()
+{
+    const QString head = QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=");
+    return head + QString((1 << 20) - 1 - head.size(), u'a')
+        + QStringLiteral("\r\nCHAPTER02=00:00:02.000\r\nCHAPTER02NAME=b");
+}
+
 } // namespace
 
 class TestConversion : public QObject
@@ -178,18 +186,24 @@ void TestConversion::longLines_data()
 {
     QTest::addColumn<int>("codePage");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
     const QString text = longLineText();
-    QTest::newRow("UTF-8") << 1252 << text.toUtf8();
-    QTest::newRow("UTF-16LE") << 1252 << unicodeFile(text);
-    QTest::newRow("code page 936") << 936 << CodePage::open(936)->encoded(text);
+    QTest::newRow("UTF-8") << 1252 << text.toUtf8() << text;
+    QTest::newRow("UTF-16LE") << 1252 << unicodeFile(text) << text;
+    QTest::newRow("code page 936") << 936 << CodePage::open(936)->encoded(text) << text;
+    const QString split = lineEndAcrossBlocksText();
+    QTest::newRow("UTF-8, CR LF across blocks") << 1252 << split.toUtf8() << split;
+    QTest::newRow("ANSI, CR LF across blocks") << 1252 << split.toLatin1() << split;
 }
 
 // A title of three million characters (past the reader's blocks, which cut it between the bytes
-// of a character) comes out whole, and the chapter after it is paired as before.
+// of a character) comes out whole, and the chapter after it is paired as before; so is a line
+// end split between two blocks.
 void TestConversion::longLines()
 {
     QFETCH(int, codePage);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
     ConvertOptions options;
     options.ShiftFrameRate = false;
     options.codePage = codePage;
@@ -197,7 +211,7 @@ void TestConversion::longLines()
     QVERIFY(run);
     const Expected<QByteArray> output = convertBytes(bytes, *run);
     QVERIFY(output);
-    QVERIFY(*output == unicodeFile(longLineText()));
+    QVERIFY(*output == unicodeFile(text));
 }
 
 void TestConversion::hostileFiles_data()
