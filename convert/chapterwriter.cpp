@@ -9,6 +9,7 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace Tessaline {
@@ -16,6 +17,8 @@ namespace Tessaline {
 namespace {
 
 constexpr qsizetype kFlushChars = 1 << 16; // text encoded and written at a time
+
+bool isIso639Part2(QStringView code);
 
 // CHAPTERnn=HH:MM:SS.mmm and CHAPTERnnNAME=title, lines joined by CR LF, no line end after the
 // last line.
@@ -70,7 +73,7 @@ public:
         QString iso639
             = QLocale::languageToCode(QLocale::codeToLanguage(ietf.section(u'-', 0, 0)), QLocale::ISO639Part2B);
         if (iso639.isEmpty())
-            iso639 = QStringLiteral("und");
+            iso639 = isIso639Part2(ietf.section(u'-', 0, 0)) ? ietf.section(u'-', 0, 0) : QStringLiteral("und");
 
         // A file without chapters has no edition: mkvmerge refuses an edition without atoms.
         QXmlStreamWriter empty(&m_empty);
@@ -256,6 +259,17 @@ private:
     bool m_pending = false;
 };
 
+// An ISO 639-2 code, lower-case: among them those Qt has no language for (zxx, mul, tlh, qaa).
+bool isIso639Part2(QStringView code)
+{
+    static constexpr const char *kCodes[] = {
+#include "iso639table.inc"
+    };
+    const QByteArray latin1 = code.toLatin1();
+    return std::binary_search(std::begin(kCodes), std::end(kCodes), latin1.constData(),
+                              [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
+}
+
 } // namespace
 
 std::optional<QString> canonicalLanguageTag(QStringView tag)
@@ -265,17 +279,19 @@ std::optional<QString> canonicalLanguageTag(QStringView tag)
     if (language == u"und" && parts.size() == 1)
         return language;
     const QLocale::Language known = QLocale::codeToLanguage(language);
-    if (parts.size() > 3 || language.size() < 2 || language.size() > 3 || known == QLocale::AnyLanguage)
+    if (parts.size() > 3 || language.size() < 2 || language.size() > 3
+        || (known == QLocale::AnyLanguage && !isIso639Part2(language)))
         return std::nullopt;
     QString canonical = QLocale::languageToCode(known, QLocale::ISO639Part1);
-    if (canonical.isEmpty())
+    if (canonical.isEmpty() || known == QLocale::AnyLanguage)
         canonical = language;
     for (qsizetype i = 1; i < parts.size(); ++i) {
         const QStringView part = parts[i];
         const bool isScript = i == 1 && part.size() == 4;
         if (isScript && QLocale::codeToScript(part) != QLocale::AnyScript)
             canonical += u'-' + part.first(1).toString().toUpper() + part.sliced(1).toString().toLower();
-        else if (!isScript && part.size() == 2 && QLocale::codeToTerritory(part) != QLocale::AnyTerritory)
+        else if (!isScript && (part.size() == 2 || part.size() == 3)
+                 && QLocale::codeToTerritory(part) != QLocale::AnyTerritory)
             canonical += u'-' + part.toString().toUpper();
         else
             return std::nullopt;
