@@ -29,6 +29,43 @@ std::optional<int> readField(QStringView time, qsizetype from, qsizetype length)
 
 constexpr double kLargestSeconds = 1e12; // far past any chapter; keeps the frame count exact
 
+using Wide = __int128;
+
+// numerator / denominator to the nearest integer, a half to the even one; both positive.
+Wide quotientHalfToEven(Wide numerator, Wide denominator)
+{
+    const Wide quotient = numerator / denominator;
+    const Wide twiceRest = numerator % denominator * 2;
+    return quotient + (twiceRest > denominator || (twiceRest == denominator && quotient % 2 != 0) ? 1 : 0);
+}
+
+// 30 fps to 30000/1001 fps, in any terms.
+bool isThirtyToNtsc(const Retiming &retiming)
+{
+    return retiming.from.numerator == 30 * retiming.from.denominator
+        && retiming.to.numerator * 1001 == 30000 * retiming.to.denominator;
+}
+
+// The double-precision steps below, in this order, are what chapter times of 30 to 29.97 fps
+// produced earlier were computed with; the exact quotients differ on half-millisecond ties. Each
+// factor is one division of two integers, so that they are 30 and 1.001 exactly.
+std::optional<qint64> ntscMilliseconds(TimeFields time, const Retiming &retiming)
+{
+    const double framesPerSecond = double(retiming.from.numerator) / double(retiming.from.denominator);
+    const double stretch = double(retiming.from.numerator * retiming.to.denominator)
+        / double(retiming.from.denominator * retiming.to.numerator);
+    const double inputSeconds = time.milliseconds / 1000.0 + double(time.wholeSeconds);
+    if (inputSeconds < 0)
+        return std::nullopt;
+    const double frames = std::nearbyint(inputSeconds * framesPerSecond); // halves to even
+    const double moved = frames / framesPerSecond * stretch; // s
+    if (!(moved <= kLargestSeconds))
+        return std::nullopt;
+    const double whole = std::floor(moved);
+    // A fraction of .9995 s or more rounds up into the next second.
+    return qint64(whole) * 1000 + qint64(std::nearbyint((moved - whole) * 1000));
+}
+
 } // namespace
 
 void appendPadded(QString &text, qint64 value, int width)
@@ -75,22 +112,19 @@ qint64 plainMilliseconds(TimeFields time)
 
 std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retiming)
 {
-    // The double-precision steps below, in this order, are what chapter times produced earlier
-    // were computed with; an exact rational formula would differ on half-millisecond ties. Each
-    // factor is one division of two integers, so that 30 to 29.97 fps gives 30 and 1.001 exactly.
-    const double framesPerSecond = double(retiming.from.numerator) / double(retiming.from.denominator);
-    const double stretch = double(retiming.from.numerator * retiming.to.denominator)
-        / double(retiming.from.denominator * retiming.to.numerator);
-    const double inputSeconds = time.milliseconds / 1000.0 + double(time.wholeSeconds);
-    if (inputSeconds < 0)
+    if (isThirtyToNtsc(retiming))
+        return ntscMilliseconds(time, retiming);
+    const qint64 input = plainMilliseconds(time);
+    if (input < 0)
         return std::nullopt;
-    const double frames = std::nearbyint(inputSeconds * framesPerSecond); // halves to even
-    const double moved = frames / framesPerSecond * stretch; // s
-    if (!(moved <= kLargestSeconds))
+    // frame = ms * p / (q * 1000) at the first rate; ms = frame * q * 1000 / p at the second.
+    // Terms are at most 10^7 and times about 4 * 10^8 ms, so the products need more than 64 bits.
+    const Wide frame
+        = quotientHalfToEven(Wide(input) * retiming.from.numerator, Wide(retiming.from.denominator) * 1000);
+    const Wide moved = quotientHalfToEven(frame * retiming.to.denominator * 1000, Wide(retiming.to.numerator));
+    if (moved > Wide(kLargestSeconds) * 1000)
         return std::nullopt;
-    const double whole = std::floor(moved);
-    // A fraction of .9995 s or more rounds up into the next second.
-    return qint64(whole) * 1000 + qint64(std::nearbyint((moved - whole) * 1000));
+    return qint64(moved);
 }
 
 void appendChapterTime(QString &text, qint64 milliseconds)

@@ -49,7 +49,9 @@ qint64 plainMilliseconds(TimeFields time);
 
 // Snaps a time to the nearest frame at the first rate (a time half-way goes to the even frame)
 // and returns the start of that frame at the second rate, in milliseconds (half a millisecond
-// goes to the even one). Nothing for a negative time or one past about 30,000 years.
+// goes to the even one), computed exactly. 30 to 30000/1001 fps, in any terms, keeps the
+// double-precision steps its times were always computed with, which can differ by a millisecond
+// on a tie. Nothing for a negative time or one past about 30,000 years.
 std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retiming);
 
 // HH:MM:SS.mmm; hours of three digits and more are written in full.

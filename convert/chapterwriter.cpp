@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 namespace Tessaline {
@@ -17,6 +18,8 @@ namespace Tessaline {
 namespace {
 
 constexpr qsizetype kFlushChars = 1 << 16; // text encoded and written at a time
+
+bool isIso639Part2(QStringView code);
 
 // CHAPTERnn=HH:MM:SS.mmm and CHAPTERnnNAME=title, lines joined by CR LF, no line end after the
 // last line.
@@ -71,7 +74,7 @@ public:
         QString iso639
             = QLocale::languageToCode(QLocale::codeToLanguage(ietf.section(u'-', 0, 0)), QLocale::ISO639Part2B);
         if (iso639.isEmpty())
-            iso639 = QStringLiteral("und");
+            iso639 = isIso639Part2(ietf.section(u'-', 0, 0)) ? ietf.section(u'-', 0, 0) : QStringLiteral("und");
 
         // A file without chapters has no edition: mkvmerge refuses an edition without atoms.
         QXmlStreamWriter empty(&m_empty);
@@ -120,18 +123,29 @@ public:
 
     void appendTitle(QStringView piece) override
     {
-        // XML 1.0 has no way to write control characters other than tab.
-        const auto needsChange = [](QChar c) {
-            return c == u'&' || c == u'<' || c == u'>' || c == u'"' || (c.unicode() < 0x20 && c != u'\t');
+        // mkvmerge drops a title of spaces and tabs alone, unless they are character references;
+        // they are held back until the title shows whether anything else follows.
+        if (!m_titleHasText) {
+            const auto text = std::find_if(piece.begin(), piece.end(), [](QChar c) { return c != u' ' && c != u'\t'; });
+            m_blankStart += piece.first(text - piece.begin());
+            if (text == piece.end())
+                return;
+            m_titleHasText = true;
+            m_output.text() += m_blankStart;
+            m_blankStart.resize(0);
+            piece = piece.sliced(text - piece.begin());
+        }
+        // XML 1.0 has no way to write control characters other than tab, nor U+FFFE and U+FFFF.
+        const auto notXml = [](QChar c) {
+            return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0xFFFE || c.unicode() == 0xFFFF;
         };
+        const auto needsChange = [&](QChar c) { return c == u'&' || c == u'<' || c == u'>' || c == u'"' || notXml(c); };
         QString &text = m_output.text();
         if (std::none_of(piece.begin(), piece.end(), needsChange)) {
             text += piece;
         } else {
             QString title = piece.toString();
-            std::replace_if(
-                title.begin(), title.end(), [](QChar c) { return c.unicode() < 0x20 && c != u'\t'; },
-                QChar(QChar::ReplacementCharacter));
+            std::replace_if(title.begin(), title.end(), notXml, QChar(QChar::ReplacementCharacter));
             text += title.toHtmlEscaped();
         }
         m_output.flushIfFull();
@@ -139,6 +153,10 @@ public:
 
     void endChapter() override
     {
+        for (const QChar c : std::as_const(m_blankStart))
+            m_output.text() += c == u' ' ? u"&#32;" : u"&#9;";
+        m_blankStart.resize(0);
+        m_titleHasText = false;
         m_output.text() += m_afterTitle;
         m_output.flushIfFull();
     }
@@ -164,6 +182,8 @@ private:
 
     EncodedOutput &m_output;
     bool m_anyChapter = false;
+    bool m_titleHasText = false; // anything but spaces and tabs so far in this chapter's title
+    QString m_blankStart; // the spaces and tabs a title begins with, until it has more
     QString m_empty; // the document without chapters
     QString m_start; // the document up to its first atom
     QString m_beforeTime; // the atom's markup up to its start time
@@ -190,11 +210,16 @@ public:
 
     void appendTitle(QStringView piece) override
     {
-        // Escaped as ffmpeg's metadata format asks; line ends cannot occur in a title.
-        const auto isSpecial = [](QChar c) { return c == u'=' || c == u';' || c == u'#' || c == u'\\'; };
+        // Escaped as ffmpeg's metadata format asks: a backslash before =, ;, #, \\ and a line end.
+        // Other control characters (NUL would end the line) become U+FFFD, as in XML.
+        const auto isSpecial = [](QChar c) { return c == u'=' || c == u';' || c == u'#' || c == u'\\' || c < u' '; };
         for (auto special = std::find_if(piece.begin(), piece.end(), isSpecial); special != piece.end();
              special = std::find_if(piece.begin(), piece.end(), isSpecial)) {
-            m_title += piece.first(special - piece.begin()) + u'\\' + *special;
+            m_title += piece.first(special - piece.begin());
+            if (*special >= u' ' || *special == u'\n' || *special == u'\r')
+                m_title += u'\\' + *special;
+            else
+                m_title += *special == u'\t' ? u'\t' : QChar(QChar::ReplacementCharacter);
             piece = piece.sliced(special - piece.begin() + 1);
         }
         m_title += piece;
@@ -220,6 +245,10 @@ private:
         appendPadded(text, std::max(m_start, nextStart), 1);
         text += u"\ntitle=";
         text += m_title;
+        // ffmpeg takes a line end after any backslash, even an escaped one, as part of the line;
+        // a NUL after it ends the title there and the line at the line end.
+        if (m_title.endsWith(u'\\'))
+            text += QChar(u'\0');
         text += u'\n';
         m_title.resize(0);
         m_output.flushIfFull();
@@ -230,6 +259,17 @@ private:
     QString m_title;
     bool m_pending = false;
 };
+
+// An ISO 639-2 code, lower-case: among them those Qt has no language for (zxx, mul, tlh, qaa).
+bool isIso639Part2(QStringView code)
+{
+    static constexpr const char *kCodes[] = {
+#include "iso639table.inc"
+    };
+    const QByteArray latin1 = code.toLatin1();
+    return std::binary_search(std::begin(kCodes), std::end(kCodes), latin1.constData(),
+                              [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
+}
 
 } // namespace
 
@@ -252,17 +292,19 @@ std::optional<QString> canonicalLanguageTag(QStringView tag)
     if (language == u"und" && parts.size() == 1)
         return language;
     const QLocale::Language known = QLocale::codeToLanguage(language);
-    if (parts.size() > 3 || language.size() < 2 || language.size() > 3 || known == QLocale::AnyLanguage)
+    if (parts.size() > 3 || language.size() < 2 || language.size() > 3
+        || (known == QLocale::AnyLanguage && !isIso639Part2(language)))
         return std::nullopt;
     QString canonical = QLocale::languageToCode(known, QLocale::ISO639Part1);
-    if (canonical.isEmpty())
+    if (canonical.isEmpty() || known == QLocale::AnyLanguage)
         canonical = language;
     for (qsizetype i = 1; i < parts.size(); ++i) {
         const QStringView part = parts[i];
         const bool isScript = i == 1 && part.size() == 4;
         if (isScript && QLocale::codeToScript(part) != QLocale::AnyScript)
             canonical += u'-' + part.first(1).toString().toUpper() + part.sliced(1).toString().toLower();
-        else if (!isScript && part.size() == 2 && QLocale::codeToTerritory(part) != QLocale::AnyTerritory)
+        else if (!isScript && (part.size() == 2 || part.size() == 3)
+                 && QLocale::codeToTerritory(part) != QLocale::AnyTerritory)
             canonical += u'-' + part.toString().toUpper();
         else
             return std::nullopt;

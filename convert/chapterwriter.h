@@ -84,7 +84,8 @@ void appendOnOneLine(QString &text, QStringView title);
 qint64 largestTime(ChapterFormat format);
 
 // A language tag as mkvmerge reads it back: language[-Script][-REGION], the language an ISO 639
-// code of two or three letters ("ger" and "deu" both give "de"). Nothing for an unknown code.
+// code of two or three letters ("ger" and "deu" both give "de"; ISO 639-2 codes such as zxx,
+// mul and tlh kept), the region two letters or three digits (es-419). Nothing for an unknown code.
 std::optional<QString> canonicalLanguageTag(QStringView tag);
 
 } // namespace Tessaline

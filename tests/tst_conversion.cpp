@@ -47,6 +47,14 @@ private:
     QByteArray m_after;
 };
 
+// A CR as the last byte of the reader's first 1 MiB block, and its LF the first of the next.
+QString lineEndAcrossBlocksText()
+{
+    const QString head = QStringLiteral("CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=");
+    return head + QString((1 << 20) - 1 - head.size(), u'a')
+        + QStringLiteral("\r\nCHAPTER02=00:00:02.000\r\nCHAPTER02NAME=b");
+}
+
 } // namespace
 
 class TestConversion : public QObject
@@ -91,6 +99,13 @@ void TestConversion::chapterTimes_data()
                                   << QStringLiteral("09:06:40.768");
     QTest::newRow("4.5 frames: to the even frame")
         << QStringLiteral("00:00:00.150") << true << ntsc << 0LL << QStringLiteral("00:00:00.133");
+    QTest::newRow("14.52 frames, 500.5 ms: the factor is 1.001")
+        << QStringLiteral("00:00:00.484") << true << ntsc << 0LL << QStringLiteral("00:00:00.500");
+    QTest::newRow("44.52 frames, 1501.5 ms: kept as before")
+        << QStringLiteral("00:00:01.484") << true << ntsc << 0LL << QStringLiteral("00:00:01.501");
+    QTest::newRow("60/2 to 60000/2002: as 30 to 29.97")
+        << QStringLiteral("00:00:01.484") << true << Retiming {{60, 2}, {60000, 2002}} << 0LL
+        << QStringLiteral("00:00:01.501");
     QTest::newRow("frame 989: .9996 s carries")
         << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
     QTest::newRow("ten hours") << QStringLiteral("10:00:00.000") << true << ntsc << 0LL
@@ -107,6 +122,18 @@ void TestConversion::chapterTimes_data()
         << QStringLiteral("00:01:00.000") << true << palToFilm << 0LL << QStringLiteral("00:01:02.562");
     QTest::newRow("PAL: 2997 frames, 124.999875 s, carries")
         << QStringLiteral("00:01:59.861") << true << palToFilm << 0LL << QStringLiteral("00:02:05.000");
+    QTest::newRow("PAL: 28.5 frames to 28")
+        << QStringLiteral("00:00:01.140") << true << palToFilm << 0LL << QStringLiteral("00:00:01.168");
+    QTest::newRow("PAL: 45.5 frames to 46")
+        << QStringLiteral("00:00:01.820") << true << palToFilm << 0LL << QStringLiteral("00:00:01.919");
+    QTest::newRow("PAL: 83.5 frames to 84, 3503.5 ms to 3504")
+        << QStringLiteral("00:00:03.340") << true << palToFilm << 0LL << QStringLiteral("00:00:03.504");
+    QTest::newRow("24 to 23.976: 36 frames, 1501.5 ms to 1502")
+        << QStringLiteral("00:00:01.480") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
+        << QStringLiteral("00:00:01.502");
+    QTest::newRow("24 to 23.976: 12 frames, 500.5 ms to 500")
+        << QStringLiteral("00:00:00.500") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
+        << QStringLiteral("00:00:00.500");
     QTest::newRow("23.976 to 25: 86314 frames, 3452.56 s")
         << QStringLiteral("01:00:00.000") << true << Retiming {{24000, 1001}, {25, 1}} << 0LL
         << QStringLiteral("00:57:32.560");
@@ -186,18 +213,24 @@ void TestConversion::longLines_data()
 {
     QTest::addColumn<int>("codePage");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
     const QString text = longLineText();
-    QTest::newRow("UTF-8") << 1252 << text.toUtf8();
-    QTest::newRow("UTF-16LE") << 1252 << unicodeFile(text);
-    QTest::newRow("code page 936") << 936 << CodePage::open(936)->encoded(text);
+    QTest::newRow("UTF-8") << 1252 << text.toUtf8() << text;
+    QTest::newRow("UTF-16LE") << 1252 << unicodeFile(text) << text;
+    QTest::newRow("code page 936") << 936 << CodePage::open(936)->encoded(text) << text;
+    const QString split = lineEndAcrossBlocksText();
+    QTest::newRow("UTF-8, CR LF across blocks") << 1252 << split.toUtf8() << split;
+    QTest::newRow("ANSI, CR LF across blocks") << 1252 << split.toLatin1() << split;
 }
 
 // A title of three million characters (past the reader's blocks, which cut it between the bytes
-// of a character) comes out whole, and the chapter after it is paired as before.
+// of a character) comes out whole, and the chapter after it is paired as before; so is a line
+// end split between two blocks.
 void TestConversion::longLines()
 {
     QFETCH(int, codePage);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
     ConvertOptions options;
     options.ShiftFrameRate = false;
     options.codePage = codePage;
@@ -205,7 +238,7 @@ void TestConversion::longLines()
     QVERIFY(run);
     const Expected<QByteArray> output = convertBytes(bytes, *run);
     QVERIFY(output);
-    QVERIFY(*output == unicodeFile(longLineText()));
+    QVERIFY(*output == unicodeFile(text));
 }
 
 void TestConversion::hostileFiles_data()

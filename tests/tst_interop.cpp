@@ -3,8 +3,10 @@
 // the end, the first at zero (an MP4 chapter track starts there), in each format. mkvmerge muxes
 // the simple form and the Matroska XML, and mkvextract's simple export must give back exactly our
 // times and titles; ffmpeg muxes the ffmetadata into Matroska and MP4, and ffprobe must list every
-// chapter with the same start and title. The other way round, our readers read what the real
-// tools wrote as those tools' own readers do: an .mkv and an .mp4 as ffprobe, a DVD as lsdvd.
+// chapter with the same start and title. data/interop/hostile.txt holds titles the formats must
+// escape: ending in a backslash, "&", of spaces and tabs alone or at the ends.
+// The other way round, our readers read what the real tools wrote as those tools' own readers do:
+// an .mkv and an .mp4 as ffprobe, a DVD as lsdvd.
 #include "testsupport.h"
 
 #include "chaptertime.h"
@@ -117,19 +119,30 @@ void TestInterop::consumersReadOurChapters_data()
 {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("consumer"); // mkvmerge's options, or ffmpeg's container
-    QTest::newRow("simple, Unicode") << QString() << QStringLiteral("--chapters film_new.txt");
+    QTest::addColumn<QString>("film");
+    QTest::newRow("simple, Unicode") << QString() << QStringLiteral("--chapters film_new.txt")
+                                     << QStringLiteral("film.txt");
     QTest::newRow("simple, ANSI 936") << QStringLiteral("--ansi --code-page 936")
-                                      << QStringLiteral("--chapter-charset GBK --chapters film_new.txt");
+                                      << QStringLiteral("--chapter-charset GBK --chapters film_new.txt")
+                                      << QStringLiteral("film.txt");
     QTest::newRow("Matroska XML") << QStringLiteral("--format matroska --language zh-Hans-CN")
-                                  << QStringLiteral("--chapters film_new.xml");
-    QTest::newRow("ffmetadata in Matroska") << QStringLiteral("--format ffmetadata") << QStringLiteral("mkv");
-    QTest::newRow("ffmetadata in MP4") << QStringLiteral("--format ffmetadata") << QStringLiteral("mp4");
+                                  << QStringLiteral("--chapters film_new.xml") << QStringLiteral("film.txt");
+    QTest::newRow("ffmetadata in Matroska")
+        << QStringLiteral("--format ffmetadata") << QStringLiteral("mkv") << QStringLiteral("film.txt");
+    QTest::newRow("Matroska XML, hostile titles")
+        << QStringLiteral("--format matroska") << QStringLiteral("--chapters film_new.xml")
+        << QStringLiteral("hostile.txt");
+    QTest::newRow("ffmetadata in Matroska, hostile titles")
+        << QStringLiteral("--format ffmetadata") << QStringLiteral("mkv") << QStringLiteral("hostile.txt");
+    QTest::newRow("ffmetadata in MP4") << QStringLiteral("--format ffmetadata") << QStringLiteral("mp4")
+                                       << QStringLiteral("film.txt");
 }
 
 void TestInterop::consumersReadOurChapters()
 {
     QFETCH(QString, arguments);
     QFETCH(QString, consumer);
+    QFETCH(QString, film);
     const bool mkvtoolnix = consumer.startsWith(u"--");
     const QStringList programs = mkvtoolnix ? QStringList {QStringLiteral("mkvmerge"), QStringLiteral("mkvextract")}
                                             : QStringList {QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")};
@@ -139,7 +152,7 @@ void TestInterop::consumersReadOurChapters()
     }
     QTemporaryDir dir;
     const QString folder = dir.path();
-    QVERIFY(QFile::copy(QFINDTESTDATA("data/interop/film.txt"), dir.filePath(QStringLiteral("film.txt"))));
+    QVERIFY(QFile::copy(QFINDTESTDATA(u"data/interop/" + film), dir.filePath(QStringLiteral("film.txt"))));
     const QString convert = QStringLiteral(TESSALINE_CONVERT);
     const QStringList ours
         = QString(QStringDecoder(QStringDecoder::Utf16)
