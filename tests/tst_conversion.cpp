@@ -41,6 +41,7 @@ private slots:
     void codePages_data();
     void codePages();
     void codePageForLocale();
+    void systemCodePage();
     void longLines_data();
     void longLines();
     void outputPaths_data();
@@ -162,6 +163,18 @@ void TestConversion::codePageForLocale()
            {"am_ET.UTF-8", 65001}, {"xx_YY.UTF-8", 1252}, {"C", 1252}};
     for (const auto &[locale, codePage] : locales)
         QCOMPARE(ansiCodePageForLocale(QString::fromLatin1(locale)), codePage);
+}
+
+// Under Wine, GetACP() follows the Unix locale: it must give the page the locale table gives.
+void TestConversion::systemCodePage()
+{
+#ifdef Q_OS_UNIX
+    QSKIP("the locale table is the system's code page here");
+#else
+    if (qEnvironmentVariableIsEmpty("LANG"))
+        QSKIP("no Unix locale: not under Wine");
+    QCOMPARE(systemAnsiCodePage(), ansiCodePageFromEnvironment());
+#endif
 }
 
 void TestConversion::longLines_data()
