@@ -20,6 +20,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <QDir>
+
+#include <fcntl.h>
+#include <io.h>
+#include <qt_windows.h>
 #endif
 
 namespace Tessaline {
@@ -167,6 +173,16 @@ Failure systemFailureOf(Failure::Kind kind, const QString &path, const QString &
     return Failure {kind, path, 0, reason, -1, systemErrorOf(reason, error)};
 }
 
+// Standard output takes the bytes as they are: Windows' C library would otherwise write each
+// LF as CR LF.
+void openStandardOutput(QFile &file)
+{
+#ifndef Q_OS_UNIX
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+}
+
 // An opened chapter file, and which file it is, so that its output is never the same file.
 struct InputFile
 {
@@ -174,6 +190,9 @@ struct InputFile
 #ifdef Q_OS_UNIX
     dev_t device = 0;
     ino_t inode = 0;
+#else
+    DWORD volume = 0; // the volume's serial number
+    quint64 index = 0; // the file's index on that volume
 #endif
 };
 
@@ -218,25 +237,88 @@ MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
     return std::nullopt;
 }
 #else
+// Windows paths in Windows' separators, for the wide-character calls.
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+Failure systemFailure(Failure::Kind kind, const QString &path, DWORD error)
+{
+    return failureOf(kind, path, qt_error_string(int(error)));
+}
+
+// Opens first and then looks at what was opened, so that nothing can be swapped in between.
+// FILE_FLAG_BACKUP_SEMANTICS lets a folder open, to be named as one; a device (NUL, CON, and
+// "NUL.txt", which is NUL too) or a pipe is not a disk file and is never read, so nothing blocks.
 Expected<InputFile> openInput(const QString &path)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return failureOf(Failure::Kind::IsFolder, path);
-    if (info.exists() && !info.isFile())
+    const HANDLE handle
+        = CreateFileW(nativePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return systemFailure(Failure::Kind::ReadFailed, path, GetLastError());
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
         return failureOf(Failure::Kind::IsSpecialFile, path);
-    InputFile input {std::make_unique<QFile>(path)};
-    if (!input.file->open(QIODevice::ReadOnly))
+    }
+    if (!GetFileInformationByHandle(handle, &information)) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        return systemFailure(Failure::Kind::ReadFailed, path, error);
+    }
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        CloseHandle(handle);
+        return failureOf(Failure::Kind::IsFolder, path);
+    }
+    const int fd = _open_osfhandle(intptr_t(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
+    }
+    InputFile input {std::make_unique<QFile>(), information.dwVolumeSerialNumber,
+                     quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
+    if (!input.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        _close(fd);
         return failureOf(Failure::Kind::ReadFailed, path, input.file->errorString());
+    }
     return input;
 }
 
+// A symbolic link or junction is a reparse point of its own tag; other reparse points (files
+// kept in the cloud, deduplicated files) are ordinary files for this purpose.
+bool isLink(const std::wstring &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    const HANDLE handle
+        = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return true; // a reparse point that cannot be looked at is not written through
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    const bool known = GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag);
+    CloseHandle(handle);
+    return !known || tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+// The same file is the same index on the same volume, whatever names (hard links) it has.
 MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
 {
-    const QFileInfo output(outputPath);
-    if (output.isSymLink())
+    const std::wstring path = nativePath(outputPath);
+    if (isLink(path))
         return failureOf(Failure::Kind::OutputIsLink, outputPath);
-    if (output.exists() && output.canonicalFilePath() == QFileInfo(*input.file).canonicalFilePath())
+    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt; // nothing there yet (or nothing that can be looked at: open will say)
+    BY_HANDLE_FILE_INFORMATION information = {};
+    const bool known = GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    if (known && information.dwVolumeSerialNumber == input.volume
+        && (quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow) == input.index)
         return failureOf(Failure::Kind::OutputIsInput, outputPath);
     return std::nullopt;
 }
@@ -410,7 +492,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     if (run.options.destination == Destination::StandardOutput) {
         // Standard output has no path to name when writing fails.
         QFile standardOutput;
-        standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        openStandardOutput(standardOutput);
         HoldingDevice held(standardOutput);
         const Expected<qsizetype> chapters = convertInto(held, *input->file, *format, run, inputPath, {});
         if (!chapters)

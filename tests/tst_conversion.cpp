@@ -7,13 +7,18 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <qt_windows.h>
+#endif
 
 using namespace Tessaline;
 using namespace TestSupport;
@@ -67,8 +72,13 @@ private slots:
     void codePages_data();
     void codePages();
     void codePageForLocale();
+    void systemCodePage();
     void longLines_data();
     void longLines();
+    void outputPaths_data();
+    void outputPaths();
+    void inputPaths_data();
+    void inputPaths();
     void hostileFiles_data();
     void hostileFiles();
     void fullDisk();
@@ -209,6 +219,18 @@ void TestConversion::codePageForLocale()
         QCOMPARE(ansiCodePageForLocale(QString::fromLatin1(locale)), codePage);
 }
 
+// Under Wine, GetACP() follows the Unix locale: it must give the page the locale table gives.
+void TestConversion::systemCodePage()
+{
+#ifdef Q_OS_UNIX
+    QSKIP("the locale table is the system's code page here");
+#else
+    if (qEnvironmentVariableIsEmpty("LANG"))
+        QSKIP("no Unix locale: not under Wine");
+    QCOMPARE(systemAnsiCodePage(), ansiCodePageFromEnvironment());
+#endif
+}
+
 void TestConversion::longLines_data()
 {
     QTest::addColumn<int>("codePage");
@@ -241,16 +263,83 @@ void TestConversion::longLines()
     QVERIFY(*output == unicodeFile(text));
 }
 
+void TestConversion::outputPaths_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("in a folder named .txt")
+        << QStringLiteral("D:\\a.txt\\b.txt") << QStringLiteral("D:\\a.txt\\b_new.txt");
+    QTest::newRow("UNC") << QStringLiteral("\\\\server\\share\\film.txt")
+                         << QStringLiteral("\\\\server\\share\\film_new.txt");
+    QTest::newRow("drive-relative") << QStringLiteral("D:film.txt") << QStringLiteral("D:film_new.txt");
+    QTest::newRow("outside the ANSI code page")
+        << QStringLiteral("C:\\\uD55C\uAE00.txt") << QStringLiteral("C:\\\uD55C\uAE00_new.txt");
+    QTest::newRow("other case") << QStringLiteral("D:\\film.TXT") << QStringLiteral("D:\\film_new.txt");
+    QTest::newRow("another format") << QStringLiteral("D:\\BDMV\\00800.mpls")
+                                    << QStringLiteral("D:\\BDMV\\00800_new.txt");
+    QTest::newRow("no extension, a dot in a folder")
+        << QStringLiteral("/v.d/chapters") << QStringLiteral("/v.d/chapters_new.txt");
+}
+
+// The output's name is the input's with its last extension replaced by "_new.txt", whatever the
+// path's form.
+void TestConversion::outputPaths()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QCOMPARE(OutputPathFor(input), output);
+}
+
+void TestConversion::inputPaths_data()
+{
+    QTest::addColumn<QString>("name"); // in the current folder
+    QTest::addColumn<QString>("path"); // %1: the current folder; %2: its drive ("C:")
+    QTest::newRow("relative") << QStringLiteral("film.txt") << QStringLiteral("film.txt");
+    QTest::newRow("outside the ANSI code page")
+        << QStringLiteral("\uD55C\uAE00.txt") << QStringLiteral("\uD55C\uAE00.txt");
+#ifndef Q_OS_UNIX
+    QTest::newRow("native separators") << QStringLiteral("film.txt") << QStringLiteral("%1\\film.txt");
+    QTest::newRow("drive-relative") << QStringLiteral("film.txt") << QStringLiteral("%2film.txt");
+#endif
+}
+
+// A file named as the system gives names converts, and its output lands beside it.
+void TestConversion::inputPaths()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, path);
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QVERIFY(writeFile(name, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n"));
+    const QString native = QDir::toNativeSeparators(dir.path());
+    Expected<RunContext> run = prepareRun(ConvertOptions());
+    const Expected<EntryResult> result
+        = ConvertEntry(path.replace(QStringLiteral("%1"), native).replace(QStringLiteral("%2"), native.left(2)), *run);
+    QVERIFY(result);
+    QCOMPARE(result->chapters, 1);
+    QCOMPARE(readFile(OutputPathFor(name)), unicodeFile(u"CHAPTER01=00:00:01.001\r\nCHAPTER01NAME=a"));
+}
+
 void TestConversion::hostileFiles_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<Failure::Kind>("failure");
+#ifdef Q_OS_UNIX
     QTest::newRow("output a link to the input") << QStringLiteral("film.txt") << Failure::Kind::OutputIsLink;
     QTest::newRow("output a link elsewhere") << QStringLiteral("other.txt") << Failure::Kind::OutputIsLink;
     QTest::newRow("output a dangling link") << QStringLiteral("dangling.txt") << Failure::Kind::OutputIsLink;
     QTest::newRow("input a link to its own output") << QStringLiteral("self.txt") << Failure::Kind::OutputIsInput;
     QTest::newRow("FIFO") << QStringLiteral("fifo.txt") << Failure::Kind::IsSpecialFile;
     QTest::newRow("device") << QStringLiteral("zero.txt") << Failure::Kind::IsSpecialFile;
+#else
+    QTest::newRow("output a symbolic link") << QStringLiteral("other.txt") << Failure::Kind::OutputIsLink;
+    QTest::newRow("output a hard link to the input") << QStringLiteral("film.txt") << Failure::Kind::OutputIsInput;
+    // NUL with an extension is still NUL (up to Windows 10, and in Wine).
+    QTest::newRow("device") << QStringLiteral("NUL.txt") << Failure::Kind::IsSpecialFile;
+    QTest::newRow("pipe") << QStringLiteral("\\\\.\\pipe\\tessaline-test.txt") << Failure::Kind::IsSpecialFile;
+#endif
     QTest::newRow("folder") << QStringLiteral("folder.txt") << Failure::Kind::IsFolder;
 }
 
@@ -263,8 +352,11 @@ void TestConversion::hostileFiles()
     QTemporaryDir dir;
     const QDir folder(dir.path());
     const QByteArray film = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n";
-    for (const char *name : {"film.txt", "other.txt", "self_new.txt", "dangling.txt"})
-        QVERIFY(writeFile(folder.filePath(QString::fromLatin1(name)), film));
+#ifdef Q_OS_UNIX
+    const QStringList unchanged {QStringLiteral("film.txt"), QStringLiteral("other.txt"),
+                                 QStringLiteral("self_new.txt")};
+    for (const QString &name : unchanged + QStringList {QStringLiteral("dangling.txt")})
+        QVERIFY(writeFile(folder.filePath(name), film));
     for (const auto &[target, link] : {std::pair {"film.txt", "film_new.txt"},
                                        {"film.txt", "other_new.txt"},
                                        {"gone", "dangling_new.txt"},
@@ -272,26 +364,54 @@ void TestConversion::hostileFiles()
                                        {"/dev/zero", "zero.txt"}})
         QVERIFY(QFile::link(folder.filePath(QString::fromLatin1(target)), folder.filePath(QString::fromLatin1(link))));
     QCOMPARE(::mkfifo(QFile::encodeName(folder.filePath(QStringLiteral("fifo.txt"))).constData(), 0600), 0);
+#else
+    const QStringList unchanged {QStringLiteral("film.txt"), QStringLiteral("other.txt")};
+    for (const QString &name : unchanged)
+        QVERIFY(writeFile(folder.filePath(name), film));
+    const auto nativePath = [&](const char *name) {
+        return QDir::toNativeSeparators(folder.filePath(QString::fromLatin1(name))).toStdWString();
+    };
+    QVERIFY(CreateHardLinkW(nativePath("film_new.txt").c_str(), nativePath("film.txt").c_str(), nullptr));
+    // Symbolic links take developer mode (or a privilege) on Windows; Wine 8 makes none.
+    CreateSymbolicLinkW(nativePath("other_new.txt").c_str(), nativePath("film.txt").c_str(),
+                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const DWORD linkAttributes = GetFileAttributesW(nativePath("other_new.txt").c_str());
+    if (input == u"other.txt"
+        && (linkAttributes == INVALID_FILE_ATTRIBUTES || !(linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+        QSKIP("no symbolic link can be made here");
+    const HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\tessaline-test.txt", PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
+                                         PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+    QVERIFY(pipe != INVALID_HANDLE_VALUE);
+    const auto closePipe = qScopeGuard([pipe] { CloseHandle(pipe); });
+#endif
     QVERIFY(folder.mkdir(QStringLiteral("folder.txt")));
     const QStringList before = folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
 
     Expected<RunContext> run = prepareRun(ConvertOptions());
+#ifdef Q_OS_UNIX
     ::alarm(60);
+#endif
     const Expected<EntryResult> result = ConvertEntry(folder.filePath(input), *run);
+#ifdef Q_OS_UNIX
     ::alarm(0);
+#endif
     QVERIFY(!result);
     QCOMPARE(result.error().kind, failure);
     QCOMPARE(folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), before);
-    for (const QString &name :
-         {QStringLiteral("film.txt"), QStringLiteral("other.txt"), QStringLiteral("self_new.txt")})
+    for (const QString &name : unchanged)
         QCOMPARE(readFile(folder.filePath(name)), film);
+#ifdef Q_OS_UNIX
     QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("dangling_new.txt"))).symLinkTarget(),
              folder.filePath(QStringLiteral("gone")));
+#endif
 }
 
 // A write that fails part-way gives the system's reason and leaves the earlier output as it was.
 void TestConversion::fullDisk()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("a small file system is mounted only on Linux");
+#else
     if (::geteuid() != 0)
         QSKIP("mounting a small file system takes root");
     QTemporaryDir dir;
@@ -312,6 +432,7 @@ void TestConversion::fullDisk()
     QCOMPARE(result.error().detail, qt_error_string(ENOSPC));
     QCOMPARE(result.error().systemError, ENOSPC);
     QCOMPARE(earlier, QByteArray("earlier"));
+#endif
 }
 
 void TestConversion::changedWhileRead_data()

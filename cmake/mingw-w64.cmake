@@ -1,0 +1,27 @@
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64 (the -posix variants, whose libstdc++
+# has std::thread and std::mutex, which Qt needs).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(TESSALINE_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TESSALINE_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TESSALINE_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${TESSALINE_MINGW_TRIPLET}-windres)
+
+# Libraries and headers come only from the mingw sysroot and the prefixes given in
+# CMAKE_PREFIX_PATH (the cross-built Qt); programs (moc, rcc, uic) from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${TESSALINE_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The prefixes given (the cross-built Qt in the cache) are roots too, or the ONLY modes above
+# would look for them inside the mingw sysroot.
+foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
+    list(APPEND CMAKE_FIND_ROOT_PATH "${prefix}")
+endforeach()
+
+# pkg-config sees only the sysroot's .pc files, never the host's (fontconfig and the like).
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/${TESSALINE_MINGW_TRIPLET}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
