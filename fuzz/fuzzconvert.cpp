@@ -104,6 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     options.OutputEncoding = (selector & 4) ? Tessaline::OutputEncoding::Unicode : Tessaline::OutputEncoding::Ansi;
     options.NameBoxText = namesText((selector >> 3) & 3);
     options.codePage = kCodePages[(selector >> 5) & 7];
+    // The simple-text path, whatever another format's probe would make of the bytes (fuzzreaders
+    // covers the other readers).
+    options.inputFormat = QStringLiteral("simple");
     // A run for each selector, prepared once: opening a code page tests all its ASCII bytes.
     static std::optional<Tessaline::RunContext> runs[256];
     if (!runs[selector]) {
