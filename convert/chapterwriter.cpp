@@ -135,18 +135,22 @@ public:
             m_blankStart.resize(0);
             piece = piece.sliced(text - piece.begin());
         }
-        // XML 1.0 has no way to write control characters other than tab, nor U+FFFE and U+FFFF.
+        // XML 1.0 has no way to write control characters other than tab and the line ends, nor
+        // U+FFFE and U+FFFF. A title's line ends are kept; a CR is written as a reference, which
+        // a reader does not turn into LF as it does a raw one.
         const auto notXml = [](QChar c) {
-            return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0xFFFE || c.unicode() == 0xFFFF;
+            return (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c.unicode() == 0xFFFE
+                || c.unicode() == 0xFFFF;
         };
-        const auto needsChange = [&](QChar c) { return c == u'&' || c == u'<' || c == u'>' || c == u'"' || notXml(c); };
+        const auto needsChange
+            = [&](QChar c) { return c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\r' || notXml(c); };
         QString &text = m_output.text();
         if (std::none_of(piece.begin(), piece.end(), needsChange)) {
             text += piece;
         } else {
             QString title = piece.toString();
             std::replace_if(title.begin(), title.end(), notXml, QChar(QChar::ReplacementCharacter));
-            text += title.toHtmlEscaped();
+            text += title.toHtmlEscaped().replace(u'\r', QStringLiteral("&#13;"));
         }
         m_output.flushIfFull();
     }

@@ -340,19 +340,43 @@ Expected<const InputFormat *> inputFormatOf(const QString &path, QIODevice &inpu
 }
 
 // Reads the opened input and hands its chapters, changed, to writer: the chapter count, or why
-// the input cannot be converted.
+// the input cannot be converted (the failure names it).
 Expected<qsizetype> convertChapters(QIODevice &input, const InputFormat *format, RunContext &run,
                                     const QString &inputPath, ChapterWriter &writer)
 {
     const ChapterChange change(run.options, run.titles, !format);
+    Expected<qsizetype> chapters = 0;
     if (!format) {
         TextLineReader reader(input, run.codePage);
-        return ConvertFile(reader, change, writer);
+        chapters = ConvertFile(reader, change, writer);
+    } else {
+        const Expected<ChapterList> read = format->read({inputPath, input, run.codePage, run.options.read});
+        chapters = read ? writeChapters(*read, change, writer) : Expected<qsizetype>(read.error());
     }
-    const Expected<ChapterList> read = format->read({inputPath, input, run.codePage, run.options.read});
-    if (!read)
-        return read.error();
-    return writeChapters(*read, change, writer);
+    if (!chapters) {
+        Failure failure = chapters.error();
+        failure.path = inputPath;
+        return failure;
+    }
+    return chapters;
+}
+
+// An input opened for conversion, and the format it is read as (nothing: simple text).
+struct ChapterSource
+{
+    InputFile input;
+    const InputFormat *format;
+};
+
+Expected<ChapterSource> openChapterSource(const QString &path, const ConvertOptions &options)
+{
+    Expected<InputFile> input = openInput(path);
+    if (!input)
+        return input.error();
+    const Expected<const InputFormat *> format = inputFormatOf(path, *input->file, options);
+    if (!format)
+        return format.error();
+    return ChapterSource {std::move(*input), *format};
 }
 
 // Reads the opened input, changes its chapters and writes them into device: the chapter count,
@@ -362,14 +386,9 @@ Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, const Input
 {
     EncodedOutput output(device, outputForm(run.options.format, run.options.OutputEncoding), &run.codePage);
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
-    Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
+    const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
     if (chapters && !writer->finish())
         return systemFailureOf(Failure::Kind::WriteFailed, outputPath, output.error(), output.systemError());
-    if (!chapters) {
-        Failure failure = chapters.error();
-        failure.path = inputPath;
-        return failure;
-    }
     return chapters;
 }
 
@@ -481,12 +500,11 @@ Expected<std::unique_ptr<QFile>> openRegularFile(const QString &path)
 
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
 {
-    Expected<InputFile> input = openInput(inputPath);
-    if (!input)
-        return input.error();
-    const Expected<const InputFormat *> format = inputFormatOf(inputPath, *input->file, run.options);
-    if (!format)
-        return format.error();
+    Expected<ChapterSource> source = openChapterSource(inputPath, run.options);
+    if (!source)
+        return source.error();
+    const InputFile &input = source->input;
+    const InputFormat *const format = source->format;
     const QString outputPath = OutputPathFor(inputPath, run.options.format, run.options.outputFolder);
 
     if (run.options.destination == Destination::StandardOutput) {
@@ -494,7 +512,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         QFile standardOutput;
         openStandardOutput(standardOutput);
         HoldingDevice held(standardOutput);
-        const Expected<qsizetype> chapters = convertInto(held, *input->file, *format, run, inputPath, {});
+        const Expected<qsizetype> chapters = convertInto(held, *input.file, format, run, inputPath, {});
         if (!chapters)
             return chapters.error();
         if (!held.release())
@@ -502,7 +520,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         return EntryResult {QString(), *chapters};
     }
 
-    if (MaybeFailure refused = checkOutputPath(outputPath, *input))
+    if (MaybeFailure refused = checkOutputPath(outputPath, input))
         return *refused;
     ReplacingFile file(outputPath);
     if (!file.open())
@@ -512,12 +530,12 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         // and then removed unwritten.
         DiscardingDevice nowhere;
         nowhere.open(QIODevice::WriteOnly);
-        const Expected<qsizetype> chapters = convertInto(nowhere, *input->file, *format, run, inputPath, {});
+        const Expected<qsizetype> chapters = convertInto(nowhere, *input.file, format, run, inputPath, {});
         if (!chapters)
             return chapters.error();
         return EntryResult {outputPath, *chapters};
     }
-    const Expected<qsizetype> chapters = convertInto(file.device(), *input->file, *format, run, inputPath, outputPath);
+    const Expected<qsizetype> chapters = convertInto(file.device(), *input.file, format, run, inputPath, outputPath);
     if (!chapters)
         return chapters.error();
     if (!file.commit())
@@ -527,21 +545,15 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
 
 Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qsizetype limit)
 {
-    Expected<InputFile> input = openInput(inputPath);
-    if (!input)
-        return input.error();
-    const Expected<const InputFormat *> format = inputFormatOf(inputPath, *input->file, run.options);
-    if (!format)
-        return format.error();
+    Expected<ChapterSource> source = openChapterSource(inputPath, run.options);
+    if (!source)
+        return source.error();
     FilePreview preview;
-    preview.format = *format ? (*format)->name.toString() : QStringLiteral("simple");
+    preview.format = source->format ? source->format->name.toString() : QStringLiteral("simple");
     PreviewWriter writer(preview, limit);
-    const Expected<qsizetype> chapters = convertChapters(*input->file, *format, run, inputPath, writer);
-    if (!chapters) {
-        Failure failure = chapters.error();
-        failure.path = inputPath;
-        return failure;
-    }
+    const Expected<qsizetype> chapters = convertChapters(*source->input.file, source->format, run, inputPath, writer);
+    if (!chapters)
+        return chapters.error();
     return preview;
 }
 

@@ -24,4 +24,15 @@ std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64
     return qint64(quotient);
 }
 
+ChapterList numberedChapters(const QList<qint64> &starts, qint64 ticksPerSecond)
+{
+    ChapterList chapters;
+    chapters.reserve(starts.size());
+    for (const qint64 ticks : starts) {
+        chapters.append(Chapter {*roundedMilliseconds(ticks, 1, ticksPerSecond),
+                                 QStringLiteral("Chapter %1").arg(chapters.size() + 1, 2, 10, QLatin1Char('0'))});
+    }
+    return chapters;
+}
+
 } // namespace Tessaline

@@ -33,4 +33,8 @@ struct ReadSettings
 // Nothing when the result does not fit in 64 bits or the time base is not positive.
 std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64 denominator);
 
+// Chapters at the given starts, in ticks of 1/ticksPerSecond s, titled "Chapter 01", "Chapter 02",
+// …: for playlists and discs, whose chapters have no titles of their own.
+ChapterList numberedChapters(const QList<qint64> &starts, qint64 ticksPerSecond);
+
 } // namespace Tessaline

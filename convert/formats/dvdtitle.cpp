@@ -175,12 +175,7 @@ Expected<ChapterList> readDvdTitleSet(const ReadRequest &request)
     if (chosen.size() < 2) // no title, or only the title's end
         return Failure {Failure::Kind::NoChapters, request.path, 0, QStringLiteral("the title has no chapters")};
     chosen.removeLast(); // the title's end
-    ChapterList chapters;
-    for (const qint64 ticks : chosen) {
-        chapters.append(Chapter {*roundedMilliseconds(ticks, 1, kTicksPerSecond),
-                                 QStringLiteral("Chapter %1").arg(chapters.size() + 1, 2, 10, QLatin1Char('0'))});
-    }
-    return chapters;
+    return numberedChapters(chosen, kTicksPerSecond);
 }
 
 } // namespace Tessaline

@@ -126,12 +126,7 @@ Expected<ChapterList> readMplsPlaylist(const ReadRequest &request)
     if (entryTimes.isEmpty())
         return Failure {Failure::Kind::NoChapters, request.path, 0, QStringLiteral("the playlist has no entry marks")};
     std::stable_sort(entryTimes.begin(), entryTimes.end());
-    ChapterList chapters;
-    for (const qint64 ticks : entryTimes) {
-        chapters.append(Chapter {*roundedMilliseconds(ticks, 1, kTicksPerSecond),
-                                 QStringLiteral("Chapter %1").arg(chapters.size() + 1, 2, 10, QLatin1Char('0'))});
-    }
-    return chapters;
+    return numberedChapters(entryTimes, kTicksPerSecond);
 }
 
 } // namespace Tessaline
