@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <dvdread/dvd_reader.h>
@@ -27,6 +28,58 @@ constexpr qint64 kPalFrameTicks = 6'000;
 Failure badInput(const QString &path, const QString &detail, qint64 offset = -1)
 {
     return Failure {Failure::Kind::BadInput, path, 0, detail, offset};
+}
+
+// A big-endian number of the IFO's bytes at offset; nothing past the end.
+std::optional<quint32> bigEndianAt(const QByteArray &bytes, qint64 offset, int size)
+{
+    if (offset < 0 || offset + size > bytes.size())
+        return std::nullopt;
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = value << 8 | quint8(bytes[offset + i]);
+    return value;
+}
+
+// Whether the program chain table at offset has two entries that start at the same byte.
+// libdvdread shares such a chain between the entries, and when the chain cannot be read it
+// writes through a null pointer (libdvdread 6.1), so such a file is never handed to it.
+bool sharedChainIn(const QByteArray &bytes, qint64 table)
+{
+    const std::optional<quint32> count = bigEndianAt(bytes, table, 2);
+    QSet<quint32> starts;
+    for (quint32 i = 0; count && i < *count; ++i) {
+        const std::optional<quint32> start = bigEndianAt(bytes, table + 8 + 8 * qint64(i) + 4, 4);
+        if (!start)
+            break;
+        if (starts.contains(*start))
+            return true;
+        starts.insert(*start);
+    }
+    return false;
+}
+
+// Whether the title set's program chain table, or one of its menus' tables (a table a
+// language), shares a chain between two entries. Sector pointers at 0xCC and 0xD0 of the IFO.
+bool sharesProgramChains(const QByteArray &bytes)
+{
+    constexpr qint64 kSectorBytes = 2048;
+    if (const std::optional<quint32> titles = bigEndianAt(bytes, 0xCC, 4);
+        titles && sharedChainIn(bytes, *titles * kSectorBytes))
+        return true;
+    const std::optional<quint32> menus = bigEndianAt(bytes, 0xD0, 4);
+    if (!menus || *menus == 0)
+        return false;
+    const qint64 units = *menus * kSectorBytes;
+    const std::optional<quint32> languages = bigEndianAt(bytes, units, 2);
+    for (quint32 i = 0; languages && i < *languages; ++i) {
+        const std::optional<quint32> start = bigEndianAt(bytes, units + 8 + 8 * qint64(i) + 4, 4);
+        if (!start)
+            break;
+        if (sharedChainIn(bytes, units + *start))
+            return true;
+    }
+    return false;
 }
 
 int fromBcd(quint8 value)
@@ -69,6 +122,8 @@ Expected<QList<qint64>> cellStarts(const ifo_handle_t &ifo, int pgcIndex, const 
 {
     const pgci_srp_t &search = ifo.vts_pgcit->pgci_srp[pgcIndex];
     const pgc_t &pgc = *search.pgc;
+    if (pgc.nr_of_cells > 0 && !pgc.cell_playback)
+        return badInput(path, QStringLiteral("a program chain has cells but no table of them"));
     QList<qint64> starts {0};
     for (int cell = 0; cell < pgc.nr_of_cells; ++cell) {
         const cell_playback_t &playback = pgc.cell_playback[cell];
@@ -106,7 +161,8 @@ Expected<QList<qint64>> titleChapterTicks(const ifo_handle_t &ifo, const ttu_t &
             cells = *starts;
         }
         const pgc_t &pgc = *ifo.vts_pgcit->pgci_srp[pgcIndex].pgc;
-        const int cell = part.pgn >= 1 && part.pgn <= pgc.nr_of_programs ? pgc.program_map[part.pgn - 1] : 0;
+        const bool hasProgram = part.pgn >= 1 && part.pgn <= pgc.nr_of_programs && pgc.program_map;
+        const int cell = hasProgram ? pgc.program_map[part.pgn - 1] : 0;
         if (cell < 1 || cell > pgc.nr_of_cells)
             return badInput(path, QStringLiteral("a chapter refers to a program or cell that is not there"));
         ticks.append(pgcStart + cells[cell - 1]);
@@ -126,6 +182,10 @@ Expected<QByteArray> readIfo(const ReadRequest &request)
                                        "read a title set's VTS_nn_0.IFO"),
                         0);
     }
+    if (sharesProgramChains(bytes))
+        return badInput(request.path,
+                        QStringLiteral("two entries of a program chain table point at one chain, which the DVD "
+                                       "library cannot read safely"));
     return bytes;
 }
 
