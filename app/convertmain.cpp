@@ -2,10 +2,10 @@
 // "Save" converts a list entry. This file reads the arguments, words the outcome in English and
 // sets the exit status; the conversion is the library's.
 #include "chapterchange.h"
-#include "chapterwriter.h"
 #include "codepage.h"
 #include "conversion.h"
 #include "formats/inputformat.h"
+#include "formats/matroskaxml.h"
 #include "textlinereader.h"
 
 #include <QBuffer>

@@ -1,7 +1,5 @@
 #include "chapterchange.h"
 
-#include "chapterlist.h"
-
 namespace Tessaline {
 
 namespace {
@@ -63,6 +61,23 @@ Expected<qint64> ChapterChange::startOf(qint64 milliseconds, qsizetype number) c
 std::optional<QStringView> ChapterChange::replacedTitle(qsizetype number) const
 {
     return NameFromText(m_titles, number);
+}
+
+QStringList nameLines(QStringView text)
+{
+    QStringList lines;
+    if (!text.isEmpty()) {
+        for (const QStringView line : text.split(u"\r\n"))
+            lines.append(line.toString());
+    }
+    return lines;
+}
+
+std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n)
+{
+    if (n < 1 || n > names.size())
+        return std::nullopt;
+    return QStringView(names[n - 1]);
 }
 
 QStringList titlesFor(const ConvertOptions &options)

@@ -46,6 +46,14 @@ private:
     qint64 m_largest; // ms, of the format written
 };
 
+// The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
+// empty text has none.
+QStringList nameLines(QStringView text);
+
+// Line n (counted from 1) of the names (nameLines() of the names text); nothing when there are
+// fewer lines.
+std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n);
+
 // The titles a run puts in place of the files' own: a names file's lines, the names box's lines,
 // or none.
 QStringList titlesFor(const ConvertOptions &options);

@@ -72,20 +72,12 @@ public:
 };
 
 // The output form of a format (the encoding is the simple format's), and the writer of the
-// format (language: Matroska's, a BCP 47 tag).
+// format (language: Matroska's, a BCP 47 tag), which lives beside the format's reader under
+// formats/.
 EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding);
 std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output);
 
-// Appends a title as the simple format holds it, on one line: each CR, LF or CR LF in it becomes
-// one space. A title with line ends comes whole, from formats other than simple text.
-void appendOnOneLine(QString &text, QStringView title);
-
 // The largest time, in milliseconds, that a format can hold.
 qint64 largestTime(ChapterFormat format);
-
-// A language tag as mkvmerge reads it back: language[-Script][-REGION], the language an ISO 639
-// code of two or three letters ("ger" and "deu" both give "de"; ISO 639-2 codes such as zxx,
-// mul and tlh kept), the region two letters or three digits (es-419). Nothing for an unknown code.
-std::optional<QString> canonicalLanguageTag(QStringView tag);
 
 } // namespace Tessaline

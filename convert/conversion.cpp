@@ -1,9 +1,9 @@
 #include "conversion.h"
 
 #include "chapterchange.h"
-#include "chapterlist.h"
 #include "chapterwriter.h"
 #include "formats/inputformat.h"
+#include "formats/simpletext.h"
 #include "textlinereader.h"
 
 #include <QBuffer>

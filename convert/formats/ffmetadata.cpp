@@ -1,6 +1,10 @@
 #include "ffmetadata.h"
 
+#include "chaptertime.h"
+#include "chapterwriter.h"
 #include "textformat.h"
+
+#include <algorithm>
 
 namespace Tessaline {
 
@@ -125,6 +129,78 @@ Expected<Chapter> chapter(const ReadRequest &request, const Section &section)
     return Chapter {*startMs, section.title};
 }
 
+// ffmpeg's metadata file: a [CHAPTER] section a chapter, in milliseconds. A chapter ends where
+// the next starts, so each is written once the next one's start is known. ffmpeg refuses a
+// chapter that ends before it starts: one followed by an earlier chapter, and the last, end
+// where they start (for the last, ffmpeg's MP4 muxer then runs it to the end of the file).
+class FfmetadataChapterWriter : public ChapterWriter
+{
+public:
+    explicit FfmetadataChapterWriter(EncodedOutput &output) : m_output(output)
+    {
+        m_output.text() += kSignature;
+        m_output.text() += u'\n';
+    }
+
+    void beginChapter(qsizetype, const ChapterStart &start) override
+    {
+        writePending(*start.milliseconds);
+        m_start = *start.milliseconds;
+        m_pending = true;
+    }
+
+    void appendTitle(QStringView piece) override
+    {
+        // Escaped as ffmpeg's metadata format asks: a backslash before =, ;, #, \\ and a line end.
+        // Other control characters (NUL would end the line) become U+FFFD, as in XML.
+        const auto isSpecial = [](QChar c) { return c == u'=' || c == u';' || c == u'#' || c == u'\\' || c < u' '; };
+        for (auto special = std::find_if(piece.begin(), piece.end(), isSpecial); special != piece.end();
+             special = std::find_if(piece.begin(), piece.end(), isSpecial)) {
+            m_title += piece.first(special - piece.begin());
+            if (*special >= u' ' || *special == u'\n' || *special == u'\r')
+                m_title += u'\\' + *special;
+            else
+                m_title += *special == u'\t' ? u'\t' : QChar(QChar::ReplacementCharacter);
+            piece = piece.sliced(special - piece.begin() + 1);
+        }
+        m_title += piece;
+    }
+
+    void endChapter() override { }
+
+    bool finish() override
+    {
+        writePending(m_start);
+        return m_output.finish();
+    }
+
+private:
+    void writePending(qint64 nextStart)
+    {
+        if (!m_pending)
+            return;
+        QString &text = m_output.text();
+        text += u"[CHAPTER]\nTIMEBASE=1/1000\nSTART=";
+        appendPadded(text, m_start, 1);
+        text += u"\nEND=";
+        appendPadded(text, std::max(m_start, nextStart), 1);
+        text += u"\ntitle=";
+        text += m_title;
+        // ffmpeg takes a line end after any backslash, even an escaped one, as part of the line;
+        // a NUL after it ends the title there and the line at the line end.
+        if (m_title.endsWith(u'\\'))
+            text += QChar(u'\0');
+        text += u'\n';
+        m_title.resize(0);
+        m_output.flushIfFull();
+    }
+
+    EncodedOutput &m_output;
+    qint64 m_start = 0; // ms
+    QString m_title;
+    bool m_pending = false;
+};
+
 } // namespace
 
 int probeFfmetadata(QByteArrayView head)
@@ -170,6 +246,11 @@ Expected<ChapterList> readFfmetadata(const ReadRequest &request)
     if (MaybeFailure failure = finishSection())
         return *failure;
     return chaptersFound(request, chapters);
+}
+
+std::unique_ptr<ChapterWriter> makeFfmetadataWriter(EncodedOutput &output)
+{
+    return std::make_unique<FfmetadataChapterWriter>(output);
 }
 
 } // namespace Tessaline

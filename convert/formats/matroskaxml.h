@@ -2,7 +2,13 @@
 
 #include "inputformat.h"
 
+#include <memory>
+#include <optional>
+
 namespace Tessaline {
+
+class ChapterWriter;
+class EncodedOutput;
 
 // Matroska chapter XML, as mkvextract writes it: the root element Chapters, EditionEntry
 // elements, ChapterAtom elements with a ChapterTimeStart (HH:MM:SS.nnnnnnnnn) and ChapterDisplay
@@ -19,5 +25,15 @@ Expected<ChapterList> readMatroskaXml(const ReadRequest &request);
 // The milliseconds of a ChapterTimeStart text, [HH:]MM:SS with any number of fraction digits,
 // rounded half to even; nothing when it is not such a time.
 std::optional<qint64> matroskaTimeMilliseconds(QStringView text);
+
+// The writer of the format: one edition, one ChapterAtom a chapter with its ChapterTimeStart
+// (HH:MM:SS.nnnnnnnnn) and one ChapterDisplay, in language (a BCP 47 tag; und when it is none
+// that canonicalLanguageTag() knows), no UIDs: mkvmerge makes them.
+std::unique_ptr<ChapterWriter> makeMatroskaXmlWriter(EncodedOutput &output, const QString &language);
+
+// A language tag as mkvmerge reads it back: language[-Script][-REGION], the language an ISO 639
+// code of two or three letters ("ger" and "deu" both give "de"; ISO 639-2 codes such as zxx,
+// mul and tlh kept), the region two letters or three digits (es-419). Nothing for an unknown code.
+std::optional<QString> canonicalLanguageTag(QStringView tag);
 
 } // namespace Tessaline

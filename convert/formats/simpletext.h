@@ -3,9 +3,8 @@
 #include "failure.h"
 
 #include <QString>
-#include <QStringList>
 
-#include <optional>
+#include <memory>
 
 // The chapter list text format. A file is read as pairs of lines, strictly alternating from its
 // first line:
@@ -13,11 +12,14 @@
 //     CHAPTER01NAME=Title
 // The time is the 12 characters after "CHAPTERnn=", the title everything after "CHAPTERnnNAME=".
 // Lines of any other shape are read at the positions of the two-digit form (time from character
-// 11, title from character 15). A time line whose name line never comes is dropped.
+// 11, title from character 15). A time line whose name line never comes is dropped. It is
+// written back in that shape: CHAPTERnn=HH:MM:SS.mmm and CHAPTERnnNAME=title, lines joined by
+// CR LF, no line end after the last line.
 namespace Tessaline {
 
 class ChapterChange;
 class ChapterWriter;
+class EncodedOutput;
 class TextLineReader;
 
 // Reads the chapters of a chapter file line by line, has the change stage rewrite their times
@@ -26,12 +28,11 @@ class TextLineReader;
 // no path).
 Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &change, ChapterWriter &writer);
 
-// The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
-// empty text has none.
-QStringList nameLines(QStringView text);
+// The writer of the format, which streams into output as the chapters come.
+std::unique_ptr<ChapterWriter> makeSimpleTextWriter(EncodedOutput &output);
 
-// Line n (counted from 1) of the names (nameLines() of the names text); nothing when there are
-// fewer lines.
-std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n);
+// Appends a title as the simple format holds it, on one line: each CR, LF or CR LF in it becomes
+// one space. A title with line ends comes whole, from formats other than simple text.
+void appendOnOneLine(QString &text, QStringView title);
 
 } // namespace Tessaline

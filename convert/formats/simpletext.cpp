@@ -1,11 +1,11 @@
-#include "chapterlist.h"
+#include "simpletext.h"
 
 #include "chapterchange.h"
 #include "chaptertime.h"
 #include "chapterwriter.h"
 #include "textlinereader.h"
 
-#include <QList>
+#include <algorithm>
 
 namespace Tessaline {
 
@@ -74,6 +74,44 @@ private:
     bool m_complete = false;
 };
 
+// CHAPTERnn=HH:MM:SS.mmm and CHAPTERnnNAME=title, lines joined by CR LF, no line end after the
+// last line.
+class SimpleChapterWriter : public ChapterWriter
+{
+public:
+    explicit SimpleChapterWriter(EncodedOutput &output) : m_output(output) { }
+
+    void beginChapter(qsizetype number, const ChapterStart &start) override
+    {
+        QString &text = m_output.text();
+        if (number > 1)
+            text += u"\r\n";
+        text += u"CHAPTER";
+        appendPadded(text, number, 2);
+        text += u'=';
+        if (start.milliseconds)
+            appendChapterTime(text, *start.milliseconds);
+        else
+            text += start.text;
+        text += u"\r\nCHAPTER";
+        appendPadded(text, number, 2);
+        text += u"NAME=";
+    }
+
+    void appendTitle(QStringView piece) override
+    {
+        appendOnOneLine(m_output.text(), piece);
+        m_output.flushIfFull();
+    }
+
+    void endChapter() override { m_output.flushIfFull(); }
+
+    bool finish() override { return m_output.finish(); }
+
+private:
+    EncodedOutput &m_output;
+};
+
 } // namespace
 
 Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &change, ChapterWriter &writer)
@@ -129,21 +167,21 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &cha
     return chapters;
 }
 
-QStringList nameLines(QStringView text)
+std::unique_ptr<ChapterWriter> makeSimpleTextWriter(EncodedOutput &output)
 {
-    QStringList lines;
-    if (!text.isEmpty()) {
-        for (const QStringView line : text.split(u"\r\n"))
-            lines.append(line.toString());
-    }
-    return lines;
+    return std::make_unique<SimpleChapterWriter>(output);
 }
 
-std::optional<QStringView> NameFromText(const QStringList &names, qsizetype n)
+void appendOnOneLine(QString &text, QStringView title)
 {
-    if (n < 1 || n > names.size())
-        return std::nullopt;
-    return QStringView(names[n - 1]);
+    const auto isLineEnd = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    for (auto end = std::find_if(title.begin(), title.end(), isLineEnd); end != title.end();
+         end = std::find_if(title.begin(), title.end(), isLineEnd)) {
+        const qsizetype at = end - title.begin();
+        text += title.first(at) + u' ';
+        title = title.sliced(title.sliced(at).startsWith(u"\r\n") ? at + 2 : at + 1);
+    }
+    text += title;
 }
 
 } // namespace Tessaline
