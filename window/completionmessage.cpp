@@ -82,6 +82,13 @@ QString failureText(const Failure &failure)
     return {};
 }
 
+QString failureLine(const Failure &failure)
+{
+    if (failure.path.isEmpty())
+        return failureText(failure);
+    return nativePath(failure.path) + u"：" + failureText(failure);
+}
+
 CompletionMessage completionMessage(const ConvertReport &report)
 {
     QString text = u"已成功转换" + QString::number(report.converted) + u"个文件";
@@ -91,7 +98,7 @@ CompletionMessage completionMessage(const ConvertReport &report)
         text += u'\n' + failureText(*report.runFailure) + u"，未转换任何文件";
     const qsizetype listed = std::min(kListedFailures, report.failures.size());
     for (const Failure &failure : report.failures.first(listed))
-        text += u'\n' + nativePath(failure.path) + u"：" + failureText(failure);
+        text += u'\n' + failureLine(failure);
     if (const qsizetype unlisted = report.failures.size() - listed; unlisted > 0)
         text += u"\n……另有" + QString::number(unlisted) + u"个文件未能转换";
     for (const TitleCountMismatch &mismatch : report.titleMismatches) {

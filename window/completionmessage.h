@@ -23,4 +23,8 @@ CompletionMessage completionMessage(const ConvertReport &report);
 // Why a file was not converted, in the window's words.
 QString failureText(const Failure &failure);
 
+// The file a failure concerns and why, as the completion message lists it ("PATH：reason"); the
+// reason alone when no file is concerned.
+QString failureLine(const Failure &failure);
+
 } // namespace Tessaline

@@ -1,0 +1,199 @@
+#include "previewpane.h"
+
+#include "completionmessage.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTableView>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+#include <atomic>
+
+namespace Tessaline {
+
+// The rows of a preview, one column per field of ChapterPreviewRow.
+class PreviewModel : public QAbstractTableModel
+{
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setRows(QList<ChapterPreviewRow> rows)
+    {
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(kHeaders.size());
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+            return {};
+        const ChapterPreviewRow &row = m_rows[index.row()];
+        switch (index.column()) {
+        case 0:
+            return qlonglong(row.number);
+        case 1:
+            return row.timeRead;
+        case 2:
+            return row.timeWritten;
+        default:
+            return row.title;
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < int(kHeaders.size()))
+            return kHeaders[section].toString();
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+
+private:
+    static constexpr std::array<QStringView, 4> kHeaders = {u"序号", u"读取时间", u"写入时间", u"标题"};
+
+    QList<ChapterPreviewRow> m_rows;
+};
+
+// What the pane and its computations share. A computation posts its result to the pane under the
+// mutex, and the pane forgets itself under it as it goes, so a result is posted either to a live
+// pane (whose destruction then removes it unseen) or not at all.
+struct PreviewPane::Requests
+{
+    QMutex mutex;
+    PreviewPane *pane = nullptr; // null once the pane is gone
+    std::atomic<quint64> latest = 0; // a computation of an earlier request does not begin
+};
+
+namespace {
+
+Expected<FilePreview> conversionPreview(const QString &path, const ConvertOptions &options)
+{
+    Expected<RunContext> run = prepareRun(options);
+    if (!run)
+        return run.error();
+    return previewEntry(path, *run, PreviewPane::kShownChapters);
+}
+
+} // namespace
+
+PreviewPane::PreviewPane(QWidget *parent)
+    : QWidget(parent), m_requests(std::make_shared<Requests>()), m_computation(conversionPreview),
+      m_debounce(new QTimer(this)), m_model(new PreviewModel(this)), m_table(new QTableView(this)),
+      m_status(new QLabel(this))
+{
+    m_requests->pane = this;
+    m_debounce->setSingleShot(true);
+    m_debounce->setInterval(kDebounceMs);
+    connect(m_debounce, &QTimer::timeout, this, &PreviewPane::startComputation);
+
+    m_table->setObjectName(QStringLiteral("previewTable"));
+    m_table->setAccessibleName(QStringLiteral("章节预览"));
+    m_table->setAccessibleDescription(QStringLiteral("所选文件保存后的章节：序号、读取时间、写入时间和标题"));
+    m_table->setModel(m_model);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setWordWrap(false);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+
+    m_status->setObjectName(QStringLiteral("previewStatus"));
+    m_status->setAccessibleDescription(QStringLiteral("预览状态"));
+    m_status->setTextFormat(Qt::PlainText); // a path or a line of the file is never markup
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_status->hide();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins({});
+    layout->addWidget(m_table);
+    layout->addWidget(m_status);
+}
+
+PreviewPane::~PreviewPane()
+{
+    const QMutexLocker locker(&m_requests->mutex);
+    m_requests->pane = nullptr;
+    m_requests->latest = 0; // requests count from 1: none waiting begins
+}
+
+void PreviewPane::showFile(const QString &path, const ConvertOptions &options)
+{
+    if (path != m_path)
+        m_model->setRows({}); // no rows of another file while this one is computed
+    m_path = path;
+    m_options = options;
+    m_requests->latest = ++m_request;
+    m_table->show();
+    showStatus(QStringLiteral("…"));
+    m_debounce->start();
+}
+
+void PreviewPane::clear()
+{
+    m_debounce->stop();
+    m_requests->latest = ++m_request;
+    m_path.clear();
+    m_model->setRows({});
+    m_table->show();
+    m_status->hide();
+}
+
+void PreviewPane::setComputation(Computation computation)
+{
+    m_computation = std::move(computation);
+}
+
+void PreviewPane::startComputation()
+{
+    QThreadPool::globalInstance()->start(
+        [requests = m_requests, request = m_request, path = m_path, options = m_options, compute = m_computation] {
+            if (requests->latest != request)
+                return;
+            const Expected<FilePreview> result = compute(path, options);
+            const QMutexLocker locker(&requests->mutex);
+            if (PreviewPane *pane = requests->pane) {
+                QMetaObject::invokeMethod(
+                    pane, [pane, request, result] { pane->showResult(request, result); }, Qt::QueuedConnection);
+            }
+        });
+}
+
+void PreviewPane::showResult(quint64 request, const Expected<FilePreview> &result)
+{
+    if (request != m_request)
+        return;
+    if (!result) {
+        m_model->setRows({});
+        m_table->hide();
+        showStatus(failureLine(result.error()));
+    } else {
+        m_model->setRows(result->rows);
+        m_table->show();
+        const qsizetype unshown = result->chapters - result->rows.size();
+        if (unshown > 0)
+            showStatus(QStringLiteral("还有%1个章节未显示").arg(unshown));
+        else
+            m_status->hide();
+    }
+    emit previewShown();
+}
+
+void PreviewPane::showStatus(const QString &text)
+{
+    m_status->setText(text);
+    m_status->show();
+}
+
+} // namespace Tessaline

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "conversion.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QTableView;
+class QTimer;
+
+namespace Tessaline {
+
+class PreviewModel;
+
+// What "Save" would write for one file: a table of its chapters (number, time as read, time as
+// it will be written, title as it will be written), or why the file would fail. The preview is
+// computed by the conversion itself, on Qt's global thread pool (which the application waits for
+// as it ends), so the pane never waits for a file; until the latest request's result arrives, the
+// pane says "…". Object names: "previewTable" and "previewStatus".
+class PreviewPane : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr qsizetype kShownChapters = 10'000; // rows of the table at most
+    static constexpr int kDebounceMs = 150; // a burst of requests closer than this computes once
+
+    explicit PreviewPane(QWidget *parent = nullptr);
+    ~PreviewPane() override;
+
+    // Shows what path becomes under options, once no further request has come for kDebounceMs.
+    // A result for an earlier request is dropped.
+    void showFile(const QString &path, const ConvertOptions &options);
+
+    // Shows nothing, and drops any result still to come.
+    void clear();
+
+    // Computes the preview of a file, off the GUI thread. The default is prepareRun and
+    // previewEntry, as "Save" converts; tests install their own to count or hold computations.
+    using Computation = std::function<Expected<FilePreview>(const QString &path, const ConvertOptions &options)>;
+    void setComputation(Computation computation);
+
+signals:
+    // The result of the latest request (a table or a failure) is shown.
+    void previewShown();
+
+private:
+    struct Requests;
+
+    void startComputation();
+    void showResult(quint64 request, const Expected<FilePreview> &result);
+    void showStatus(const QString &text);
+
+    std::shared_ptr<Requests> m_requests; // shared with the computations
+    quint64 m_request = 0; // the latest request: its result is the one shown
+    QString m_path;
+    ConvertOptions m_options;
+    Computation m_computation;
+    QTimer *m_debounce;
+    PreviewModel *m_model;
+    QTableView *m_table;
+    QLabel *m_status;
+};
+
+} // namespace Tessaline
