@@ -10,6 +10,8 @@
 #include <dvdread/ifo_read.h>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 // Through libdvdread, which opens an IFO only by its title set number inside a disc's folder:
 // the bytes read are copied into a private folder as VIDEO_TS/VTS_01_0.IFO, so that any name (a
@@ -77,6 +79,26 @@ bool sharesProgramChains(const QByteArray &bytes)
         if (!start)
             break;
         if (sharedChainIn(bytes, units + *start))
+            return true;
+    }
+    return false;
+}
+
+// Whether a table of the title set says it ends past the file's end. libdvdread allocates a
+// table's bytes from that end (a 32-bit count, up to 4 GiB) before reading them. The tables and
+// where their end lies: the chapters' (sector at 0xC8, end at +4), the menus' and the titles'
+// cell addresses (0xD8, 0xE0: +4) and VOBU maps (0xDC, 0xE4: +0); sector 0 is no table.
+bool tableEndsPastFile(const QByteArray &bytes)
+{
+    constexpr qint64 kSectorBytes = 2048;
+    constexpr std::pair<qint64, qint64> kTables[] = {{0xC8, 4}, {0xD8, 4}, {0xDC, 0}, {0xE0, 4}, {0xE4, 0}};
+    for (const auto &[pointer, endField] : kTables) {
+        const std::optional<quint32> sector = bigEndianAt(bytes, pointer, 4);
+        if (!sector || *sector == 0)
+            continue;
+        const qint64 table = *sector * kSectorBytes;
+        const std::optional<quint32> lastByte = bigEndianAt(bytes, table + endField, 4);
+        if (lastByte && table + *lastByte >= bytes.size())
             return true;
     }
     return false;
@@ -186,6 +208,8 @@ Expected<QByteArray> readIfo(const ReadRequest &request)
         return badInput(request.path,
                         QStringLiteral("two entries of a program chain table point at one chain, which the DVD "
                                        "library cannot read safely"));
+    if (tableEndsPastFile(bytes))
+        return badInput(request.path, QStringLiteral("a table of the title set ends past the end of the file"));
     return bytes;
 }
 
