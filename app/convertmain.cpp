@@ -161,7 +161,9 @@ QString examplesText()
                           "  tessaline-convert --rate 25:23.976 --offset -1000 --format matroska film.txt\n"
                           "      undoes a PAL speed-up, one second earlier, into film_new.xml\n"
                           "  tessaline-convert --recursive --dry-run chapters\n"
-                          "      shows what converting every .txt below chapters would write");
+                          "      shows what converting every .txt below chapters would write\n"
+                          "  tessaline-convert -r --from cue --format matroska music\n"
+                          "      writes NAME_new.xml beside every CUE sheet below music");
 }
 
 // The input formats --from takes, as one phrase.
@@ -315,8 +317,10 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption recursiveOption(
         {QStringLiteral("r"), QStringLiteral("recursive")},
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
-                       "_new.txt files and not following links to folders. What cannot be read or "
-                       "taken (a folder, a FIFO, a link) is reported and fails the run."));
+                       "_new.txt files and not following links to folders; with --from FORMAT other "
+                       "than simple, every file of that format by its content, whatever its name, "
+                       "leaving out _new.txt, _new.xml and _new.ffmetadata files. What cannot be read "
+                       "or taken (a folder, a FIFO, a link) is reported and fails the run."));
     parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
                        languageOption, ansiOption, unicodeOption, codePageOption, fromOption, editionOption,
                        titleOption, outputDirOption, stdoutOption, dryRunOption, listOption, recursiveOption});
@@ -498,7 +502,7 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         else if (info.isDir() && info.isSymLink())
             refused(QStringLiteral("a symbolic link to a folder, which --recursive does not follow"));
         else if (info.isDir())
-            request.entries += chapterFilesBelow(argument);
+            request.entries += chapterFilesBelow(argument, request.options.inputFormat);
         else
             request.entries.append(argument);
     }

@@ -426,6 +426,24 @@ private:
 
 } // namespace
 
+namespace {
+
+// The extension of a format's output, after "_new".
+QStringView outputExtension(ChapterFormat format)
+{
+    switch (format) {
+    case ChapterFormat::Matroska:
+        return u".xml";
+    case ChapterFormat::Ffmetadata:
+        return u".ffmetadata";
+    case ChapterFormat::Simple:
+        break;
+    }
+    return u".txt";
+}
+
+} // namespace
+
 bool isChapterListPath(QStringView path)
 {
     // A root ("/", "C:\\") ends in a separator, so it never passes.
@@ -449,17 +467,8 @@ QString OutputPathFor(const QString &inputPath, ChapterFormat format, const QStr
     const qsizetype nameStart = QDir::fromNativeSeparators(inputPath).lastIndexOf(u'/') + 1;
     const qsizetype dot = inputPath.lastIndexOf(u'.');
     QString path = dot >= nameStart ? inputPath.first(dot) : inputPath;
-    switch (format) {
-    case ChapterFormat::Matroska:
-        path += u"_new.xml";
-        break;
-    case ChapterFormat::Ffmetadata:
-        path += u"_new.ffmetadata";
-        break;
-    case ChapterFormat::Simple:
-        path += u"_new.txt";
-        break;
-    }
+    path += u"_new";
+    path += outputExtension(format);
     if (outputFolder.isEmpty())
         return path;
     return QDir::toNativeSeparators(QDir(outputFolder).filePath(path.sliced(nameStart)));
@@ -604,12 +613,42 @@ Failure folderFailure(Failure::Kind kind, const QString &path, const std::error_
     return Failure {kind, path, 0, QString::fromLocal8Bit(error.message()), error.value()};
 }
 
+// Whether a name is that of an output of a run, of any format: "_new" and its extension.
+bool isOutputName(QStringView path)
+{
+    for (const ChapterFormat format : {ChapterFormat::Simple, ChapterFormat::Matroska, ChapterFormat::Ffmetadata}) {
+        const QStringView extension = outputExtension(format);
+        if (path.endsWith(extension) && path.chopped(extension.size()).endsWith(u"_new"))
+            return true;
+    }
+    return false;
+}
+
+// A file found below a folder, as the format a recursive run reads claims it: the path when the
+// format's probe claims the file's head, its failure when it cannot be looked at (not a regular
+// file, no permission), nothing when the probe does not claim it or it is a link to a folder,
+// which the walk does not follow.
+std::optional<Expected<QString>> claimedBy(const InputFormat &format, const QString &path)
+{
+    const Expected<InputFile> input = openInput(path);
+    if (!input)
+        return input.error().kind == Failure::Kind::IsFolder ? std::nullopt : std::optional(input.error());
+    const QByteArray head = input->file->read(kProbeBytes);
+    if (input->file->error() != QFileDevice::NoError)
+        return failureOf(Failure::Kind::ReadFailed, path, input->file->errorString());
+    if (format.probe(head) <= 0)
+        return std::nullopt;
+    return path;
+}
+
 } // namespace
 
-QList<Expected<QString>> chapterFilesBelow(const QString &folder)
+QList<Expected<QString>> chapterFilesBelow(const QString &folder, QStringView inputFormat)
 {
     namespace fs = std::filesystem;
+    const InputFormat *const forced = inputFormat == u"simple" ? nullptr : inputFormatNamed(inputFormat);
     QList<std::pair<QString, Expected<QString>>> found; // by path
+    QStringList toProbe; // with a forced format: the files whose heads are looked at once the walk is done
     std::vector<fs::path> folders {systemPath(folder)};
     while (!folders.empty()) {
         const fs::path current = std::move(folders.back());
@@ -624,18 +663,26 @@ QList<Expected<QString>> chapterFilesBelow(const QString &folder)
                 folders.push_back(it->path());
             } else if (typeError) {
                 found.append({path, folderFailure(Failure::Kind::ReadFailed, path, typeError)});
-            } else if (isChapterListPath(path) && !path.endsWith(u"_new.txt")) {
+            } else if (forced ? !isOutputName(path) : isChapterListPath(path) && !path.endsWith(u"_new.txt")) {
                 // Links and other files that are not regular are taken too, so that they fail with
                 // their reasons.
                 const bool decodes = systemPath(path) == it->path();
-                found.append(
-                    {path, decodes ? Expected<QString>(path) : folderFailure(Failure::Kind::UndecodableName, path)});
+                if (!decodes)
+                    found.append({path, folderFailure(Failure::Kind::UndecodableName, path)});
+                else if (forced)
+                    toProbe.append(path);
+                else
+                    found.append({path, path});
             }
         }
         if (error) {
             const QString path = fromSystemPath(current);
             found.append({path, folderFailure(Failure::Kind::ReadFailed, path, error)});
         }
+    }
+    for (const QString &path : std::as_const(toProbe)) {
+        if (std::optional<Expected<QString>> claimed = claimedBy(*forced, path))
+            found.append({path, std::move(*claimed)});
     }
     std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QList<Expected<QString>> entries;

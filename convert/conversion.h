@@ -87,11 +87,15 @@ Expected<std::unique_ptr<QFile>> openRegularFile(const QString &path);
 // Converts a chapter file held in memory into the bytes of its output.
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
 
-// The chapter files below a folder, for a recursive run: every "*.txt" but the "_new.txt"
-// outputs of an earlier run, in path order, not following links to folders. A folder that
-// cannot be read and a name that does not decode come in their places as failures. One folder
-// is open at a time, however deep the tree.
-QList<Expected<QString>> chapterFilesBelow(const QString &folder);
+// The chapter files below a folder, for a recursive run, in path order, not following links to
+// folders. With inputFormat empty or "simple": every "*.txt" but the "_new.txt" outputs of an
+// earlier run. With the name of another input format: every file whose head (kProbeBytes) that
+// format's probe claims, but the outputs of an earlier run in any format ("_new.txt",
+// "_new.xml", "_new.ffmetadata"). A folder that cannot be read, a name that does not decode and,
+// with another format, a file that cannot be looked at (not a regular file, a dangling link, no
+// permission) come in their places as failures. One folder is open at a time, however deep the
+// tree; the files of another format are opened one at a time once the walk is done.
+QList<Expected<QString>> chapterFilesBelow(const QString &folder, QStringView inputFormat = {});
 
 // A file whose chapter count differs from the number of titles given for it.
 struct TitleCountMismatch
