@@ -424,10 +424,6 @@ private:
     ChapterPreviewRow *m_row = nullptr;
 };
 
-} // namespace
-
-namespace {
-
 // The extension of a format's output, after "_new".
 QStringView outputExtension(ChapterFormat format)
 {
@@ -663,7 +659,7 @@ QList<Expected<QString>> chapterFilesBelow(const QString &folder, QStringView in
                 folders.push_back(it->path());
             } else if (typeError) {
                 found.append({path, folderFailure(Failure::Kind::ReadFailed, path, typeError)});
-            } else if (forced ? !isOutputName(path) : isChapterListPath(path) && !path.endsWith(u"_new.txt")) {
+            } else if ((forced || isChapterListPath(path)) && !isOutputName(path)) {
                 // Links and other files that are not regular are taken too, so that they fail with
                 // their reasons.
                 const bool decodes = systemPath(path) == it->path();
