@@ -5,7 +5,7 @@
 #include "codepage.h"
 #include "conversion.h"
 #include "formats/inputformat.h"
-#include "formats/matroskaxml.h"
+#include "languagetag.h"
 #include "textlinereader.h"
 
 #include <QBuffer>

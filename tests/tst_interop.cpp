@@ -113,6 +113,7 @@ private slots:
     void consumersReadOurChapters();
     void weReadWhatToolsWrite_data();
     void weReadWhatToolsWrite();
+    void languageTagsAsMkvmergeWritesThem();
 };
 
 void TestInterop::consumersReadOurChapters_data()
@@ -176,6 +177,68 @@ void TestInterop::consumersReadOurChapters()
         theirs = ffprobeChapters(folder, u"film." + consumer);
     }
     QCOMPARE(theirs, ours);
+}
+
+// Every tag that mkvmerge takes for a chapter language we take, and write both of Matroska's
+// language elements as mkvmerge writes them for that tag; mkvmerge keeps what we wrote; what
+// mkvmerge refuses, we refuse.
+void TestInterop::languageTagsAsMkvmergeWritesThem()
+{
+    for (const QString &program : {QStringLiteral("mkvmerge"), QStringLiteral("mkvextract")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("film.txt")), "CHAPTER01=00:00:01.000\nCHAPTER01NAME=A\n"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("cue.srt")), "1\r\n00:00:01,000 --> 00:00:02,000\r\nHi\r\n"));
+    // The values of the two language elements in a chapter XML.
+    const auto languages = [](const QString &xml) {
+        static const QRegularExpression element(QStringLiteral("<(ChapterLanguage|ChapLanguageIETF)>([^<]*)<"));
+        QStringList values;
+        for (const QRegularExpressionMatch &match : element.globalMatch(xml))
+            values << match.captured(2);
+        return values;
+    };
+    const auto succeeds = [&](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.start(program, arguments);
+        return process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    };
+    // What mkvmerge wrote into film.mkv, for each of the two elements.
+    const auto mkvmergeWrote = [&] {
+        return languages(QString::fromUtf8(
+            run(folder, QStringLiteral("mkvextract"), QStringLiteral("film.mkv chapters -").split(u' '))));
+    };
+    const QStringList tags
+        = QStringLiteral(
+              "zh-Hans-CN ger es-419 zxx qaa tlh EN-latn-us iw aam de-DD yue zh-yue chi-yue zh-cmn-Hans-CN sgn-ase aaa "
+              "de-CH-1901-1996 sl-rozaj-biske sr-Latn-RS-1606nict en-u-ca-t-ja en-x-foo x-foo und-Latn i-klingon "
+              "sgn-BE-FR zh-min-nan en-GB-oed i-default zh-min xx en-abcde en-a-bbb en-u-ca-u-nu de-1901-1901 "
+              "en-x-averylongtag en-Latn-Latn en-yue en-x en-t")
+              .split(u' ');
+    for (const QString &tag : tags) {
+        const QStringList ours {QStringLiteral("--format"), QStringLiteral("matroska"), QStringLiteral("--language"),
+                                tag, QStringLiteral("film.txt")};
+        const bool weTake = succeeds(QStringLiteral(TESSALINE_CONVERT), ours);
+        const bool theyTake = succeeds(QStringLiteral("mkvmerge"),
+                                       {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("film.mkv"),
+                                        QStringLiteral("--chapter-language"), tag, QStringLiteral("--chapters"),
+                                        QStringLiteral("film.txt"), QStringLiteral("cue.srt")});
+        QVERIFY2(weTake == theyTake, qPrintable(tag));
+        if (!weTake)
+            continue;
+        const QStringList theirs = mkvmergeWrote();
+        QFile xml(dir.filePath(QStringLiteral("film_new.xml")));
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        const QStringList written = languages(QString::fromUtf8(xml.readAll()));
+        QVERIFY2(written == theirs, qPrintable(tag + u": " + written.join(u' ') + u" against " + theirs.join(u' ')));
+        run(folder, QStringLiteral("mkvmerge"),
+            QStringLiteral("-q -o film.mkv --chapters film_new.xml cue.srt").split(u' '));
+        QVERIFY2(mkvmergeWrote() == written, qPrintable(tag));
+    }
 }
 
 void TestInterop::weReadWhatToolsWrite_data()

@@ -124,6 +124,7 @@ void TestPreviewPane::capsRowsAndCountsTheRest()
 // earlier request is dropped.
 void TestPreviewPane::showsTheLatestRequestAlone()
 {
+    QThreadPool::globalInstance()->waitForDone(); // an earlier test's computation may be ending still
     PreviewPane pane;
     pane.setComputation(heldForA());
     QSignalSpy shown(&pane, &PreviewPane::previewShown);

@@ -2,15 +2,14 @@
 
 #include "chaptertime.h"
 #include "chapterwriter.h"
+#include "languagetag.h"
 #include "textformat.h"
 
-#include <QLocale>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
-#include <cstring>
 
 namespace Tessaline {
 
@@ -103,17 +102,6 @@ bool readEdition(Reading &reading)
     return !reading.xml.hasError();
 }
 
-// An ISO 639-2 code, lower-case: among them those Qt has no language for (zxx, mul, tlh, qaa).
-bool isIso639Part2(QStringView code)
-{
-    static constexpr const char *kCodes[] = {
-#include "iso639table.inc"
-    };
-    const QByteArray latin1 = code.toLatin1();
-    return std::binary_search(std::begin(kCodes), std::end(kCodes), latin1.constData(),
-                              [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
-}
-
 // Matroska chapter XML with one edition and one atom a chapter, without UIDs (mkvmerge makes
 // them), so that the same input gives the same bytes. QXmlStreamWriter writes the document once,
 // with a single atom whose start time and title are markers; the writer then repeats that atom's
@@ -126,10 +114,7 @@ public:
     MatroskaChapterWriter(EncodedOutput &output, const QString &language) : m_output(output)
     {
         const QString ietf = canonicalLanguageTag(language).value_or(QStringLiteral("und"));
-        QString iso639
-            = QLocale::languageToCode(QLocale::codeToLanguage(ietf.section(u'-', 0, 0)), QLocale::ISO639Part2B);
-        if (iso639.isEmpty())
-            iso639 = isIso639Part2(ietf.section(u'-', 0, 0)) ? ietf.section(u'-', 0, 0) : QStringLiteral("und");
+        const QString iso639 = iso639Part2Code(ietf);
 
         // A file without chapters has no edition: mkvmerge refuses an edition without atoms.
         QXmlStreamWriter empty(&m_empty);
@@ -305,33 +290,6 @@ Expected<ChapterList> readMatroskaXml(const ReadRequest &request)
 std::unique_ptr<ChapterWriter> makeMatroskaXmlWriter(EncodedOutput &output, const QString &language)
 {
     return std::make_unique<MatroskaChapterWriter>(output, language);
-}
-
-std::optional<QString> canonicalLanguageTag(QStringView tag)
-{
-    const QList<QStringView> parts = tag.split(u'-');
-    const QString language = parts.front().toString().toLower();
-    if (language == u"und" && parts.size() == 1)
-        return language;
-    const QLocale::Language known = QLocale::codeToLanguage(language);
-    if (parts.size() > 3 || language.size() < 2 || language.size() > 3
-        || (known == QLocale::AnyLanguage && !isIso639Part2(language)))
-        return std::nullopt;
-    QString canonical = QLocale::languageToCode(known, QLocale::ISO639Part1);
-    if (canonical.isEmpty() || known == QLocale::AnyLanguage)
-        canonical = language;
-    for (qsizetype i = 1; i < parts.size(); ++i) {
-        const QStringView part = parts[i];
-        const bool isScript = i == 1 && part.size() == 4;
-        if (isScript && QLocale::codeToScript(part) != QLocale::AnyScript)
-            canonical += u'-' + part.first(1).toString().toUpper() + part.sliced(1).toString().toLower();
-        else if (!isScript && (part.size() == 2 || part.size() == 3)
-                 && QLocale::codeToTerritory(part) != QLocale::AnyTerritory)
-            canonical += u'-' + part.toString().toUpper();
-        else
-            return std::nullopt;
-    }
-    return canonical;
 }
 
 } // namespace Tessaline

@@ -31,9 +31,4 @@ std::optional<qint64> matroskaTimeMilliseconds(QStringView text);
 // that canonicalLanguageTag() knows), no UIDs: mkvmerge makes them.
 std::unique_ptr<ChapterWriter> makeMatroskaXmlWriter(EncodedOutput &output, const QString &language);
 
-// A language tag as mkvmerge reads it back: language[-Script][-REGION], the language an ISO 639
-// code of two or three letters ("ger" and "deu" both give "de"; ISO 639-2 codes such as zxx,
-// mul and tlh kept), the region two letters or three digits (es-419). Nothing for an unknown code.
-std::optional<QString> canonicalLanguageTag(QStringView tag);
-
 } // namespace Tessaline
