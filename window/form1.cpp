@@ -44,7 +44,9 @@ constexpr QRect kOption1AnsiRect(160, 152, 81, 12);
 constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
 constexpr QRect kCommand1Rect(160, 192, 113, 25);
 
-constexpr QSize kMoreSectionSize(460, 440); // at least, beside the original controls
+// The section's size at least, beside the original controls: the open window fits a screen of
+// 640 × 512 (1280 × 1024 at a scale of 2).
+constexpr QSize kMoreSectionSize(330, 420);
 
 constexpr int kProgressDelayMs = 500; // a run shorter than this shows no progress dialog
 constexpr int kProgressPollMs = 100; // between updates of the progress dialog

@@ -10,10 +10,13 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace Tessaline {
@@ -50,6 +53,18 @@ QString languageText(const QLineEdit *field)
     return field->text().isEmpty() ? QStringLiteral("und") : field->text();
 }
 
+// The number and the two times take what they need, the title the rest, so that the table fits
+// the section without scrolling sideways.
+void fitPreviewColumns(QTableView *table)
+{
+    QHeaderView *header = table->horizontalHeader();
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    const QFontMetrics metrics = table->fontMetrics();
+    header->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("00000")) + margin);
+    for (int column : {1, 2})
+        header->resizeSection(column, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + margin);
+}
+
 } // namespace
 
 MoreSection::MoreSection(QWidget *parent)
@@ -75,11 +90,15 @@ MoreSection::MoreSection(QWidget *parent)
     m_language->setPlaceholderText(QStringLiteral("und"));
     m_language->setToolTip(QStringLiteral("An ISO 639 code or a tag such as zh-Hans-CN"));
     m_preview->setObjectName(QStringLiteral("preview"));
+    auto *table = m_preview->findChild<QTableView *>(QStringLiteral("previewTable"));
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // a long title is elided
+    fitPreviewColumns(table);
+    // A new preview resets the table's columns to their default width.
+    connect(table->model(), &QAbstractItemModel::modelReset, this, [table] { fitPreviewColumns(table); });
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Frame rates:"),
-                 inRow({m_rateFrom, problemMark(m_rateFrom), new QLabel(QStringLiteral("to"), this), m_rateTo,
-                        problemMark(m_rateTo)}));
+    form->addRow(QStringLiteral("From (fps):"), inRow({m_rateFrom, problemMark(m_rateFrom)}));
+    form->addRow(QStringLiteral("To (fps):"), inRow({m_rateTo, problemMark(m_rateTo)}));
     form->addRow(QStringLiteral("Offset (ms):"), inRow({m_offset, problemMark(m_offset)}));
     form->addRow(QStringLiteral("Format:"), m_format);
     form->addRow(QStringLiteral("Language:"), inRow({m_language, problemMark(m_language)}));
@@ -153,6 +172,10 @@ QLabel *MoreSection::problemMark(QWidget *field)
     QPalette palette = mark->palette();
     palette.setColor(QPalette::WindowText, Qt::red);
     mark->setPalette(palette);
+    // A field keeps its width whether or not it is marked.
+    QSizePolicy policy = mark->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    mark->setSizePolicy(policy);
     mark->hide();
     return mark;
 }
