@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <array>
@@ -175,35 +174,6 @@ QString inputFormatNames()
     return names.join(QStringLiteral(", "));
 }
 
-constexpr qint64 kLargestOffset = 10'000'000'000'000; // ms, some 300 years either way
-constexpr qint64 kLargestRateTerm = 10'000'000; // so that products of two rates' terms stay exact in 64 bits
-
-// A frame rate: an integer, a fraction p/q (digits only, no sign or space), or one of the
-// NTSC-style names; nothing when the text is none of these.
-std::optional<FrameRate> parseFrameRate(QStringView text)
-{
-    static const QList<std::pair<QStringView, FrameRate>> names = {{u"23.976", {24000, 1001}},
-                                                                   {u"29.97", {30000, 1001}},
-                                                                   {u"47.952", {48000, 1001}},
-                                                                   {u"59.94", {60000, 1001}},
-                                                                   {u"119.88", {120000, 1001}}};
-    for (const auto &[name, rate] : names) {
-        if (text == name)
-            return rate;
-    }
-    static const QRegularExpression grammar(QStringLiteral("^([0-9]+)(?:/([0-9]+))?$"));
-    const QRegularExpressionMatch match = grammar.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    // Past 19 digits a term does not fit: it is over the limit all the same.
-    const auto term = [](QStringView digits) {
-        bool ok = false;
-        const qint64 value = digits.toLongLong(&ok);
-        return ok ? value : kLargestRateTerm + 1;
-    };
-    return FrameRate {term(match.capturedView(1)), match.hasCaptured(2) ? term(match.capturedView(2)) : 1};
-}
-
 // What the command line asks for.
 struct Request
 {
@@ -348,26 +318,26 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         const QList<QStringView> rates = QStringView(value).split(u':');
         const std::optional<FrameRate> from = rates.size() == 2 ? parseFrameRate(rates[0]) : std::nullopt;
         const std::optional<FrameRate> to = rates.size() == 2 ? parseFrameRate(rates[1]) : std::nullopt;
-        const auto hasZero = [](const FrameRate &rate) { return rate.numerator == 0 || rate.denominator == 0; };
-        if (!from || !to || hasZero(*from) || hasZero(*to))
+        if (!from || !to)
             return usageError(u"--rate takes FROM:TO, two frame rates such as 25:23.976, not " + value);
-        const auto isLarge = [](const FrameRate &rate) {
-            return rate.numerator > kLargestRateTerm || rate.denominator > kLargestRateTerm;
-        };
-        if (isLarge(*from) || isLarge(*to))
+        if (!isWithinRateTerms(*from) || !isWithinRateTerms(*to))
             return usageError(u"--rate takes frame rates whose terms are at most 10000000 (10^7), not " + value);
         if (!options.ShiftFrameRate)
             return usageError(QStringLiteral("--rate and --no-shift contradict each other"));
         options.retiming = {*from, *to};
     }
     if (parser.isSet(offsetOption)) {
-        bool ok = false;
-        options.offsetMs = parser.value(offsetOption).toLongLong(&ok);
-        if (!ok)
-            return usageError(u"--offset takes a whole number of milliseconds, not " + parser.value(offsetOption));
-        if (options.offsetMs < -kLargestOffset || options.offsetMs > kLargestOffset)
-            return usageError(u"--offset takes at most 10000000000000 milliseconds either way, not "
-                              + parser.value(offsetOption));
+        const QString value = parser.value(offsetOption);
+        const std::optional<qint64> offset = parseOffsetMs(value);
+        if (!offset) {
+            bool isNumber = false;
+            value.toLongLong(&isNumber);
+            return usageError(
+                (isNumber ? QStringLiteral("--offset takes at most 10000000000000 milliseconds either way, not ")
+                          : QStringLiteral("--offset takes a whole number of milliseconds, not "))
+                + value);
+        }
+        options.offsetMs = *offset;
     }
     if (parser.isSet(formatOption)) {
         const QString value = parser.value(formatOption);

@@ -1,5 +1,8 @@
 #include "chaptertime.h"
 
+#include <QList>
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -155,6 +158,47 @@ std::optional<QString> ShiftChapterTime(QStringView time)
     if (!moved || *moved > kLargestChapterTime)
         return std::nullopt;
     return chapterTimeText(*moved);
+}
+
+std::optional<FrameRate> parseFrameRate(QStringView text)
+{
+    static const QList<std::pair<QStringView, FrameRate>> names = {{u"23.976", {24000, 1001}},
+                                                                   {u"29.97", {30000, 1001}},
+                                                                   {u"47.952", {48000, 1001}},
+                                                                   {u"59.94", {60000, 1001}},
+                                                                   {u"119.88", {120000, 1001}}};
+    for (const auto &[name, rate] : names) {
+        if (text == name)
+            return rate;
+    }
+    static const QRegularExpression grammar(QStringLiteral("^([0-9]+)(?:/([0-9]+))?$"));
+    const QRegularExpressionMatch match = grammar.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    // Past 19 digits a term does not fit: it is over the limit all the same.
+    const auto term = [](QStringView digits) {
+        bool ok = false;
+        const qint64 value = digits.toLongLong(&ok);
+        return ok ? value : kLargestRateTerm + 1;
+    };
+    const FrameRate rate {term(match.capturedView(1)), match.hasCaptured(2) ? term(match.capturedView(2)) : 1};
+    if (rate.numerator == 0 || rate.denominator == 0)
+        return std::nullopt;
+    return rate;
+}
+
+bool isWithinRateTerms(FrameRate rate)
+{
+    return rate.numerator <= kLargestRateTerm && rate.denominator <= kLargestRateTerm;
+}
+
+std::optional<qint64> parseOffsetMs(QStringView text)
+{
+    bool ok = false;
+    const qint64 offset = text.toLongLong(&ok);
+    if (!ok || offset < -kLargestOffsetMs || offset > kLargestOffsetMs)
+        return std::nullopt;
+    return offset;
 }
 
 } // namespace Tessaline

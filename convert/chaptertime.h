@@ -27,6 +27,16 @@ struct FrameRate
     friend bool operator==(const FrameRate &, const FrameRate &) = default;
 };
 
+constexpr qint64 kLargestRateTerm = 10'000'000; // so that products of two rates' terms stay exact in 64 bits
+
+// A frame rate as typed: an integer, a fraction p/q (digits only, no sign or space), or one of
+// the NTSC-style names 23.976, 29.97, 47.952, 59.94 and 119.88. Nothing when the text is none of
+// these or a term is 0; a term past kLargestRateTerm is kept as kLargestRateTerm + 1.
+std::optional<FrameRate> parseFrameRate(QStringView text);
+
+// Whether both terms of a rate are at most kLargestRateTerm, as retiming needs.
+bool isWithinRateTerms(FrameRate rate);
+
 // Moving times from the frames of one rate to the same frames at another.
 struct Retiming
 {
@@ -57,6 +67,12 @@ std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retim
 // HH:MM:SS.mmm; hours of three digits and more are written in full.
 QString chapterTimeText(qint64 milliseconds);
 void appendChapterTime(QString &text, qint64 milliseconds);
+
+constexpr qint64 kLargestOffsetMs = 10'000'000'000'000; // some 300 years either way
+
+// An offset as typed: a whole number of milliseconds, negative allowed, at most
+// kLargestOffsetMs either way. Nothing for any other text.
+std::optional<qint64> parseOffsetMs(QStringView text);
 
 // The largest time HH:MM:SS.mmm holds: 99:59:59.999.
 constexpr qint64 kLargestChapterTime = 100LL * 3600 * 1000 - 1; // ms

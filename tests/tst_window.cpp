@@ -4,13 +4,18 @@
 #include "filelistwidget.h"
 #include "form1.h"
 #include "module1.h"
+#include "moresection.h"
+#include "previewpane.h"
 #include "runprogress.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -18,6 +23,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -25,6 +32,8 @@
 
 using namespace Tessaline;
 using namespace TestSupport;
+
+Q_DECLARE_METATYPE(Tessaline::ConvertOptions)
 
 namespace {
 
@@ -91,6 +100,9 @@ private slots:
     void dropsAndListEdits();
     void hookPassesEventsOn();
     void optionsFollowControls();
+    void moreSectionReachesOptions_data();
+    void moreSectionReachesOptions();
+    void previewFollowsSelectionAndOptions();
     void cancelStopsRunAfterCurrentFile();
     void progressIsCoalesced();
     void shortRunShowsMessageAlone_data();
@@ -128,8 +140,9 @@ void TestWindow::layoutAndTabOrder()
     Form1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    const QStringList order = {QStringLiteral("lstFiles"), QStringLiteral("Check1"),    QStringLiteral("Check2"),
-                               QStringLiteral("Command1"), QStringLiteral("Option1_1"), QStringLiteral("Text1")};
+    const QStringList order
+        = {QStringLiteral("lstFiles"),  QStringLiteral("Check1"), QStringLiteral("Check2"), QStringLiteral("Command1"),
+           QStringLiteral("Option1_1"), QStringLiteral("Text1"),  QStringLiteral("more")};
     for (const QString &name : order) {
         const QWidget *control = form.findChild<QWidget *>(name);
         QVERIFY2(form.rect().contains(control->geometry()), qPrintable(name));
@@ -247,6 +260,164 @@ void TestWindow::optionsFollowControls()
     QVERIFY(!options.ShiftFrameRate && options.UseNameBox);
     QCOMPARE(options.NameBoxText, QStringLiteral("Intro\r\nFinale"));
     QCOMPARE(options.OutputEncoding, OutputEncoding::Ansi);
+}
+
+void TestWindow::moreSectionReachesOptions_data()
+{
+    QTest::addColumn<QString>("field"); // its object name in the section
+    QTest::addColumn<QString>("value"); // typed, picked, or the folder chosen
+    QTest::addColumn<QString>("format"); // picked first
+    QTest::addColumn<ConvertOptions>("expected");
+    QTest::addColumn<QString>("problem"); // that refuses "Save"; empty: none
+
+    const ConvertOptions today;
+    const auto with = [&today](auto change) {
+        ConvertOptions options = today;
+        change(options);
+        return options;
+    };
+    const QString simple = QStringLiteral("Simple text");
+    const QString matroska = QStringLiteral("Matroska XML");
+    QTest::newRow("listed rate") << QStringLiteral("rateTo") << QStringLiteral("23.976") << simple
+                                 << with([](ConvertOptions &o) {
+                                        o.retiming.to = {24000, 1001};
+                                    })
+                                 << QString();
+    QTest::newRow("typed p/q") << QStringLiteral("rateFrom") << QStringLiteral("50/2") << simple
+                               << with([](ConvertOptions &o) {
+                                      o.retiming.from = {50, 2};
+                                  })
+                               << QString();
+    QTest::newRow("negative offset") << QStringLiteral("offset") << QStringLiteral("-1500") << simple
+                                     << with([](ConvertOptions &o) { o.offsetMs = -1500; }) << QString();
+    QTest::newRow("ffmetadata") << QStringLiteral("offset") << QStringLiteral("0") << QStringLiteral("ffmetadata")
+                                << with([](ConvertOptions &o) { o.format = ChapterFormat::Ffmetadata; }) << QString();
+    QTest::newRow("language canonical") << QStringLiteral("language") << QStringLiteral("ger") << matroska
+                                        << with([](ConvertOptions &o) {
+                                               o.format = ChapterFormat::Matroska;
+                                               o.language = QStringLiteral("de");
+                                           })
+                                        << QString();
+    QTest::newRow("chosen folder") << QStringLiteral("chooseFolder") << QStringLiteral("/v/out") << simple
+                                   << with([](ConvertOptions &o) { o.outputFolder = QStringLiteral("/v/out"); })
+                                   << QString();
+    QTest::newRow("rate not a rate") << QStringLiteral("rateFrom") << QStringLiteral("25fps") << simple << today
+                                     << u"原帧率：“25fps”不是帧率（如25、29.97或30000/1001）"_qs;
+    QTest::newRow("rate past the limit") << QStringLiteral("rateTo") << QStringLiteral("10000001") << simple << today
+                                         << u"目标帧率：“10000001”的数字超过10000000"_qs;
+    QTest::newRow("offset not whole") << QStringLiteral("offset") << QStringLiteral("1.5") << simple << today
+                                      << u"偏移：“1.5”不是−10000000000000到10000000000000之间的整数毫秒"_qs;
+    QTest::newRow("language unknown") << QStringLiteral("language") << QStringLiteral("xx-Latn") << matroska
+                                      << with([](ConvertOptions &o) { o.format = ChapterFormat::Matroska; })
+                                      << u"语言：“xx-Latn”不是ISO 639代码或zh-Hans-CN这样的标记"_qs;
+}
+
+// A field of the section reaches the options while the section is open, never once it is
+// closed; "ANSI" and "Unicode" apply to simple text only. An invalid value is marked, kept, and
+// refuses "Save" before anything is converted.
+void TestWindow::moreSectionReachesOptions()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(QString, format);
+    QFETCH(ConvertOptions, expected);
+    QFETCH(QString, problem);
+    Form1 form;
+    form.show();
+    const QSize closedSize = form.size();
+    auto *more = child<QAbstractButton>(form, "more");
+    QVERIFY(!form.findChild<MoreSection *>()); // built on first opening
+    QTest::mouseClick(more, Qt::LeftButton);
+    auto *section = form.findChild<MoreSection *>();
+    QVERIFY(section && section->isVisible() && form.width() > closedSize.width());
+    section->setFolderChooser([&value](QWidget *, const QString &) { return value; });
+
+    auto *formatBox = child<QComboBox>(*section, "format");
+    formatBox->setCurrentIndex(formatBox->findText(format));
+    QWidget *control = child(*section, qPrintable(field));
+    if (auto *box = qobject_cast<QComboBox *>(control))
+        box->clearEditText();
+    if (auto *line = qobject_cast<QLineEdit *>(control))
+        line->clear();
+    if (qobject_cast<QAbstractButton *>(control))
+        QTest::mouseClick(control, Qt::LeftButton);
+    else
+        QTest::keyClicks(control, value);
+
+    const auto compareOptions = [&form](const ConvertOptions &wanted) {
+        const ConvertOptions options = form.options();
+        QCOMPARE(options.retiming.from, wanted.retiming.from);
+        QCOMPARE(options.retiming.to, wanted.retiming.to);
+        QCOMPARE(options.retimeOtherFormats, wanted.retimeOtherFormats);
+        QCOMPARE(options.offsetMs, wanted.offsetMs);
+        QCOMPARE(options.format, wanted.format);
+        QCOMPARE(options.language, wanted.language);
+        QCOMPARE(options.outputFolder, wanted.outputFolder);
+        QCOMPARE(child(form, "Option1_0")->isEnabled(), wanted.format == ChapterFormat::Simple);
+    };
+    compareOptions(expected);
+    const QWidget *mark = section->findChild<QWidget *>(field + u"Problem");
+    QCOMPARE(mark && mark->isVisible(), !problem.isEmpty());
+    ShownMessage shown;
+    recordMessages(form, shown);
+    bool converted = false;
+    form.setConversion([&converted](const QStringList &, const ConvertOptions &, const RunControl &) {
+        converted = true;
+        return ConvertReport();
+    });
+    if (!problem.isEmpty()) {
+        QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+        QCOMPARE(shown.shownCount, 1);
+        QCOMPARE(shown.icon, QMessageBox::Warning);
+        QCOMPARE(shown.text, problem + u"\n未转换任何文件");
+        QVERIFY(!converted);
+    }
+
+    QTest::mouseClick(more, Qt::LeftButton);
+    QCOMPARE(form.size(), closedSize);
+    compareOptions(ConvertOptions());
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton); // closed: what was typed is not used
+    QTRY_VERIFY(converted);
+}
+
+// With the section open, the preview shows the selected file as "Save" would write it, again
+// when an option or the names box changes; a file that would fail shows why; no selection, nothing.
+void TestWindow::previewFollowsSelectionAndOptions()
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.txt"));
+    const QString bad = dir.filePath(QStringLiteral("bad.txt"));
+    QVERIFY(writeFile(good, "CHAPTER01=00:00:30.000\r\nCHAPTER01NAME=a"));
+    QVERIFY(writeFile(bad, "CHAPTER01=00:00:30.000\r\nCHAPTER01NAME=a\r\nCHAPTER02=xx:00:00.000\r\nCHAPTER02NAME=b"));
+    Form1 form;
+    form.show();
+    QVERIFY(drop(form, {QUrl::fromLocalFile(good), QUrl::fromLocalFile(bad)}));
+    QTest::mouseClick(child<QAbstractButton>(form, "more"), Qt::LeftButton);
+    auto *pane = form.findChild<PreviewPane *>();
+    auto *table = child<QTableView>(*pane, "previewTable");
+    auto *status = child<QLabel>(*pane, "previewStatus");
+    QSignalSpy shown(pane, &PreviewPane::previewShown);
+    const auto cell = [table](int column) { return table->model()->index(0, column).data().toString(); };
+
+    child<QListWidget>(form, "lstFiles")->setCurrentRow(0);
+    QVERIFY(shown.wait());
+    QCOMPARE(table->model()->rowCount(), 1);
+    QCOMPARE(cell(2), QStringLiteral("00:00:30.030")); // the frame's start at 29.97 fps
+    QTest::keyClicks(child(form, "offset"), QStringLiteral("5")); // "05": 5 ms
+    QVERIFY(shown.wait());
+    QCOMPARE(cell(2), QStringLiteral("00:00:30.035"));
+    clickIndicator(child<QCheckBox>(form, "Check2"));
+    QTest::keyClicks(child(form, "Text1"), QStringLiteral("Intro"));
+    QVERIFY(shown.wait());
+    QCOMPARE(cell(3), QStringLiteral("Intro"));
+
+    child<QListWidget>(form, "lstFiles")->setCurrentRow(1);
+    QVERIFY(shown.wait());
+    QVERIFY(table->isHidden());
+    QVERIFY2(status->text().startsWith(QDir::toNativeSeparators(bad) + u"：第3行"), qPrintable(status->text()));
+    child<QListWidget>(form, "lstFiles")->clearSelection();
+    QVERIFY(!table->isHidden() && status->isHidden());
+    QCOMPARE(table->model()->rowCount(), 0);
 }
 
 // "Save" runs the conversion beside the window. This run is held before its second file until

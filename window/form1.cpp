@@ -5,7 +5,9 @@
 #include "droppedfiles.h"
 #include "filelistwidget.h"
 #include "module1.h"
+#include "moresection.h"
 #include "namesboxfont.h"
+#include "previewpane.h"
 #include "runprogress.h"
 
 #include <QButtonGroup>
@@ -22,6 +24,7 @@
 #include <QRadioButton>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <atomic>
@@ -40,6 +43,10 @@ constexpr QRect kCheck2Rect(160, 128, 113, 17);
 constexpr QRect kOption1AnsiRect(160, 152, 81, 12);
 constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
 constexpr QRect kCommand1Rect(160, 192, 113, 25);
+
+// The section's size at least, beside the original controls: the open window fits a screen of
+// 640 × 512 (1280 × 1024 at a scale of 2).
+constexpr QSize kMoreSectionSize(330, 420);
 
 constexpr int kProgressDelayMs = 500; // a run shorter than this shows no progress dialog
 constexpr int kProgressPollMs = 100; // between updates of the progress dialog
@@ -89,7 +96,7 @@ Form1::Form1(QWidget *parent)
       m_command1(new QPushButton(QStringLiteral("Save"), this)),
       m_option1Ansi(new QRadioButton(QStringLiteral("ANSI"), this)),
       m_option1Unicode(new QRadioButton(QStringLiteral("Unicode"), this)), m_text1(new QPlainTextEdit(this)),
-      m_presentMessageBox([](QMessageBox &box) { box.exec(); }),
+      m_more(new QToolButton(this)), m_presentMessageBox([](QMessageBox &box) { box.exec(); }),
       m_conversion([](const QStringList &files, const ConvertOptions &options, const RunControl &control) {
           return ConvertAll(files, options, control);
       })
@@ -130,6 +137,20 @@ Form1::Form1(QWidget *parent)
     setTabOrder(m_command1, m_option1Ansi);
     setTabOrder(m_option1Ansi, m_option1Unicode);
     setTabOrder(m_option1Unicode, m_text1);
+    setTabOrder(m_text1, m_more);
+
+    m_more->setObjectName(QStringLiteral("more"));
+    m_more->setCheckable(true);
+    m_more->setArrowType(Qt::RightArrow);
+    m_more->setToolTip(QStringLiteral("More"));
+    m_more->setAccessibleName(QStringLiteral("More"));
+    connect(m_more, &QToolButton::toggled, this, &Form1::showMoreSection);
+    // Each of these changes what the preview shows; it is computed only while the section is open.
+    connect(m_lstFiles, &QListWidget::itemSelectionChanged, this, &Form1::updatePreview);
+    connect(m_check1, &QCheckBox::toggled, this, &Form1::updatePreview);
+    connect(m_check2, &QCheckBox::toggled, this, &Form1::updatePreview);
+    connect(m_option1Ansi, &QRadioButton::toggled, this, &Form1::updatePreview);
+    connect(m_text1, &QPlainTextEdit::textChanged, this, &Form1::updatePreview);
 
     // The option buttons are one tab stop, entered at the selected one; the arrow keys move
     // within the group.
@@ -233,12 +254,21 @@ void Form1::placeControls()
     for (const QWidget *control :
          std::initializer_list<const QWidget *> {m_check1, m_check2, m_option1Ansi, m_option1Unicode, m_command1})
         columnRight = std::max(columnRight, control->geometry().right());
+    // The arrow that opens the section sits right of the option buttons, between their rows.
+    const int optionsRight = std::max(m_option1Ansi->geometry().right(), m_option1Unicode->geometry().right());
+    const QSize moreSize = m_more->sizeHint();
+    columnRight = std::max(columnRight, optionsRight + 4 + moreSize.width());
+    m_more->setGeometry(QRect(QPoint(columnRight - moreSize.width() + 1,
+                                     (kOption1AnsiRect.top() + kOption1UnicodeRect.bottom() - moreSize.height()) / 2),
+                              moreSize));
     for (QWidget *control : std::initializer_list<QWidget *> {m_check1, m_check2, m_command1})
         control->resize(columnRight - control->x() + 1, control->height());
     const int grow = columnRight - kCheck1Rect.right();
     m_lstFiles->setGeometry(kListRect.adjusted(0, 0, grow, 0));
-    // Nothing in the window follows a change of its size, so it has one size only.
-    setFixedSize(kClientSize + QSize(grow, 0));
+    // Nothing in the window follows a change of its size, so it has one size only, and one more
+    // while the section is open.
+    m_closedSize = kClientSize + QSize(grow, 0);
+    setFixedSize(m_closedSize);
 }
 
 void Form1::setInitialState()
@@ -258,6 +288,10 @@ ConvertOptions Form1::options() const
     options.UseNameBox = m_check2->isChecked();
     options.NameBoxText = withCrLfLines(m_text1->document()->toRawText());
     options.OutputEncoding = m_option1Ansi->isChecked() ? OutputEncoding::Ansi : OutputEncoding::Unicode;
+    // retimeOtherFormats stays set: the ticked box retimes whatever is listed, as it always has
+    // in the window, and the preview shows each time as read and as it will be written.
+    if (moreSectionOpen())
+        m_moreSection->applyTo(options);
     return options;
 }
 
@@ -294,16 +328,22 @@ void Form1::enableNamesBox(bool enabled)
 // While a run goes on, the list and the options stay as the run took them.
 void Form1::setRunning(bool running)
 {
-    for (QWidget *control :
-         std::initializer_list<QWidget *> {m_lstFiles, m_check1, m_check2, m_option1Ansi, m_option1Unicode, m_command1})
+    for (QWidget *control : std::initializer_list<QWidget *> {m_lstFiles, m_check1, m_check2, m_command1, m_more})
         control->setEnabled(!running);
+    if (m_moreSection)
+        m_moreSection->setEnabled(!running);
     enableNamesBox(!running && m_check2->isChecked());
+    updateEncodingChoice();
 }
 
 void Form1::save()
 {
     if (m_run)
         return; // one run at a time
+    if (moreSectionOpen() && !m_moreSection->problems().isEmpty()) {
+        showMessage(refusalMessage(m_moreSection->problems()));
+        return;
+    }
     // The files and options are taken once, when "Save" is pressed.
     m_run = std::make_unique<Run>();
     m_run->focus = focusWidget();
@@ -375,11 +415,72 @@ void Form1::finishRun()
     if (focus)
         focus->setFocus();
 
-    const CompletionMessage message = completionMessage(report);
+    showMessage(completionMessage(report));
+}
+
+void Form1::showMessage(const CompletionMessage &message)
+{
     QMessageBox box(message.isWarning ? QMessageBox::Warning : QMessageBox::NoIcon, message.title, message.text,
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("completionMessage"));
     m_presentMessageBox(box);
+}
+
+bool Form1::moreSectionOpen() const
+{
+    return m_moreSection && m_more->isChecked();
+}
+
+// The section lies right of the original controls, which keep their places; the window widens,
+// and lengthens for the preview.
+void Form1::showMoreSection(bool open)
+{
+    if (open && !m_moreSection) {
+        m_moreSection = new MoreSection(this);
+        m_moreSection->setRetiming(m_check1->isChecked());
+        connect(m_check1, &QCheckBox::toggled, m_moreSection, &MoreSection::setRetiming);
+        connect(m_moreSection, &MoreSection::changed, this, [this] {
+            updateEncodingChoice();
+            updatePreview();
+        });
+    }
+    m_more->setArrowType(open ? Qt::LeftArrow : Qt::RightArrow);
+    m_more->setToolTip(open ? QStringLiteral("Less") : QStringLiteral("More"));
+    if (open) {
+        const QSize section = m_moreSection->sizeHint().expandedTo(kMoreSectionSize);
+        const int height = std::max(m_closedSize.height(), section.height());
+        m_moreSection->setGeometry(m_closedSize.width(), 0, section.width(), height);
+        setFixedSize(m_closedSize.width() + section.width(), height);
+        m_moreSection->show();
+    } else {
+        if (m_moreSection)
+            m_moreSection->hide();
+        setFixedSize(m_closedSize);
+    }
+    updateEncodingChoice();
+    updatePreview();
+}
+
+// "ANSI" and "Unicode" apply to simple text output only.
+void Form1::updateEncodingChoice()
+{
+    const bool simple = !moreSectionOpen() || m_moreSection->writesSimpleText();
+    m_option1Ansi->setEnabled(!m_run && simple);
+    m_option1Unicode->setEnabled(!m_run && simple);
+}
+
+// The selected file as "Save" would write it now; nothing while a field is invalid, or for a
+// name that does not name its file (it is never converted).
+void Form1::updatePreview()
+{
+    if (!moreSectionOpen())
+        return;
+    PreviewPane *preview = m_moreSection->preview();
+    const int row = m_lstFiles->selectedItems().isEmpty() ? -1 : m_lstFiles->row(m_lstFiles->selectedItems().first());
+    if (row < 0 || m_lstFiles->undecodableRows().contains(row) || !m_moreSection->problems().isEmpty())
+        preview->clear();
+    else
+        preview->showFile(m_lstFiles->item(row)->text(), options());
 }
 
 } // namespace Tessaline

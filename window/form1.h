@@ -16,10 +16,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class QToolButton;
 
 namespace Tessaline {
 
 class FileListWidget;
+class MoreSection;
+struct CompletionMessage;
 class Module1;
 
 // The program's one window: the file list, the names box, the two options, the choice of output
@@ -29,7 +32,9 @@ class Module1;
 // and MessageProc. "Save" converts on a thread of its own; a run that lasts longer than half a
 // second shows its progress in a window-modal dialog that can cancel it. The window shows the
 // dialog itself, from a timer of its own, and reads the run's progress every 100 ms; the dialog
-// is gone before the completion message shows.
+// is gone before the completion message shows. The arrow button "more", right of the option
+// buttons, opens the MoreSection to the window's right (built when first opened, closed at each
+// start): its settings count only while it is open, and its preview shows the selected file.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -47,7 +52,8 @@ public:
     // 8); 0 for an empty list.
     static int ListTextWidth(const QListWidget *lstThis);
 
-    // A snapshot of the options the controls stand for, as "Save" hands them to the conversion.
+    // A snapshot of the options the controls stand for, as "Save" hands them to the conversion;
+    // the "More" section's settings too while it is open.
     ConvertOptions options() const;
 
     // The entries of the file list, in list order.
@@ -80,6 +86,11 @@ private:
     void showProgressDialog();
     void updateProgress();
     void finishRun();
+    void showMessage(const CompletionMessage &message);
+    bool moreSectionOpen() const;
+    void showMoreSection(bool open);
+    void updateEncodingChoice();
+    void updatePreview();
 
     Module1 *m_module1;
     FileListWidget *m_lstFiles;
@@ -94,6 +105,9 @@ private:
     QRadioButton *m_option1Ansi;
     QRadioButton *m_option1Unicode;
     QPlainTextEdit *m_text1;
+    QToolButton *m_more;
+    MoreSection *m_moreSection = nullptr; // built when first opened
+    QSize m_closedSize; // the window's, with the section closed
     MessageBoxPresenter m_presentMessageBox;
     Conversion m_conversion;
 };

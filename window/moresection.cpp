@@ -1,0 +1,266 @@
+#include "moresection.h"
+
+#include "chaptertime.h"
+#include "languagetag.h"
+#include "previewpane.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace Tessaline {
+
+namespace {
+
+// The rates offered in the lists, in frames per second; any p/q can be typed.
+const QStringList kListedRates
+    = {QStringLiteral("23.976"), QStringLiteral("24"),     QStringLiteral("25"),     QStringLiteral("29.97"),
+       QStringLiteral("30"),     QStringLiteral("47.952"), QStringLiteral("48"),     QStringLiteral("50"),
+       QStringLiteral("59.94"),  QStringLiteral("60"),     QStringLiteral("119.88"), QStringLiteral("120")};
+
+constexpr int kFolderNameWidth = 220; // pixels of the chosen folder's path, elided in the middle
+
+QString quoted(const QString &text)
+{
+    return u"“" + text + u"”";
+}
+
+// Why a typed rate cannot retime; empty when it can.
+QString rateProblem(const QString &caption, const QString &text)
+{
+    const std::optional<FrameRate> rate = parseFrameRate(text);
+    if (!rate)
+        return caption + u"：" + quoted(text) + u"不是帧率（如25、29.97或30000/1001）";
+    if (!isWithinRateTerms(*rate))
+        return caption + u"：" + quoted(text) + u"的数字超过10000000";
+    return {};
+}
+
+// An empty language field stands for "und", the undetermined language.
+QString languageText(const QLineEdit *field)
+{
+    return field->text().isEmpty() ? QStringLiteral("und") : field->text();
+}
+
+// The number and the two times take what they need, the title the rest, so that the table fits
+// the section without scrolling sideways.
+void fitPreviewColumns(QTableView *table)
+{
+    QHeaderView *header = table->horizontalHeader();
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    const QFontMetrics metrics = table->fontMetrics();
+    header->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("00000")) + margin);
+    for (int column : {1, 2})
+        header->resizeSection(column, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + margin);
+}
+
+} // namespace
+
+MoreSection::MoreSection(QWidget *parent)
+    : QWidget(parent), m_rateFrom(rateBox("rateFrom")), m_rateTo(rateBox("rateTo")),
+      m_offset(new QLineEdit(QStringLiteral("0"), this)), m_format(new QComboBox(this)),
+      m_language(new QLineEdit(QStringLiteral("und"), this)),
+      m_besideInput(new QRadioButton(QStringLiteral("Beside each file"), this)),
+      m_inFolder(new QRadioButton(QStringLiteral("In folder"), this)),
+      m_chooseFolder(new QPushButton(QStringLiteral("Choose…"), this)), m_folder(new QLabel(this)),
+      m_preview(new PreviewPane(this)), m_chooseFolderDialog([](QWidget *parent, const QString &current) {
+          return QFileDialog::getExistingDirectory(parent, QStringLiteral("Output folder"), current);
+      })
+{
+    setObjectName(QStringLiteral("moreSection"));
+    m_rateFrom->setCurrentText(QStringLiteral("30"));
+    m_rateTo->setCurrentText(QStringLiteral("29.97"));
+    m_offset->setObjectName(QStringLiteral("offset"));
+    m_format->setObjectName(QStringLiteral("format"));
+    m_format->addItem(QStringLiteral("Simple text"), int(ChapterFormat::Simple));
+    m_format->addItem(QStringLiteral("Matroska XML"), int(ChapterFormat::Matroska));
+    m_format->addItem(QStringLiteral("ffmetadata"), int(ChapterFormat::Ffmetadata));
+    m_language->setObjectName(QStringLiteral("language"));
+    m_language->setPlaceholderText(QStringLiteral("und"));
+    m_language->setToolTip(QStringLiteral("An ISO 639 code or a tag such as zh-Hans-CN"));
+    m_preview->setObjectName(QStringLiteral("preview"));
+    auto *table = m_preview->findChild<QTableView *>(QStringLiteral("previewTable"));
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // a long title is elided
+    fitPreviewColumns(table);
+    // A new preview resets the table's columns to their default width.
+    connect(table->model(), &QAbstractItemModel::modelReset, this, [table] { fitPreviewColumns(table); });
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("From (fps):"), inRow({m_rateFrom, problemMark(m_rateFrom)}));
+    form->addRow(QStringLiteral("To (fps):"), inRow({m_rateTo, problemMark(m_rateTo)}));
+    form->addRow(QStringLiteral("Offset (ms):"), inRow({m_offset, problemMark(m_offset)}));
+    form->addRow(QStringLiteral("Format:"), m_format);
+    form->addRow(QStringLiteral("Language:"), inRow({m_language, problemMark(m_language)}));
+    form->addRow(QStringLiteral("Output:"), destinationRows());
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_preview, 1);
+
+    connect(m_rateFrom, &QComboBox::currentTextChanged, this, &MoreSection::check);
+    connect(m_rateTo, &QComboBox::currentTextChanged, this, &MoreSection::check);
+    connect(m_offset, &QLineEdit::textChanged, this, &MoreSection::check);
+    connect(m_format, &QComboBox::currentIndexChanged, this, &MoreSection::check);
+    connect(m_language, &QLineEdit::textChanged, this, &MoreSection::check);
+    connect(m_besideInput, &QRadioButton::toggled, this, &MoreSection::changed);
+    connect(m_chooseFolder, &QPushButton::clicked, this, &MoreSection::chooseFolder);
+    check();
+}
+
+void MoreSection::applyTo(ConvertOptions &options) const
+{
+    const std::optional<FrameRate> from = parseFrameRate(m_rateFrom->currentText());
+    const std::optional<FrameRate> to = parseFrameRate(m_rateTo->currentText());
+    if (from && to && isWithinRateTerms(*from) && isWithinRateTerms(*to))
+        options.retiming = {*from, *to};
+    options.offsetMs = parseOffsetMs(m_offset->text()).value_or(options.offsetMs);
+    options.format = ChapterFormat(m_format->currentData().toInt());
+    if (options.format == ChapterFormat::Matroska)
+        options.language = canonicalLanguageTag(languageText(m_language)).value_or(options.language);
+    if (m_inFolder->isChecked())
+        options.outputFolder = m_outputFolder;
+}
+
+QStringList MoreSection::problems() const
+{
+    return m_problems;
+}
+
+bool MoreSection::writesSimpleText() const
+{
+    return ChapterFormat(m_format->currentData().toInt()) == ChapterFormat::Simple;
+}
+
+void MoreSection::setRetiming(bool retiming)
+{
+    m_retiming = retiming;
+    m_rateFrom->setEnabled(retiming);
+    m_rateTo->setEnabled(retiming);
+    check();
+}
+
+void MoreSection::setFolderChooser(FolderChooser chooser)
+{
+    m_chooseFolderDialog = std::move(chooser);
+}
+
+QComboBox *MoreSection::rateBox(const char *name)
+{
+    auto *box = new QComboBox(this);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert); // a typed rate is used, not added to the list
+    box->addItems(kListedRates);
+    return box;
+}
+
+// The mark beside a field whose typed value is invalid; its tool tip says why.
+QLabel *MoreSection::problemMark(QWidget *field)
+{
+    auto *mark = new QLabel(QStringLiteral("无效"), this);
+    mark->setObjectName(field->objectName() + u"Problem");
+    QPalette palette = mark->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    mark->setPalette(palette);
+    // A field keeps its width whether or not it is marked.
+    QSizePolicy policy = mark->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    mark->setSizePolicy(policy);
+    mark->hide();
+    return mark;
+}
+
+QWidget *MoreSection::inRow(std::initializer_list<QWidget *> widgets)
+{
+    auto *row = new QWidget(this);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins({});
+    for (QWidget *widget : widgets)
+        layout->addWidget(widget);
+    layout->addStretch();
+    return row;
+}
+
+// "Beside each file" or "In folder" with the chosen folder; "In folder" can be picked once a
+// folder has been chosen.
+QWidget *MoreSection::destinationRows()
+{
+    m_besideInput->setObjectName(QStringLiteral("besideInput"));
+    m_inFolder->setObjectName(QStringLiteral("inFolder"));
+    m_chooseFolder->setObjectName(QStringLiteral("chooseFolder"));
+    m_folder->setObjectName(QStringLiteral("folder"));
+    m_folder->setTextFormat(Qt::PlainText);
+    auto *group = new QButtonGroup(this);
+    group->addButton(m_besideInput);
+    group->addButton(m_inFolder);
+    m_besideInput->setChecked(true);
+    m_inFolder->setEnabled(false);
+
+    auto *rows = new QWidget(this);
+    auto *layout = new QVBoxLayout(rows);
+    layout->setContentsMargins({});
+    layout->addWidget(m_besideInput);
+    layout->addWidget(inRow({m_inFolder, m_chooseFolder}));
+    layout->addWidget(m_folder);
+    return rows;
+}
+
+void MoreSection::chooseFolder()
+{
+    const QString folder = m_chooseFolderDialog(this, m_outputFolder);
+    if (folder.isEmpty())
+        return;
+    m_outputFolder = folder;
+    const QString shown = QDir::toNativeSeparators(folder);
+    m_folder->setText(m_folder->fontMetrics().elidedText(shown, Qt::ElideMiddle, kFolderNameWidth));
+    m_folder->setToolTip(shown);
+    m_inFolder->setEnabled(true);
+    m_inFolder->setChecked(true);
+    emit changed();
+}
+
+// Marks each field whose value is invalid, the reason in the mark's tool tip. The rates are
+// checked only while they retime, the language only for Matroska output, which alone uses it.
+void MoreSection::check()
+{
+    const bool matroska = ChapterFormat(m_format->currentData().toInt()) == ChapterFormat::Matroska;
+    m_language->setEnabled(matroska);
+    const QString offsetProblem = parseOffsetMs(m_offset->text())
+        ? QString()
+        : u"偏移：" + quoted(m_offset->text()) + u"不是−10000000000000到10000000000000之间的整数毫秒";
+    const QString languageProblem = !matroska || canonicalLanguageTag(languageText(m_language))
+        ? QString()
+        : u"语言：" + quoted(m_language->text()) + u"不是ISO 639代码或zh-Hans-CN这样的标记";
+    const std::pair<QWidget *, QString> checked[] = {
+        {m_rateFrom, m_retiming ? rateProblem(QStringLiteral("原帧率"), m_rateFrom->currentText()) : QString()},
+        {m_rateTo, m_retiming ? rateProblem(QStringLiteral("目标帧率"), m_rateTo->currentText()) : QString()},
+        {m_offset, offsetProblem},
+        {m_language, languageProblem},
+    };
+    m_problems.clear();
+    for (const auto &[field, problem] : checked) {
+        auto *mark = findChild<QLabel *>(field->objectName() + u"Problem");
+        mark->setToolTip(problem);
+        mark->setVisible(!problem.isEmpty());
+        if (!problem.isEmpty())
+            m_problems.append(problem);
+    }
+    emit changed();
+}
+
+CompletionMessage refusalMessage(const QStringList &problems)
+{
+    return {QStringLiteral("未能转换"), problems.join(u'\n') + u"\n未转换任何文件", true};
+}
+
+} // namespace Tessaline

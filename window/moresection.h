@@ -1,0 +1,88 @@
+#pragma once
+
+#include "completionmessage.h"
+#include "convertoptions.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QAbstractButton;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace Tessaline {
+
+class PreviewPane;
+
+// The window's "More" section: the settings of a conversion that the original controls do not
+// reach, and at its bottom the preview of the selected file. The rates retime when
+// "30FPS->29.97FPS" is ticked; an offset in milliseconds; the output format; the Matroska
+// titles' language; outputs beside each file or in a chosen folder. Typed values are checked as
+// the command line checks them; an invalid one is marked beside its field (object name of the
+// field plus "Problem") and is never replaced by another. Object names: rateFrom, rateTo,
+// offset, format, language, besideInput, inFolder, chooseFolder, folder, preview.
+class MoreSection : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MoreSection(QWidget *parent = nullptr);
+
+    // Sets in options what the section's fields say. A field whose typed value is invalid leaves
+    // its option as it was (problems() says so).
+    void applyTo(ConvertOptions &options) const;
+
+    // One line per field whose typed value is invalid, in Chinese, naming the field and the
+    // value; empty when every field is valid.
+    QStringList problems() const;
+
+    // Whether the output is simple text, the one format that "ANSI" and "Unicode" apply to.
+    bool writesSimpleText() const;
+
+    // The rates are used only while the window retimes.
+    void setRetiming(bool retiming);
+
+    PreviewPane *preview() const { return m_preview; }
+
+    // Asks for the output folder, starting at current; an empty result leaves the choice as it
+    // was. The default is QFileDialog::getExistingDirectory; tests install their own.
+    using FolderChooser = std::function<QString(QWidget *parent, const QString &current)>;
+    void setFolderChooser(FolderChooser chooser);
+
+signals:
+    // A field's value, valid or not, has changed.
+    void changed();
+
+private:
+    QComboBox *rateBox(const char *name);
+    QLabel *problemMark(QWidget *field);
+    QWidget *inRow(std::initializer_list<QWidget *> widgets);
+    QWidget *destinationRows();
+    void chooseFolder();
+    void check();
+
+    QComboBox *m_rateFrom;
+    QComboBox *m_rateTo;
+    QLineEdit *m_offset;
+    QComboBox *m_format;
+    QLineEdit *m_language;
+    QRadioButton *m_besideInput;
+    QRadioButton *m_inFolder;
+    QPushButton *m_chooseFolder;
+    QLabel *m_folder;
+    QString m_outputFolder; // chosen; empty until a folder is chosen
+    bool m_retiming = true; // "30FPS->29.97FPS" is ticked
+    QStringList m_problems; // of the fields' values as last checked
+    PreviewPane *m_preview;
+    FolderChooser m_chooseFolderDialog;
+};
+
+// The message that refuses "Save" while fields hold invalid values, in the completion message's
+// style: a warning that lists the problems and says that nothing was converted.
+CompletionMessage refusalMessage(const QStringList &problems);
+
+} // namespace Tessaline
