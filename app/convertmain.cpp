@@ -321,7 +321,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         if (!from || !to)
             return usageError(u"--rate takes FROM:TO, two frame rates such as 25:23.976, not " + value);
         if (!isWithinRateTerms(*from) || !isWithinRateTerms(*to))
-            return usageError(u"--rate takes frame rates whose terms are at most 10000000 (10^7), not " + value);
+            return usageError(u"--rate takes frame rates whose terms are at most " + QString::number(kLargestRateTerm)
+                              + u" (10^7), not " + value);
         if (!options.ShiftFrameRate)
             return usageError(QStringLiteral("--rate and --no-shift contradict each other"));
         options.retiming = {*from, *to};
@@ -332,10 +333,10 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         if (!offset) {
             bool isNumber = false;
             value.toLongLong(&isNumber);
-            return usageError(
-                (isNumber ? QStringLiteral("--offset takes at most 10000000000000 milliseconds either way, not ")
-                          : QStringLiteral("--offset takes a whole number of milliseconds, not "))
-                + value);
+            return usageError((isNumber ? QString(u"--offset takes at most " + QString::number(kLargestOffsetMs)
+                                                  + u" milliseconds either way, not ")
+                                        : QStringLiteral("--offset takes a whole number of milliseconds, not "))
+                              + value);
         }
         options.offsetMs = *offset;
     }

@@ -1,9 +1,9 @@
 #include "languagetag.h"
 
 #include <QLocale>
+#include <QStringList>
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -40,19 +40,26 @@ const Replacement *wholeTag(std::string_view tag)
     return found != std::end(kWholeTags) ? found : nullptr;
 }
 
-bool allOf(std::string_view text, int (*test)(int))
+// The tag is in lower case by now: subtags are letters a-z and digits.
+bool isLetter(char c)
 {
-    return std::all_of(text.begin(), text.end(), [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+    return c >= 'a' && c <= 'z';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
 }
 
 bool isAlphabetic(std::string_view part, size_t from, size_t to)
 {
-    return part.size() >= from && part.size() <= to && allOf(part, isalpha);
+    return part.size() >= from && part.size() <= to && std::all_of(part.begin(), part.end(), isLetter);
 }
 
 bool isAlphanumeric(std::string_view part, size_t from, size_t to)
 {
-    return part.size() >= from && part.size() <= to && allOf(part, isalnum);
+    return part.size() >= from && part.size() <= to
+        && std::all_of(part.begin(), part.end(), [](char c) { return isLetter(c) || isDigit(c); });
 }
 
 QString text(std::string_view part)
@@ -141,18 +148,20 @@ std::optional<QString> canonicalLanguageTag(QStringView tag)
         const QString script = text(parts[at++]);
         canonical += u'-' + script.first(1).toUpper() + script.sliced(1);
     }
-    if (at < parts.size() && (isAlphabetic(parts[at], 2, 2) || (parts[at].size() == 3 && allOf(parts[at], isdigit)))
+    if (at < parts.size()
+        && (isAlphabetic(parts[at], 2, 2)
+            || (parts[at].size() == 3 && std::all_of(parts[at].begin(), parts[at].end(), isDigit)))
         && contains(kRegions, parts[at])) {
         const std::string_view successor = replacement(kRegionReplacements, parts[at]);
         canonical += u'-' + (successor.empty() ? text(parts[at]).toUpper() : text(successor));
         ++at;
     }
-    const size_t firstVariant = at;
+    QStringList variants;
     for (; at < parts.size() && contains(kVariants, parts[at]); ++at) {
-        if (std::find(parts.begin() + qsizetype(firstVariant), parts.begin() + qsizetype(at), parts[at])
-            != parts.begin() + qsizetype(at))
+        if (variants.contains(text(parts[at])))
             return std::nullopt;
-        canonical += u'-' + text(parts[at]);
+        variants << text(parts[at]);
+        canonical += u'-' + variants.last();
     }
     return appendExtensions(parts, at, canonical) ? std::optional(canonical) : std::nullopt;
 }

@@ -28,14 +28,19 @@ using namespace TestSupport;
 
 namespace {
 
+// Runs a program in folder; whether it ended with status 0. Its output stays in process.
+bool succeeds(QProcess &process, const QString &folder, const QString &program, const QStringList &arguments)
+{
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 // Runs a program in folder; its standard output (a failed run fails the test).
 QByteArray run(const QString &folder, const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    const bool ran = process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit;
-    if (!ran || process.exitCode() != 0)
+    if (!succeeds(process, folder, program, arguments))
         QTest::qFail(qPrintable(program + u": " + QString::fromUtf8(process.readAllStandardError())), __FILE__,
                      __LINE__);
     return process.readAllStandardOutput();
@@ -200,12 +205,9 @@ void TestInterop::languageTagsAsMkvmergeWritesThem()
             values << match.captured(2);
         return values;
     };
-    const auto succeeds = [&](const QString &program, const QStringList &arguments) {
+    const auto succeeds = [&folder](const QString &program, const QStringList &arguments) {
         QProcess process;
-        process.setWorkingDirectory(folder);
-        process.start(program, arguments);
-        return process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
+        return ::succeeds(process, folder, program, arguments);
     };
     // What mkvmerge wrote into film.mkv, for each of the two elements.
     const auto mkvmergeWrote = [&] {

@@ -43,7 +43,7 @@ QString rateProblem(const QString &caption, const QString &text)
     if (!rate)
         return caption + u"：" + quoted(text) + u"不是帧率（如25、29.97或30000/1001）";
     if (!isWithinRateTerms(*rate))
-        return caption + u"：" + quoted(text) + u"的数字超过10000000";
+        return caption + u"：" + quoted(text) + u"的数字超过" + QString::number(kLargestRateTerm);
     return {};
 }
 
@@ -235,9 +235,9 @@ void MoreSection::check()
 {
     const bool matroska = ChapterFormat(m_format->currentData().toInt()) == ChapterFormat::Matroska;
     m_language->setEnabled(matroska);
-    const QString offsetProblem = parseOffsetMs(m_offset->text())
-        ? QString()
-        : u"偏移：" + quoted(m_offset->text()) + u"不是−10000000000000到10000000000000之间的整数毫秒";
+    const QString offsetProblem = parseOffsetMs(m_offset->text()) ? QString()
+                                                                  : u"偏移：" + quoted(m_offset->text()) + u"不是−"
+            + QString::number(kLargestOffsetMs) + u"到" + QString::number(kLargestOffsetMs) + u"之间的整数毫秒";
     const QString languageProblem = !matroska || canonicalLanguageTag(languageText(m_language))
         ? QString()
         : u"语言：" + quoted(m_language->text()) + u"不是ISO 639代码或zh-Hans-CN这样的标记";
