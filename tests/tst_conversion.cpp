@@ -103,8 +103,6 @@ void TestConversion::chapterTimes_data()
     QTest::newRow("frame 1") << QStringLiteral("00:00:00.017") << true << ntsc << 0LL << QStringLiteral("00:00:00.033");
     QTest::newRow("frame 9704") << QStringLiteral("00:05:23.456") << true << ntsc << 0LL
                                 << QStringLiteral("00:05:23.790");
-    QTest::newRow("frame 108000") << QStringLiteral("01:00:00.000") << true << ntsc << 0LL
-                                  << QStringLiteral("01:00:03.600");
     QTest::newRow("frame 983040") << QStringLiteral("09:06:07.999") << true << ntsc << 0LL
                                   << QStringLiteral("09:06:40.768");
     QTest::newRow("4.5 frames: to the even frame")
@@ -118,8 +116,6 @@ void TestConversion::chapterTimes_data()
         << QStringLiteral("00:00:01.501");
     QTest::newRow("frame 989: .9996 s carries")
         << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
-    QTest::newRow("ten hours") << QStringLiteral("10:00:00.000") << true << ntsc << 0LL
-                               << QStringLiteral("10:00:36.000");
     QTest::newRow("last that fits 99 hours")
         << QStringLiteral("99:54:00.000") << true << ntsc << 0LL << QStringLiteral("99:59:59.640");
     QTest::newRow("past 99 hours") << QStringLiteral("99:54:01.000") << true << ntsc << 0LL << QString();
@@ -136,8 +132,6 @@ void TestConversion::chapterTimes_data()
         << QStringLiteral("00:00:01.140") << true << palToFilm << 0LL << QStringLiteral("00:00:01.168");
     QTest::newRow("PAL: 45.5 frames to 46")
         << QStringLiteral("00:00:01.820") << true << palToFilm << 0LL << QStringLiteral("00:00:01.919");
-    QTest::newRow("PAL: 83.5 frames to 84, 3503.5 ms to 3504")
-        << QStringLiteral("00:00:03.340") << true << palToFilm << 0LL << QStringLiteral("00:00:03.504");
     QTest::newRow("24 to 23.976: 36 frames, 1501.5 ms to 1502")
         << QStringLiteral("00:00:01.480") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
         << QStringLiteral("00:00:01.502");
@@ -147,12 +141,6 @@ void TestConversion::chapterTimes_data()
     QTest::newRow("23.976 to 25: 86314 frames, 3452.56 s")
         << QStringLiteral("01:00:00.000") << true << Retiming {{24000, 1001}, {25, 1}} << 0LL
         << QStringLiteral("00:57:32.560");
-    QTest::newRow("24 to 23.976: 48 frames, 2.002 s")
-        << QStringLiteral("00:00:02.000") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
-        << QStringLiteral("00:00:02.002");
-    QTest::newRow("29.97 to 30: 107892 frames, 3596.4 s")
-        << QStringLiteral("01:00:00.000") << true << Retiming {{30000, 1001}, {30, 1}} << 0LL
-        << QStringLiteral("00:59:56.400");
     // Offsets come after the retiming; nothing is clamped.
     QTest::newRow("offset after retiming")
         << QStringLiteral("00:05:23.456") << true << ntsc << 1000LL << QStringLiteral("00:05:24.790");
