@@ -110,9 +110,11 @@ Form1::Form1(QWidget *parent)
       m_conversion([](const QStringList &files, const ConvertOptions &options, const RunControl &control) {
           return ConvertAll(files, options, control);
       }),
-      m_chooseFiles([](QWidget *parent) {
-          return QFileDialog::getOpenFileNames(parent, QStringLiteral("Add files"), QString(),
-                                               QString::fromLatin1(kChapterFileFilter));
+      m_chooseFiles([](QWidget *parent, const QString &folder) {
+          // The patterns are many: the list of types names the formats only.
+          return QFileDialog::getOpenFileNames(parent, QStringLiteral("Add files"), folder,
+                                               QString::fromLatin1(kChapterFileFilter), nullptr,
+                                               QFileDialog::HideNameFilterDetails);
       })
 {
     setObjectName(QStringLiteral("Form1"));
@@ -230,7 +232,10 @@ void Form1::addFiles(const QList<DroppedPath> &files)
 void Form1::chooseFiles()
 {
     QList<DroppedPath> chosen;
-    for (const QString &path : m_chooseFiles(this))
+    // The dialog opens where the last listed file is, as files tend to come from one folder.
+    const QString folder
+        = m_lstFiles->count() ? QFileInfo(m_lstFiles->item(m_lstFiles->count() - 1)->text()).path() : QString();
+    for (const QString &path : m_chooseFiles(this, folder))
         chosen.append({QDir::toNativeSeparators(path)});
     addFiles(chosen);
 }
@@ -265,12 +270,20 @@ void Form1::dropEvent(QDropEvent *event)
         event->acceptProposedAction();
 }
 
+// A push or tool button with the focus ("Add files…", "Choose…", the arrow) is pressed itself,
+// as Enter presses the focused button in a dialog.
 void Form1::keyPressEvent(QKeyEvent *event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_command1->isEnabled())
-        m_command1->click();
-    else
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
         QWidget::keyPressEvent(event);
+        return;
+    }
+    QWidget *focus = focusWidget();
+    if (auto *button = qobject_cast<QAbstractButton *>(focus);
+        button && (qobject_cast<QPushButton *>(focus) || qobject_cast<QToolButton *>(focus)))
+        button->click();
+    else if (m_command1->isEnabled())
+        m_command1->click();
 }
 
 void Form1::paintEvent(QPaintEvent *event)

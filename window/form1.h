@@ -77,16 +77,18 @@ public:
     using Conversion = std::function<ConvertReport(const QStringList &, const ConvertOptions &, const RunControl &)>;
     void setConversion(Conversion conversion);
 
-    // Asks for files to add. The default is QFileDialog::getOpenFileNames, offering the readable
-    // formats and all files; tests install their own.
-    using FileChooser = std::function<QStringList(QWidget *parent)>;
+    // Asks for files to add, starting in folder (empty: the current one). The default is
+    // QFileDialog::getOpenFileNames, offering the readable formats and all files; tests install
+    // their own.
+    using FileChooser = std::function<QStringList(QWidget *parent, const QString &folder)>;
     void setFileChooser(FileChooser chooser);
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
-    // Enter or Return that no control took (the list, a check box, a button) presses "Save".
+    // Enter or Return that no control took presses the focused push or tool button, or else
+    // "Save" (from the list, a check box, an option button, a field of the section).
     void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
