@@ -37,6 +37,7 @@ class Module1;
 // is gone before the completion message shows. The arrow button "more", right of the option
 // buttons, opens the MoreSection to the window's right (built when first opened, closed at each
 // start): its settings count only while it is open, and its preview shows the selected file.
+// Files also come from "Add files…" (Ctrl+O) and the command line; Enter presses "Save".
 class Form1 : public QWidget
 {
     Q_OBJECT
