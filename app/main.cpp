@@ -1,3 +1,4 @@
+#include "droppedfiles.h"
 #include "form1.h"
 
 #include <QApplication>
@@ -18,12 +19,17 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Opens a window onto which chapter lists (.txt) are dropped and converted from 30 fps to\n"
-                       "29.97 fps timing, each FILE.txt into FILE_new.txt beside it."));
+        QStringLiteral("Opens a window that converts chapter lists from 30 fps to 29.97 fps timing, each\n"
+                       "FILE.txt into FILE_new.txt beside it. Files are dropped onto the window, added\n"
+                       "with \"Add files...\" (Ctrl+O), or named as FILE arguments, which are listed at\n"
+                       "start: simple chapter lists (.txt), Matroska, MP4, Blu-ray playlists, DVD IFO,\n"
+                       "Matroska XML, ffmetadata, CUE, WebVTT and timestamp lists."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help and exit."));
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
     parser.addOptions({helpOption, versionOption});
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A chapter file to list at start."),
+                                 QStringLiteral("[FILE...]"));
     // Qt's own options are single-dash words (-stylesheet), not bundles of letters with an h.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
 
@@ -55,6 +61,8 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
 
     Tessaline::Form1 form;
+    // QApplication has taken its own options (-style, -platform ...) out of argv.
+    form.addFiles(Tessaline::commandLinePaths(argc, argv));
     form.show();
     return app.exec();
 }

@@ -446,6 +446,14 @@ bool isChapterListPath(QStringView path)
     return path.endsWith(u".txt");
 }
 
+bool isChapterSource(const QString &path)
+{
+    if (isChapterListPath(path))
+        return true;
+    const Expected<InputFile> input = openInput(path);
+    return input && probedFormat(input->file->read(kProbeBytes));
+}
+
 QString temporaryPathFor(const QString &outputPath)
 {
     QString name = QFileInfo(outputPath).fileName();

@@ -23,6 +23,12 @@ namespace Tessaline {
 // Whether a path names a chapter file: it ends in ".txt", in exactly that case.
 bool isChapterListPath(QStringView path);
 
+// Whether a file is taken into a list of files to convert (a drop, "Add files…", the window's
+// command line): a ".txt" name (isChapterListPath) is taken by its name alone, without reading;
+// any other only when it is a regular file whose first bytes (kProbeBytes at most) an input
+// format's probe claims. A FIFO, device or folder is never opened for reading, so nothing blocks.
+bool isChapterSource(const QString &path);
+
 // The output path of an input: its last extension becomes "_new" and the format's extension
 // ("film.txt" gives "film_new.txt", "00800.mpls" with Matroska XML "00800_new.xml"; a name
 // without an extension gets them added), beside the input or, given outputFolder, there.

@@ -1,6 +1,6 @@
-// The preview pane, offscreen: a file's chapters as "Save" would write them, a failure in their
-// place, the cap on rows, the latest request alone shown, and a pane deleted while its
-// computation runs.
+// The preview pane, offscreen: the cap on rows, the latest request alone shown, and a pane
+// deleted while its computation runs. A file's chapters as "Save" would write them, and a failure
+// in their place, are seen through the window (tst_window).
 #include "previewpane.h"
 #include "testsupport.h"
 
@@ -18,17 +18,6 @@ using namespace Tessaline;
 using namespace TestSupport;
 
 namespace {
-
-// The table's cells, row by row.
-QStringList cells(const QAbstractItemModel *model)
-{
-    QStringList texts;
-    for (int row = 0; row < model->rowCount(); ++row) {
-        for (int column = 0; column < model->columnCount(); ++column)
-            texts.append(model->index(row, column).data().toString());
-    }
-    return texts;
-}
 
 QTableView *table(const PreviewPane &pane)
 {
@@ -55,8 +44,6 @@ class TestPreviewPane : public QObject
     Q_OBJECT
 
 private slots:
-    void showsChaptersAsWritten();
-    void showsFailureInsteadOfTable();
     void capsRowsAndCountsTheRest();
     void showsTheLatestRequestAlone();
     void deletedWhileComputing();
@@ -81,29 +68,6 @@ private:
     QSemaphore m_started, m_release;
     QStringList m_computed; // read once the computations have posted their results
 };
-
-void TestPreviewPane::showsChaptersAsWritten()
-{
-    ConvertOptions options; // 30 fps to 29.97 fps
-    options.UseNameBox = true;
-    options.NameBoxText = u"片头"_s;
-    PreviewPane pane;
-    QVERIFY(showAndWait(pane, QFINDTESTDATA("data/preview/film.txt"), options));
-    const QAbstractItemModel *model = table(pane)->model();
-    QCOMPARE(cells(model),
-             QStringList({u"1"_s, u"00:00:00.000"_s, u"00:00:00.000"_s, u"片头"_s, // names box
-                          u"2"_s, u"00:10:00.000"_s, u"00:10:00.600"_s, u"Two"_s})); // retimed
-    QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), u"写入时间"_s);
-}
-
-void TestPreviewPane::showsFailureInsteadOfTable()
-{
-    const QString path = QFINDTESTDATA("data/preview/bad.txt");
-    PreviewPane pane;
-    QVERIFY(showAndWait(pane, path));
-    QVERIFY(!table(pane)->isVisibleTo(&pane));
-    QCOMPARE(status(pane), QDir::toNativeSeparators(path) + u"：第3行的时间无法换算：“CHAPTER02=1:xx”");
-}
 
 void TestPreviewPane::capsRowsAndCountsTheRest()
 {

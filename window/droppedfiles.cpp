@@ -3,6 +3,8 @@
 #include "conversion.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QMimeData>
 #include <QUrl>
@@ -35,6 +37,23 @@ QList<DroppedPath> droppedPaths(const QMimeData &mimeData)
         const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
         const QString decoded = QString::fromUtf8(bytes);
         paths.append({QDir::toNativeSeparators(url.toLocalFile()), decoded.toUtf8() != bytes});
+    }
+    return paths;
+}
+
+QList<DroppedPath> commandLinePaths(int argc, const char *const *argv)
+{
+    QList<DroppedPath> paths;
+    bool options = true; // until "--"
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (options && argument == "--") {
+            options = false;
+        } else if (!options || !argument.startsWith('-')) {
+            const QString name = QFile::decodeName(argument);
+            paths.append(
+                {QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath()), QFile::encodeName(name) != argument});
+        }
     }
     return paths;
 }

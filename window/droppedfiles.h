@@ -6,8 +6,8 @@
 class QFontMetrics;
 class QMimeData;
 
-// Files dropped on the main window: which of them the file list takes, and how wide its entries
-// are.
+// Files dropped on the main window or named on its command line, and how wide the file list's
+// entries are.
 namespace Tessaline {
 
 // Whether a drag carries at least one local file or folder.
@@ -25,6 +25,12 @@ struct DroppedPath
 // The local files and folders of a drop, in the drop's order, whole. Anything else the drop
 // carries (web links, text) is left out.
 QList<DroppedPath> droppedPaths(const QMimeData &mimeData);
+
+// The files named by the window program's arguments (argv[1] on, as QApplication leaves them
+// once it has taken its own options out), in order, as absolute native paths: every argument
+// but the options ("-x", "--x") before a "--". A name whose bytes do not decode in the locale's
+// encoding is undecodable, as in a drop.
+QList<DroppedPath> commandLinePaths(int argc, const char *const *argv);
 
 // The pixels that an entry of a list drawn with these metrics needs: its text width plus 8.
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry);

@@ -10,10 +10,13 @@
 #include "previewpane.h"
 #include "runprogress.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -47,6 +50,12 @@ constexpr QRect kCommand1Rect(160, 192, 113, 25);
 // The section's size at least, beside the original controls: the open window fits a screen of
 // 640 × 512 (1280 × 1024 at a scale of 2).
 constexpr QSize kMoreSectionSize(330, 420);
+
+// The names the readable formats usually have, for the file dialog; "All files" shows the rest,
+// which are taken when a format's probe claims them.
+constexpr auto kChapterFileFilter
+    = "Chapter files (*.txt *.xml *.ffmeta *.ffmetadata *.cue *.vtt *.mkv *.mka *.mk3d *.webm *.mp4 *.m4a *.m4b "
+      "*.m4v *.mov *.mpls *.IFO *.ifo);;All files (*)";
 
 constexpr int kProgressDelayMs = 500; // a run shorter than this shows no progress dialog
 constexpr int kProgressPollMs = 100; // between updates of the progress dialog
@@ -96,9 +105,16 @@ Form1::Form1(QWidget *parent)
       m_command1(new QPushButton(QStringLiteral("Save"), this)),
       m_option1Ansi(new QRadioButton(QStringLiteral("ANSI"), this)),
       m_option1Unicode(new QRadioButton(QStringLiteral("Unicode"), this)), m_text1(new QPlainTextEdit(this)),
-      m_more(new QToolButton(this)), m_presentMessageBox([](QMessageBox &box) { box.exec(); }),
+      m_more(new QToolButton(this)), m_addFiles(new QAction(QStringLiteral("Add files…"), this)),
+      m_presentMessageBox([](QMessageBox &box) { box.exec(); }),
       m_conversion([](const QStringList &files, const ConvertOptions &options, const RunControl &control) {
           return ConvertAll(files, options, control);
+      }),
+      m_chooseFiles([](QWidget *parent, const QString &folder) {
+          // The patterns are many: the list of types names the formats only.
+          return QFileDialog::getOpenFileNames(parent, QStringLiteral("Add files"), folder,
+                                               QString::fromLatin1(kChapterFileFilter), nullptr,
+                                               QFileDialog::HideNameFilterDetails);
       })
 {
     setObjectName(QStringLiteral("Form1"));
@@ -143,7 +159,15 @@ Form1::Form1(QWidget *parent)
     m_more->setCheckable(true);
     m_more->setArrowType(Qt::RightArrow);
     m_more->setToolTip(QStringLiteral("More"));
-    m_more->setAccessibleName(QStringLiteral("More"));
+    describeControls();
+
+    // The closed window has no room for another control: "Add files…" is a shortcut and the
+    // first entry of the list's context menu, and a button of the section.
+    m_addFiles->setObjectName(QStringLiteral("addFiles"));
+    m_addFiles->setShortcut(QKeySequence::Open);
+    addAction(m_addFiles);
+    m_lstFiles->insertAction(m_lstFiles->actions().value(0), m_addFiles);
+    connect(m_addFiles, &QAction::triggered, this, &Form1::chooseFiles);
     connect(m_more, &QToolButton::toggled, this, &Form1::showMoreSection);
     // Each of these changes what the preview shows; it is computed only while the section is open.
     connect(m_lstFiles, &QListWidget::itemSelectionChanged, this, &Form1::updatePreview);
@@ -191,13 +215,29 @@ void Form1::MessageProc(QEvent *event)
 {
     if (event->type() != QEvent::Drop || m_run)
         return;
-    const QMimeData *mimeData = static_cast<QDropEvent *>(event)->mimeData();
-    if (!mimeData)
+    if (const QMimeData *mimeData = static_cast<QDropEvent *>(event)->mimeData())
+        addFiles(droppedPaths(*mimeData));
+}
+
+void Form1::addFiles(const QList<DroppedPath> &files)
+{
+    if (m_run)
         return;
-    for (const DroppedPath &dropped : droppedPaths(*mimeData)) {
-        if (isChapterListPath(dropped.path))
-            m_lstFiles->appendEntry(dropped.path, dropped.undecodable);
+    for (const DroppedPath &file : files) {
+        if (file.undecodable ? isChapterListPath(file.path) : isChapterSource(file.path))
+            m_lstFiles->appendEntry(file.path, file.undecodable);
     }
+}
+
+void Form1::chooseFiles()
+{
+    QList<DroppedPath> chosen;
+    // The dialog opens where the last listed file is, as files tend to come from one folder.
+    const QString folder
+        = m_lstFiles->count() ? QFileInfo(m_lstFiles->item(m_lstFiles->count() - 1)->text()).path() : QString();
+    for (const QString &path : m_chooseFiles(this, folder))
+        chosen.append({QDir::toNativeSeparators(path)});
+    addFiles(chosen);
 }
 
 int Form1::ListTextWidth(const QListWidget *lstThis)
@@ -228,6 +268,22 @@ void Form1::dropEvent(QDropEvent *event)
 {
     if (!m_run && event->mimeData() && hasLocalPaths(*event->mimeData()))
         event->acceptProposedAction();
+}
+
+// A push or tool button with the focus ("Add files…", "Choose…", the arrow) is pressed itself,
+// as Enter presses the focused button in a dialog.
+void Form1::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    QWidget *focus = focusWidget();
+    if (auto *button = qobject_cast<QAbstractButton *>(focus);
+        button && (qobject_cast<QPushButton *>(focus) || qobject_cast<QToolButton *>(focus)))
+        button->click();
+    else if (m_command1->isEnabled())
+        m_command1->click();
 }
 
 void Form1::paintEvent(QPaintEvent *event)
@@ -269,6 +325,24 @@ void Form1::placeControls()
     // while the section is open.
     m_closedSize = kClientSize + QSize(grow, 0);
     setFixedSize(m_closedSize);
+}
+
+// What a screen reader says of each control: its name, and what a terse caption leaves unsaid.
+void Form1::describeControls()
+{
+    m_lstFiles->setAccessibleName(QStringLiteral("Chapter files"));
+    m_lstFiles->setAccessibleDescription(
+        QStringLiteral("The files Save converts. Ctrl+O adds files, Delete removes the selected one"));
+    m_text1->setAccessibleName(QStringLiteral("Chapter names"));
+    m_text1->setAccessibleDescription(QStringLiteral("One title a line, used while ChapterName is ticked"));
+    m_check1->setAccessibleDescription(
+        QStringLiteral("Retime the chapters, from 30 to 29.97 frames per second or between the rates under More"));
+    m_check2->setAccessibleDescription(QStringLiteral("Take the chapters' titles from the names box"));
+    m_option1Ansi->setAccessibleDescription(QStringLiteral("Write text in the system's ANSI code page"));
+    m_option1Unicode->setAccessibleDescription(QStringLiteral("Write text as UTF-16"));
+    m_command1->setAccessibleDescription(QStringLiteral("Convert every listed file"));
+    m_more->setAccessibleName(QStringLiteral("More"));
+    m_more->setAccessibleDescription(QStringLiteral("Show the rates, offset, format, output folder and preview"));
 }
 
 void Form1::setInitialState()
@@ -314,6 +388,11 @@ void Form1::setConversion(Conversion conversion)
     m_conversion = std::move(conversion);
 }
 
+void Form1::setFileChooser(FileChooser chooser)
+{
+    m_chooseFiles = std::move(chooser);
+}
+
 // An enabled, empty names box says what it is for. Its font is looked up when it is first
 // enabled: finding a Song face among the substitutes takes a noticeable part of the start, and an
 // empty, disabled box draws no text.
@@ -330,6 +409,7 @@ void Form1::setRunning(bool running)
 {
     for (QWidget *control : std::initializer_list<QWidget *> {m_lstFiles, m_check1, m_check2, m_command1, m_more})
         control->setEnabled(!running);
+    m_addFiles->setEnabled(!running);
     if (m_moreSection)
         m_moreSection->setEnabled(!running);
     enableNamesBox(!running && m_check2->isChecked());
@@ -439,6 +519,7 @@ void Form1::showMoreSection(bool open)
         m_moreSection = new MoreSection(this);
         m_moreSection->setRetiming(m_check1->isChecked());
         connect(m_check1, &QCheckBox::toggled, m_moreSection, &MoreSection::setRetiming);
+        connect(m_moreSection, &MoreSection::addFilesClicked, m_addFiles, &QAction::trigger);
         connect(m_moreSection, &MoreSection::changed, this, [this] {
             updateEncodingChoice();
             updatePreview();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QCheckBox;
 class QEvent;
 class QListWidget;
@@ -22,6 +23,7 @@ namespace Tessaline {
 
 class FileListWidget;
 class MoreSection;
+struct DroppedPath;
 struct CompletionMessage;
 class Module1;
 
@@ -35,6 +37,7 @@ class Module1;
 // is gone before the completion message shows. The arrow button "more", right of the option
 // buttons, opens the MoreSection to the window's right (built when first opened, closed at each
 // start): its settings count only while it is open, and its preview shows the selected file.
+// Files also come from "Add files…" (Ctrl+O) and the command line; Enter presses "Save".
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -43,10 +46,16 @@ public:
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Called by the hook with every event of the window. A drop appends its ".txt" paths to the
-    // file list, in the drop's order, and widens the list's horizontal scroll range to the widest
-    // entry (not while a run goes on); every other event is left alone.
+    // Called by the hook with every event of the window. A drop appends its files to the file
+    // list (addFiles), in the drop's order, and widens the list's horizontal scroll range to the
+    // widest entry (not while a run goes on); every other event is left alone.
     void MessageProc(QEvent *event);
+
+    // Appends the files that are chapter sources (isChapterSource) to the file list, in order: a
+    // drop's, "Add files…"'s (Ctrl+O, the list's context menu, the section's button) and the
+    // command line's. An undecodable name cannot be read, so it is taken for its ".txt" name
+    // only, and then refused when converted.
+    void addFiles(const QList<DroppedPath> &files);
 
     // The pixels that the widest entry of lstThis needs (its text width in the list's font plus
     // 8); 0 for an empty list.
@@ -69,16 +78,27 @@ public:
     using Conversion = std::function<ConvertReport(const QStringList &, const ConvertOptions &, const RunControl &)>;
     void setConversion(Conversion conversion);
 
+    // Asks for files to add, starting in folder (empty: the current one). The default is
+    // QFileDialog::getOpenFileNames, offering the readable formats and all files; tests install
+    // their own.
+    using FileChooser = std::function<QStringList(QWidget *parent, const QString &folder)>;
+    void setFileChooser(FileChooser chooser);
+
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    // Enter or Return that no control took presses the focused push or tool button, or else
+    // "Save" (from the list, a check box, an option button, a field of the section).
+    void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
     struct Run;
 
     void placeControls();
+    void describeControls();
+    void chooseFiles();
     void setInitialState();
     void enableNamesBox(bool enabled);
     void setRunning(bool running);
@@ -106,10 +126,12 @@ private:
     QRadioButton *m_option1Unicode;
     QPlainTextEdit *m_text1;
     QToolButton *m_more;
+    QAction *m_addFiles; // Ctrl+O, in the list's context menu and on the section's button
     MoreSection *m_moreSection = nullptr; // built when first opened
     QSize m_closedSize; // the window's, with the section closed
     MessageBoxPresenter m_presentMessageBox;
     Conversion m_conversion;
+    FileChooser m_chooseFiles;
 };
 
 } // namespace Tessaline

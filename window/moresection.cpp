@@ -68,8 +68,8 @@ void fitPreviewColumns(QTableView *table)
 } // namespace
 
 MoreSection::MoreSection(QWidget *parent)
-    : QWidget(parent), m_rateFrom(rateBox("rateFrom")), m_rateTo(rateBox("rateTo")),
-      m_offset(new QLineEdit(QStringLiteral("0"), this)), m_format(new QComboBox(this)),
+    : QWidget(parent), m_addFiles(new QPushButton(QStringLiteral("Add files…"), this)), m_rateFrom(rateBox("rateFrom")),
+      m_rateTo(rateBox("rateTo")), m_offset(new QLineEdit(QStringLiteral("0"), this)), m_format(new QComboBox(this)),
       m_language(new QLineEdit(QStringLiteral("und"), this)),
       m_besideInput(new QRadioButton(QStringLiteral("Beside each file"), this)),
       m_inFolder(new QRadioButton(QStringLiteral("In folder"), this)),
@@ -96,7 +96,13 @@ MoreSection::MoreSection(QWidget *parent)
     // A new preview resets the table's columns to their default width.
     connect(table->model(), &QAbstractItemModel::modelReset, this, [table] { fitPreviewColumns(table); });
 
+    m_addFiles->setObjectName(QStringLiteral("addFiles"));
+    m_addFiles->setAccessibleDescription(QStringLiteral("Add chapter files to the list (Ctrl+O)"));
+    connect(m_addFiles, &QPushButton::clicked, this, &MoreSection::addFilesClicked);
+    describeFields();
+
     auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Files:"), inRow({m_addFiles}));
     form->addRow(QStringLiteral("From (fps):"), inRow({m_rateFrom, problemMark(m_rateFrom)}));
     form->addRow(QStringLiteral("To (fps):"), inRow({m_rateTo, problemMark(m_rateTo)}));
     form->addRow(QStringLiteral("Offset (ms):"), inRow({m_offset, problemMark(m_offset)}));
@@ -189,6 +195,29 @@ QWidget *MoreSection::inRow(std::initializer_list<QWidget *> widgets)
         layout->addWidget(widget);
     layout->addStretch();
     return row;
+}
+
+// The form's captions name the fields for a screen reader too: the captions' buddies are the
+// rows that hold the fields with their marks, not the fields themselves.
+void MoreSection::describeFields()
+{
+    m_rateFrom->setAccessibleName(QStringLiteral("From (fps)"));
+    m_rateFrom->setAccessibleDescription(QStringLiteral("The frame rate the chapters' times are in"));
+    m_rateTo->setAccessibleName(QStringLiteral("To (fps)"));
+    m_rateTo->setAccessibleDescription(QStringLiteral("The frame rate to retime them to"));
+    m_offset->setAccessibleName(QStringLiteral("Offset (ms)"));
+    m_offset->setAccessibleDescription(QStringLiteral("Milliseconds added to every time, negative allowed"));
+    m_format->setAccessibleName(QStringLiteral("Format"));
+    m_format->setAccessibleDescription(QStringLiteral("The format the outputs are written in"));
+    m_language->setAccessibleName(QStringLiteral("Language"));
+    m_language->setAccessibleDescription(QStringLiteral("The Matroska titles' language"));
+    m_besideInput->setAccessibleDescription(QStringLiteral("Write each output beside its file"));
+    m_inFolder->setAccessibleDescription(QStringLiteral("Write the outputs into the chosen folder"));
+    m_chooseFolder->setAccessibleDescription(QStringLiteral("Choose the output folder"));
+    m_folder->setAccessibleName(QStringLiteral("Output folder"));
+    // An editable list's text field is a control of its own to a screen reader.
+    for (QComboBox *box : {m_rateFrom, m_rateTo})
+        box->lineEdit()->setAccessibleName(box->accessibleName());
 }
 
 // "Beside each file" or "In folder" with the chosen folder; "In folder" can be picked once a

@@ -23,8 +23,8 @@ class PreviewPane;
 // "30FPS->29.97FPS" is ticked; an offset in milliseconds; the output format; the Matroska
 // titles' language; outputs beside each file or in a chosen folder. Typed values are checked as
 // the command line checks them; an invalid one is marked beside its field (object name of the
-// field plus "Problem") and is never replaced by another. Object names: rateFrom, rateTo,
-// offset, format, language, besideInput, inFolder, chooseFolder, folder, preview.
+// field plus "Problem") and is never replaced by another. Object names: addFiles, rateFrom,
+// rateTo, offset, format, language, besideInput, inFolder, chooseFolder, folder, preview.
 class MoreSection : public QWidget
 {
     Q_OBJECT
@@ -54,6 +54,8 @@ public:
     void setFolderChooser(FolderChooser chooser);
 
 signals:
+    // "Add files…" was pressed; the window asks for the files.
+    void addFilesClicked();
     // A field's value, valid or not, has changed.
     void changed();
 
@@ -62,9 +64,11 @@ private:
     QLabel *problemMark(QWidget *field);
     QWidget *inRow(std::initializer_list<QWidget *> widgets);
     QWidget *destinationRows();
+    void describeFields();
     void chooseFolder();
     void check();
 
+    QPushButton *m_addFiles; // first: the fields follow it in the Tab order
     QComboBox *m_rateFrom;
     QComboBox *m_rateTo;
     QLineEdit *m_offset;
