@@ -14,7 +14,8 @@
 
 namespace Tessaline {
 
-// One row a format, each from its own file under formats/.
+// One row a format, each from its own file under formats/. The media files' probe, which may load
+// the tessaline-media module, comes last, so that a file a signature claims never asks it.
 const QList<InputFormat> &inputFormats()
 {
     static const QList<InputFormat> formats = {
@@ -35,12 +36,15 @@ const QList<InputFormat> &inputFormats()
 
 const InputFormat *probedFormat(QByteArrayView head)
 {
+    constexpr int kSurest = 100; // a signature: no later probe can beat it, so none is asked
     const InputFormat *surest = nullptr;
     int best = 0;
     for (const InputFormat &format : inputFormats()) {
         if (const int score = format.probe(head); score > best) {
             best = score;
             surest = &format;
+            if (best >= kSurest)
+                break;
         }
     }
     return surest;
