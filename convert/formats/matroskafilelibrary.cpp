@@ -12,6 +12,7 @@
 #include <matroska/KaxSegment.h>
 #include <matroska/KaxSemantic.h>
 
+#include <algorithm>
 #include <memory>
 
 // Through libebml and libmatroska rather than libavformat, which merges every edition into one
@@ -29,7 +30,9 @@ using namespace libmatroska;
 constexpr quint64 kMaxMetadataBytes = 16 << 20; // a SeekHead or the Chapters: a few KB in practice
 constexpr quint64 kUpToEnd = ~quint64(0);
 
-// libebml's reads and seeks over the opened file.
+// libebml's reads and seeks over the opened file, through a window of kWindowBytes held here:
+// libebml reads each element's head and seeks back, and every seek of a QFile is a system call
+// (1,700 of them for 100 chapters), so seeks only move the position and reads come from the window.
 class DeviceCallback : public IOCallback
 {
 public:
@@ -37,20 +40,47 @@ public:
 
     uint32 read(void *buffer, size_t size) override
     {
-        const qint64 got = m_device.read(static_cast<char *>(buffer), qint64(size));
-        return uint32(std::max<qint64>(got, 0));
+        auto *out = static_cast<char *>(buffer);
+        size_t done = 0;
+        while (done < size) {
+            if (!inWindow(m_position) && !fillWindow())
+                break;
+            const qint64 offset = m_position - m_windowStart;
+            const size_t part = std::min(size - done, size_t(m_window.size() - offset));
+            std::copy_n(m_window.constData() + offset, part, out + done);
+            done += part;
+            m_position += qint64(part);
+        }
+        return uint32(done);
     }
     void setFilePointer(int64 offset, seek_mode mode) override
     {
-        const qint64 base = mode == seek_current ? m_device.pos() : mode == seek_end ? m_device.size() : 0;
-        m_device.seek(base + offset);
+        const qint64 base = mode == seek_current ? m_position : mode == seek_end ? m_device.size() : 0;
+        m_position = std::max<qint64>(base + offset, 0);
     }
     size_t write(const void *, size_t) override { return 0; }
-    uint64 getFilePointer() override { return uint64(m_device.pos()); }
+    uint64 getFilePointer() override { return uint64(m_position); }
     void close() override { }
 
 private:
+    static constexpr qint64 kWindowBytes = 64 * 1024;
+
+    bool inWindow(qint64 position) const
+    {
+        return position >= m_windowStart && position < m_windowStart + m_window.size();
+    }
+    // The window from the current position; false at the end of the file or on a read error.
+    bool fillWindow()
+    {
+        m_windowStart = m_position;
+        m_window = m_device.seek(m_position) ? m_device.read(kWindowBytes) : QByteArray();
+        return !m_window.isEmpty();
+    }
+
     QIODevice &m_device;
+    qint64 m_position = 0; // libebml's, in bytes from the start of the file
+    qint64 m_windowStart = 0;
+    QByteArray m_window;
 };
 
 class ChapterReader
@@ -66,7 +96,7 @@ public:
             return *failure;
         const std::unique_ptr<EbmlElement> segment(m_stream.FindNextID(EBML_INFO(KaxSegment), m_fileSize));
         if (!dynamic_cast<KaxSegment *>(segment.get()))
-            return badInput(QStringLiteral("no Segment after the EBML header"), m_request.file.pos());
+            return badInput(QStringLiteral("no Segment after the EBML header"), qint64(m_callback.getFilePointer()));
         const Expected<quint64> chaptersAt = chaptersPosition(static_cast<KaxSegment &>(*segment));
         if (!chaptersAt)
             return chaptersAt.error();
