@@ -51,11 +51,13 @@ LoadedModule loadModule(const char *name)
 const LoadedModule &loadedModule(const char *name)
 {
     static QMutex mutex;
-    static std::map<QByteArray, LoadedModule> modules; // by name, loaded once, failed or not
+    // By name, loaded once, failed or not. Never destroyed, like the libraries: a QLibrary destroyed
+    // at exit would outlive Qt's own record of the loaded libraries.
+    static auto *const modules = new std::map<QByteArray, LoadedModule>;
     const QMutexLocker lock(&mutex);
-    auto found = modules.find(name);
-    if (found == modules.end())
-        found = modules.emplace(name, loadModule(name)).first;
+    auto found = modules->find(name);
+    if (found == modules->end())
+        found = modules->emplace(name, loadModule(name)).first;
     return found->second;
 }
 
