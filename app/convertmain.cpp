@@ -146,6 +146,9 @@ QString reasonText(const Failure &failure)
     }
     case Failure::Kind::NoChapters:
         return QStringLiteral("holds no chapters");
+    case Failure::Kind::ModuleUnavailable:
+        return QStringLiteral("cannot be read: the module that reads its format cannot be loaded (%1)")
+            .arg(failure.detail);
     }
     return {};
 }

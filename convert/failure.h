@@ -28,6 +28,7 @@ struct Failure
         WriteFailed, // path: the output; detail: the system's reason
         BadInput, // not what its content claims; line or offset: where; detail: what is wrong
         NoChapters, // a media file, playlist or disc title that holds no chapters
+        ModuleUnavailable, // the module that reads the file's format cannot be loaded; detail: why
     };
 
     Kind kind;

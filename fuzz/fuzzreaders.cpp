@@ -32,8 +32,8 @@ struct Reader
 
 const Reader kReaders[] = {
     {Tessaline::probeMplsPlaylist, Tessaline::readMplsPlaylist, true},
-    {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSet, true},
-    {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFile, false},
+    {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
+    {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
 };
 
 void checkChapters(const Tessaline::ChapterList &chapters, bool numbered)

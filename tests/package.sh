@@ -3,6 +3,7 @@
 # the files where the FHS puts them, the desktop entry, the AppStream metadata, the manual pages
 # and the Tab completion. Usage: package.sh BUILD-DIR
 set -euo pipefail
+data=$(cd "$(dirname "$0")/data/formats" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -15,6 +16,9 @@ cd "$work/root"
 id=io.github.tessaline.Tessaline
 expected="./usr/bin/tessaline
 ./usr/bin/tessaline-convert
+./usr/lib/tessaline/tessaline-dvd.so
+./usr/lib/tessaline/tessaline-matroska.so
+./usr/lib/tessaline/tessaline-media.so
 ./usr/share/applications/$id.desktop
 ./usr/share/bash-completion/completions/tessaline-convert
 ./usr/share/doc/tessaline/changelog.gz
@@ -24,6 +28,11 @@ expected="./usr/bin/tessaline
 ./usr/share/man/man1/tessaline.1.gz
 ./usr/share/metainfo/$id.metainfo.xml"
 diff <(echo "$expected") <(find . -type f | sort)
+
+# The installed programs find their format modules: an .mkv, an .mp4, a DVD title set and a playlist
+# (no module) are read, three chapters each.
+listed=$(usr/bin/tessaline-convert --list "$data"/{matroska/chapters.mkv,media/chapters.mp4,dvd/VTS_01_0.IFO,mpls/playlist.mpls})
+[ "$(grep -c '^[0-9]' <<<"$listed")" = 12 ] || { echo "listed: $listed"; exit 1; }
 
 desktop-file-validate "usr/share/applications/$id.desktop"
 appstreamcli validate --no-net "usr/share/metainfo/$id.metainfo.xml"

@@ -81,6 +81,7 @@ void TestConvertCommand::cases()
         QVERIFY(QDir(work.path()).mkpath(QFileInfo(name).path()));
         QVERIFY(QFile::copy(source.filePath(name), work.filePath(name)));
     }
+    qputenv("TESSALINE_CONVERT", TESSALINE_CONVERT); // for the case's own commands (SH:)
     QStringList arguments;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));

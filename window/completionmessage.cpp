@@ -78,6 +78,8 @@ QString failureText(const Failure &failure)
     }
     case Failure::Kind::NoChapters:
         return QStringLiteral("没有章节");
+    case Failure::Kind::ModuleUnavailable:
+        return QStringLiteral("无法加载读取此格式的模块（%1）").arg(failure.detail);
     }
     return {};
 }

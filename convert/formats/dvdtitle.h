@@ -9,7 +9,12 @@ namespace Tessaline {
 int probeDvdTitleSet(QByteArrayView head);
 
 // The chapters (program starts) of one title of the title set, ReadSettings::title (from 1) or
-// the longest, titled "Chapter 01", "Chapter 02", ...
+// the longest, titled "Chapter 01", "Chapter 02", ...: read by the tessaline-dvd module, loaded on
+// first use (formatmodule.h).
 Expected<ChapterList> readDvdTitleSet(const ReadRequest &request);
+
+// The same, through libdvdread (dvdtitlelibrary.cpp): what the module exports, and what the fuzz
+// target calls.
+Expected<ChapterList> readDvdTitleSetWithLibrary(const ReadRequest &request);
 
 } // namespace Tessaline

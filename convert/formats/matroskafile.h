@@ -10,7 +10,11 @@ int probeMatroskaFile(QByteArrayView head);
 // The top-level ChapterAtoms of one edition (ReadSettings::edition, from 1), in file order, hidden
 // and disabled ones too: each one's start and the string of its first ChapterDisplay. Only the
 // EBML header, the Segment's top-level headers before the first Cluster, its SeekHeads and its
-// Chapters are read.
+// Chapters are read. Read by the tessaline-matroska module, loaded on first use (formatmodule.h).
 Expected<ChapterList> readMatroskaFile(const ReadRequest &request);
+
+// The same, through libebml and libmatroska (matroskafilelibrary.cpp): what the module exports,
+// and what the fuzz target calls.
+Expected<ChapterList> readMatroskaFileWithLibrary(const ReadRequest &request);
 
 } // namespace Tessaline

@@ -7,10 +7,18 @@ namespace Tessaline {
 // Any other container libavformat recognises from its bytes (MP4/MOV/M4A, Ogg, ...): libavformat's
 // score scaled to at most 40, below the signature probes of the other formats; 0 for what it is
 // unsure of (under half its scale) and for the text formats read here by readers of their own.
+// A head that can only be text (a UTF-16 byte order mark, or no control bytes other than tab,
+// line ends and form feed) is 0 at once: every container that holds chapters starts with binary
+// bytes, and so chapter text files never load the tessaline-media module. Any other head is
+// asked of the module (loaded then); when it cannot be loaded, 1, so that the file fails with why.
 int probeMediaFile(QByteArrayView head);
 
 // The container's chapters, from its header only, exactly in their time base, titled by their
-// "title" metadata.
+// "title" metadata: read by the tessaline-media module, loaded on first use (formatmodule.h).
 Expected<ChapterList> readMediaFile(const ReadRequest &request);
+
+// The probe and the reader through libavformat (mediafilelibrary.cpp), which the module exports.
+int probeMediaFileWithLibrary(QByteArrayView head);
+Expected<ChapterList> readMediaFileWithLibrary(const ReadRequest &request);
 
 } // namespace Tessaline
