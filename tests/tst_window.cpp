@@ -25,6 +25,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -171,9 +172,10 @@ void TestWindow::layoutAndTabOrder()
     QTest::mouseClick(child(form, "more"), Qt::LeftButton);
     child(form, "more")->setFocus();
     const QStringList section
-        = {QStringLiteral("addFiles"),     QStringLiteral("rateFrom"),     QStringLiteral("rateTo"),
-           QStringLiteral("offset"),       QStringLiteral("format"),       QStringLiteral("besideInput"),
-           QStringLiteral("chooseFolder"), QStringLiteral("previewTable"), QStringLiteral("lstFiles")};
+        = {QStringLiteral("addFiles"),     QStringLiteral("rateFrom"),    QStringLiteral("rateTo"),
+           QStringLiteral("offset"),       QStringLiteral("format"),      QStringLiteral("edition"),
+           QStringLiteral("title"),        QStringLiteral("besideInput"), QStringLiteral("chooseFolder"),
+           QStringLiteral("previewTable"), QStringLiteral("lstFiles")};
     for (const QString &name : section) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -375,6 +377,10 @@ void TestWindow::moreSectionReachesOptions_data()
     QTest::newRow("chosen folder") << QStringLiteral("chooseFolder") << QStringLiteral("/v/out") << simple
                                    << with([](ConvertOptions &o) { o.outputFolder = QStringLiteral("/v/out"); })
                                    << QString();
+    QTest::newRow("Matroska edition") << QStringLiteral("edition") << QStringLiteral("2") << simple
+                                      << with([](ConvertOptions &o) { o.read.edition = 2; }) << QString();
+    QTest::newRow("DVD title") << QStringLiteral("title") << QStringLiteral("3") << simple
+                               << with([](ConvertOptions &o) { o.read.title = 3; }) << QString();
     QTest::newRow("rate not a rate") << QStringLiteral("rateFrom") << QStringLiteral("25fps") << simple << today
                                      << u"原帧率：“25fps”不是帧率（如25、29.97或30000/1001）"_qs;
     QTest::newRow("rate past the limit") << QStringLiteral("rateTo") << QStringLiteral("10000001") << simple << today
@@ -413,6 +419,8 @@ void TestWindow::moreSectionReachesOptions()
         box->clearEditText();
     if (auto *line = qobject_cast<QLineEdit *>(control))
         line->clear();
+    if (auto *number = qobject_cast<QAbstractSpinBox *>(control))
+        number->clear();
     if (qobject_cast<QAbstractButton *>(control))
         QTest::mouseClick(control, Qt::LeftButton);
     else
@@ -427,6 +435,8 @@ void TestWindow::moreSectionReachesOptions()
         QCOMPARE(options.format, wanted.format);
         QCOMPARE(options.language, wanted.language);
         QCOMPARE(options.outputFolder, wanted.outputFolder);
+        QCOMPARE(options.read.edition, wanted.read.edition);
+        QCOMPARE(options.read.title, wanted.read.title);
         QCOMPARE(child(form, "Option1_0")->isEnabled(), wanted.format == ChapterFormat::Simple);
     };
     compareOptions(expected);

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -70,8 +71,8 @@ void fitPreviewColumns(QTableView *table)
 MoreSection::MoreSection(QWidget *parent)
     : QWidget(parent), m_addFiles(new QPushButton(QStringLiteral("Add files…"), this)), m_rateFrom(rateBox("rateFrom")),
       m_rateTo(rateBox("rateTo")), m_offset(new QLineEdit(QStringLiteral("0"), this)), m_format(new QComboBox(this)),
-      m_language(new QLineEdit(QStringLiteral("und"), this)),
-      m_besideInput(new QRadioButton(QStringLiteral("Beside each file"), this)),
+      m_language(new QLineEdit(QStringLiteral("und"), this)), m_edition(new QSpinBox(this)),
+      m_title(new QSpinBox(this)), m_besideInput(new QRadioButton(QStringLiteral("Beside each file"), this)),
       m_inFolder(new QRadioButton(QStringLiteral("In folder"), this)),
       m_chooseFolder(new QPushButton(QStringLiteral("Choose…"), this)), m_folder(new QLabel(this)),
       m_preview(new PreviewPane(this)), m_chooseFolderDialog([](QWidget *parent, const QString &current) {
@@ -89,6 +90,13 @@ MoreSection::MoreSection(QWidget *parent)
     m_language->setObjectName(QStringLiteral("language"));
     m_language->setPlaceholderText(QStringLiteral("und"));
     m_language->setToolTip(QStringLiteral("An ISO 639 code or a tag such as zh-Hans-CN"));
+    m_edition->setObjectName(QStringLiteral("edition"));
+    m_edition->setRange(1, 999);
+    m_edition->setToolTip(QStringLiteral("The edition of a Matroska file's chapters that is read"));
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setRange(0, 99); // a title set holds at most 99 titles
+    m_title->setSpecialValueText(QStringLiteral("longest"));
+    m_title->setToolTip(QStringLiteral("The title of a DVD title set whose chapters are read"));
     m_preview->setObjectName(QStringLiteral("preview"));
     auto *table = m_preview->findChild<QTableView *>(QStringLiteral("previewTable"));
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // a long title is elided
@@ -108,6 +116,8 @@ MoreSection::MoreSection(QWidget *parent)
     form->addRow(QStringLiteral("Offset (ms):"), inRow({m_offset, problemMark(m_offset)}));
     form->addRow(QStringLiteral("Format:"), m_format);
     form->addRow(QStringLiteral("Language:"), inRow({m_language, problemMark(m_language)}));
+    form->addRow(QStringLiteral("Edition:"),
+                 inRow({m_edition, new QLabel(QStringLiteral("DVD title:"), this), m_title}));
     form->addRow(QStringLiteral("Output:"), destinationRows());
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -118,6 +128,8 @@ MoreSection::MoreSection(QWidget *parent)
     connect(m_offset, &QLineEdit::textChanged, this, &MoreSection::check);
     connect(m_format, &QComboBox::currentIndexChanged, this, &MoreSection::check);
     connect(m_language, &QLineEdit::textChanged, this, &MoreSection::check);
+    for (QSpinBox *number : {m_edition, m_title})
+        connect(number, &QSpinBox::valueChanged, this, &MoreSection::changed);
     connect(m_besideInput, &QRadioButton::toggled, this, &MoreSection::changed);
     connect(m_chooseFolder, &QPushButton::clicked, this, &MoreSection::chooseFolder);
     check();
@@ -133,6 +145,7 @@ void MoreSection::applyTo(ConvertOptions &options) const
     options.format = ChapterFormat(m_format->currentData().toInt());
     if (options.format == ChapterFormat::Matroska)
         options.language = canonicalLanguageTag(languageText(m_language)).value_or(options.language);
+    options.read = {m_edition->value(), m_title->value()};
     if (m_inFolder->isChecked())
         options.outputFolder = m_outputFolder;
 }
@@ -211,13 +224,16 @@ void MoreSection::describeFields()
     m_format->setAccessibleDescription(QStringLiteral("The format the outputs are written in"));
     m_language->setAccessibleName(QStringLiteral("Language"));
     m_language->setAccessibleDescription(QStringLiteral("The Matroska titles' language"));
+    m_edition->setAccessibleName(QStringLiteral("Matroska edition"));
+    m_title->setAccessibleName(QStringLiteral("DVD title"));
+    m_title->setAccessibleDescription(QStringLiteral("0 for the longest"));
     m_besideInput->setAccessibleDescription(QStringLiteral("Write each output beside its file"));
     m_inFolder->setAccessibleDescription(QStringLiteral("Write the outputs into the chosen folder"));
     m_chooseFolder->setAccessibleDescription(QStringLiteral("Choose the output folder"));
     m_folder->setAccessibleName(QStringLiteral("Output folder"));
-    // An editable list's text field is a control of its own to a screen reader.
-    for (QComboBox *box : {m_rateFrom, m_rateTo})
-        box->lineEdit()->setAccessibleName(box->accessibleName());
+    // An editable list's or a number box's text field is a control of its own to a screen reader.
+    for (QWidget *field : std::initializer_list<QWidget *> {m_rateFrom, m_rateTo, m_edition, m_title})
+        field->findChild<QLineEdit *>()->setAccessibleName(field->accessibleName());
 }
 
 // "Beside each file" or "In folder" with the chosen folder; "In folder" can be picked once a

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace Tessaline {
 
@@ -21,10 +22,12 @@ class PreviewPane;
 // The window's "More" section: the settings of a conversion that the original controls do not
 // reach, and at its bottom the preview of the selected file. The rates retime when
 // "30FPS->29.97FPS" is ticked; an offset in milliseconds; the output format; the Matroska
-// titles' language; outputs beside each file or in a chosen folder. Typed values are checked as
+// titles' language; which edition of a Matroska file and which title of a DVD is read; outputs
+// beside each file or in a chosen folder. Typed values are checked as
 // the command line checks them; an invalid one is marked beside its field (object name of the
 // field plus "Problem") and is never replaced by another. Object names: addFiles, rateFrom,
-// rateTo, offset, format, language, besideInput, inFolder, chooseFolder, folder, preview.
+// rateTo, offset, format, language, edition, title, besideInput, inFolder, chooseFolder, folder,
+// preview.
 class MoreSection : public QWidget
 {
     Q_OBJECT
@@ -74,6 +77,8 @@ private:
     QLineEdit *m_offset;
     QComboBox *m_format;
     QLineEdit *m_language;
+    QSpinBox *m_edition; // from 1
+    QSpinBox *m_title; // from 1; 0: the longest
     QRadioButton *m_besideInput;
     QRadioButton *m_inFolder;
     QPushButton *m_chooseFolder;
