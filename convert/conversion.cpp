@@ -91,10 +91,19 @@ std::filesystem::path systemPath(const QString &path)
 #endif
 }
 
+#ifdef Q_OS_WIN
+// Windows paths in Windows' separators, for the wide-character calls.
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+#endif
+
 // Writes an output under a temporary name beside it and renames it over the output only once
 // it is whole and flushed to disk, as QSaveFile does, but under a name of its own
 // (temporaryPathFor) that the user can tell apart. Where the file system offers unnamed files
-// (O_TMPFILE) the temporary file has no name until it is complete.
+// (O_TMPFILE) the temporary file has no name until it is complete. Windows renames no file that
+// is open without FILE_SHARE_DELETE, as Qt opens files, so there it is closed first.
 class ReplacingFile
 {
 public:
@@ -104,12 +113,12 @@ public:
     {
         const QFileInfo existing(m_path);
         if (existing.isDir())
-            return failed(qt_error_string(EISDIR));
+            return failed(errnoText(EISDIR), EISDIR);
         if (existing.exists() && !existing.isWritable())
-            return failed(qt_error_string(EACCES));
+            return failed(errnoText(EACCES), EACCES);
         m_temporary.setFileTemplate(temporaryPathFor(m_path));
         if (!m_temporary.open())
-            return failed(m_temporary.errorString());
+            return failedInLastCall(m_temporary.errorString());
 #ifdef Q_OS_UNIX
         // A replaced output keeps its permissions; a new one gets what the umask leaves of 0666.
         struct stat status;
@@ -132,34 +141,58 @@ public:
     bool commit()
     {
         if (!m_temporary.flush())
-            return failed(m_temporary.errorString());
+            return failedInLastCall(m_temporary.errorString());
 #ifdef Q_OS_UNIX
         ::fdatasync(m_temporary.handle()); // not every file system can; the rename goes ahead
-#endif
         const QString temporaryPath = m_temporary.fileName(); // gives an unnamed file its name
         std::error_code error;
         std::filesystem::rename(systemPath(temporaryPath), systemPath(m_path), error);
         if (error)
-            return failed(QString::fromLocal8Bit(error.message()));
+            return failedInLastCall(QString::fromLocal8Bit(error.message()));
+#else
+        if (!FlushFileBuffers(HANDLE(_get_osfhandle(m_temporary.handle()))))
+            return failedInWindows(GetLastError());
+        m_temporary.close(); // the name stays, and is removed with the object unless renamed
+        if (!MoveFileExW(nativePath(m_temporary.fileName()).c_str(), nativePath(m_path).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return failedInWindows(GetLastError());
+#endif
         m_temporary.setAutoRemove(false);
         return true;
     }
 
+    // Why open() or commit() failed, and errno's value for it (0: none, see Failure).
     const QString &errorString() const
     {
         return m_error;
     }
+    int systemError() const
+    {
+        return m_systemError;
+    }
 
 private:
-    bool failed(const QString &error)
+    bool failed(const QString &error, int systemError)
     {
         m_error = error;
+        m_systemError = systemError;
         return false;
     }
+    bool failedInLastCall(const QString &error)
+    {
+        return failed(error, systemErrorOfLastCall(error));
+    }
+#ifdef Q_OS_WIN
+    bool failedInWindows(DWORD error)
+    {
+        return failed(qt_error_string(int(error)), windowsErrorToErrno(error));
+    }
+#endif
 
     QString m_path;
     QTemporaryFile m_temporary; // removed when not renamed into place
     QString m_error;
+    int m_systemError = 0;
 };
 
 Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail = {})
@@ -167,10 +200,10 @@ Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail
     return Failure {kind, path, 0, detail};
 }
 
-// A failure with the system's reason: errno's, when the reason is the system's text for it.
+// A failure with the system's reason, and errno's value for that reason (0: none).
 Failure systemFailureOf(Failure::Kind kind, const QString &path, const QString &reason, int error)
 {
-    return Failure {kind, path, 0, reason, -1, systemErrorOf(reason, error)};
+    return Failure {kind, path, 0, reason, -1, error};
 }
 
 // Standard output takes the bytes as they are: Windows' C library would otherwise write each
@@ -237,15 +270,9 @@ MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
     return std::nullopt;
 }
 #else
-// Windows paths in Windows' separators, for the wide-character calls.
-std::wstring nativePath(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
-
 Failure systemFailure(Failure::Kind kind, const QString &path, DWORD error)
 {
-    return failureOf(kind, path, qt_error_string(int(error)));
+    return systemFailureOf(kind, path, qt_error_string(int(error)), windowsErrorToErrno(error));
 }
 
 // Opens first and then looks at what was opened, so that nothing can be swapped in between.
@@ -274,8 +301,9 @@ Expected<InputFile> openInput(const QString &path)
     }
     const int fd = _open_osfhandle(intptr_t(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
+        const int error = errno;
         CloseHandle(handle);
-        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
+        return systemFailureOf(Failure::Kind::ReadFailed, path, errnoText(error), error);
     }
     InputFile input {std::make_unique<QFile>(), information.dwVolumeSerialNumber,
                      quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
@@ -451,8 +479,16 @@ QString temporaryPathFor(const QString &outputPath)
     QString name = QFileInfo(outputPath).fileName();
     const QStringView folder = QStringView(outputPath).chopped(name.size());
     const QString tail = QStringLiteral(".tessaline-XXXXXX");
-    // Cut so that the name fits the 255 bytes file systems hold, in whole characters.
-    while (QFile::encodeName(name).size() + 1 + tail.size() > 255)
+    // Cut so that the name fits what file systems hold, in whole characters: 255 bytes, or on
+    // Windows 255 UTF-16 units (the name's bytes in the ANSI code page say nothing there).
+    const auto length = [](const QString &part) {
+#ifdef Q_OS_WIN
+        return part.size();
+#else
+        return QFile::encodeName(part).size();
+#endif
+    };
+    while (length(name) + 1 + tail.size() > 255)
         name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
     return folder + u'.' + name + tail;
 }
@@ -529,7 +565,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         return *refused;
     ReplacingFile file(outputPath);
     if (!file.open())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), errno);
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), file.systemError());
     if (run.options.destination == Destination::Nowhere) {
         // A dry run goes as far as the real one can without writing: its temporary file is made
         // and then removed unwritten.
@@ -544,7 +580,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     if (!chapters)
         return chapters.error();
     if (!file.commit())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), errno);
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), file.systemError());
     return EntryResult {outputPath, *chapters};
 }
 
