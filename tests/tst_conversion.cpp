@@ -96,58 +96,13 @@ void TestConversion::chapterTimes_data()
     QTest::addColumn<Retiming>("retiming");
     QTest::addColumn<qint64>("offsetMs");
     QTest::addColumn<QString>("expected"); // empty: the file fails
-    const Retiming ntsc; // 30 to 29.97 fps
-    const Retiming palToFilm {{25, 1}, {24000, 1001}};
-    // 30 to 29.97 fps: frame N at 30 fps starts at N / 30 * 1.001 s.
-    QTest::newRow("frame 0") << QStringLiteral("00:00:00.016") << true << ntsc << 0LL << QStringLiteral("00:00:00.000");
-    QTest::newRow("frame 1") << QStringLiteral("00:00:00.017") << true << ntsc << 0LL << QStringLiteral("00:00:00.033");
-    QTest::newRow("frame 9704") << QStringLiteral("00:05:23.456") << true << ntsc << 0LL
-                                << QStringLiteral("00:05:23.790");
-    QTest::newRow("frame 983040") << QStringLiteral("09:06:07.999") << true << ntsc << 0LL
-                                  << QStringLiteral("09:06:40.768");
-    QTest::newRow("4.5 frames: to the even frame")
-        << QStringLiteral("00:00:00.150") << true << ntsc << 0LL << QStringLiteral("00:00:00.133");
-    QTest::newRow("14.52 frames, 500.5 ms: the factor is 1.001")
-        << QStringLiteral("00:00:00.484") << true << ntsc << 0LL << QStringLiteral("00:00:00.500");
-    QTest::newRow("44.52 frames, 1501.5 ms: kept as before")
-        << QStringLiteral("00:00:01.484") << true << ntsc << 0LL << QStringLiteral("00:00:01.501");
-    QTest::newRow("60/2 to 60000/2002: as 30 to 29.97")
-        << QStringLiteral("00:00:01.484") << true << Retiming {{60, 2}, {60000, 2002}} << 0LL
-        << QStringLiteral("00:00:01.501");
-    QTest::newRow("frame 989: .9996 s carries")
-        << QStringLiteral("00:00:32.967") << true << ntsc << 0LL << QStringLiteral("00:00:33.000");
-    QTest::newRow("last that fits 99 hours")
-        << QStringLiteral("99:54:00.000") << true << ntsc << 0LL << QStringLiteral("99:59:59.640");
-    QTest::newRow("past 99 hours") << QStringLiteral("99:54:01.000") << true << ntsc << 0LL << QString();
-    QTest::newRow("spaces and sign") << QStringLiteral(" 1:+1: 1. 17") << true << ntsc << 0LL
-                                     << QStringLiteral("01:01:04.694");
-    QTest::newRow("letters") << QStringLiteral("00:0x:00.000") << true << ntsc << 0LL << QString();
-    QTest::newRow("negative") << QStringLiteral("-1:00:00.000") << true << ntsc << 0LL << QString();
-    // 25 to 23.976 fps: frame N starts at N / 25 * 25025/24000 s.
-    QTest::newRow("PAL: 1500 frames, 62.5625 s, tie to even")
-        << QStringLiteral("00:01:00.000") << true << palToFilm << 0LL << QStringLiteral("00:01:02.562");
-    QTest::newRow("PAL: 2997 frames, 124.999875 s, carries")
-        << QStringLiteral("00:01:59.861") << true << palToFilm << 0LL << QStringLiteral("00:02:05.000");
-    QTest::newRow("PAL: 28.5 frames to 28")
-        << QStringLiteral("00:00:01.140") << true << palToFilm << 0LL << QStringLiteral("00:00:01.168");
-    QTest::newRow("PAL: 45.5 frames to 46")
-        << QStringLiteral("00:00:01.820") << true << palToFilm << 0LL << QStringLiteral("00:00:01.919");
-    QTest::newRow("24 to 23.976: 36 frames, 1501.5 ms to 1502")
-        << QStringLiteral("00:00:01.480") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
-        << QStringLiteral("00:00:01.502");
-    QTest::newRow("24 to 23.976: 12 frames, 500.5 ms to 500")
-        << QStringLiteral("00:00:00.500") << true << Retiming {{24, 1}, {24000, 1001}} << 0LL
-        << QStringLiteral("00:00:00.500");
-    QTest::newRow("23.976 to 25: 86314 frames, 3452.56 s")
-        << QStringLiteral("01:00:00.000") << true << Retiming {{24000, 1001}, {25, 1}} << 0LL
-        << QStringLiteral("00:57:32.560");
-    // Offsets come after the retiming; nothing is clamped.
-    QTest::newRow("offset after retiming")
-        << QStringLiteral("00:05:23.456") << true << ntsc << 1000LL << QStringLiteral("00:05:24.790");
-    QTest::newRow("offset to zero") << QStringLiteral("00:00:01.000") << false << ntsc << -1000LL
-                                    << QStringLiteral("00:00:00.000");
-    QTest::newRow("offset below zero") << QStringLiteral("00:00:00.100") << true << ntsc << -101LL << QString();
-    QTest::newRow("offset past 99 hours") << QStringLiteral("99:59:59.999") << false << ntsc << 1LL << QString();
+    // One row a line of data/times.tsv (see there).
+    for (const QStringList &row : tableRows(QFINDTESTDATA("data/times.tsv"))) {
+        QCOMPARE(row.size(), 6);
+        const Retiming retiming {*parseFrameRate(row[3].section(u':', 0, 0)), *parseFrameRate(row[3].section(u':', 1))};
+        QTest::newRow(qPrintable(row[0])) << row[1] << (row[2] == u"shift") << retiming << row[4].toLongLong()
+                                          << (row[5] == u"fails" ? QString() : row[5]);
+    }
 }
 
 void TestConversion::chapterTimes()
@@ -259,18 +214,10 @@ void TestConversion::outputPaths_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
-    QTest::newRow("in a folder named .txt")
-        << QStringLiteral("D:\\a.txt\\b.txt") << QStringLiteral("D:\\a.txt\\b_new.txt");
-    QTest::newRow("UNC") << QStringLiteral("\\\\server\\share\\film.txt")
-                         << QStringLiteral("\\\\server\\share\\film_new.txt");
-    QTest::newRow("drive-relative") << QStringLiteral("D:film.txt") << QStringLiteral("D:film_new.txt");
-    QTest::newRow("outside the ANSI code page")
-        << QStringLiteral("C:\\\uD55C\uAE00.txt") << QStringLiteral("C:\\\uD55C\uAE00_new.txt");
-    QTest::newRow("other case") << QStringLiteral("D:\\film.TXT") << QStringLiteral("D:\\film_new.txt");
-    QTest::newRow("another format") << QStringLiteral("D:\\BDMV\\00800.mpls")
-                                    << QStringLiteral("D:\\BDMV\\00800_new.txt");
-    QTest::newRow("no extension, a dot in a folder")
-        << QStringLiteral("/v.d/chapters") << QStringLiteral("/v.d/chapters_new.txt");
+    for (const QStringList &row : tableRows(QFINDTESTDATA("data/outputpaths.tsv"))) {
+        QCOMPARE(row.size(), 3);
+        QTest::newRow(qPrintable(row[0])) << row[1] << row[2];
+    }
 }
 
 // The output's name is the input's with its last extension replaced by "_new.txt", whatever the
