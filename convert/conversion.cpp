@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -102,12 +103,20 @@ std::wstring nativePath(const QString &path)
 // Writes an output under a temporary name beside it and renames it over the output only once
 // it is whole and flushed to disk, as QSaveFile does, but under a name of its own
 // (temporaryPathFor) that the user can tell apart. Where the file system offers unnamed files
-// (O_TMPFILE) the temporary file has no name until it is complete. Windows renames no file that
-// is open without FILE_SHARE_DELETE, as Qt opens files, so there it is closed first.
+// (O_TMPFILE) the temporary file has no name until it is complete. Windows moves no file that is
+// open without FILE_SHARE_DELETE, as Qt opens files, and QTemporaryFile keeps its file open until
+// it is destroyed; there the temporary file is a QFile under a fresh name, closed before the move.
 class ReplacingFile
 {
 public:
     explicit ReplacingFile(const QString &path) : m_path(path) { }
+#ifdef Q_OS_WIN
+    ~ReplacingFile()
+    {
+        if (!m_committed && !m_temporary.fileName().isEmpty())
+            m_temporary.remove();
+    }
+#endif
 
     bool open()
     {
@@ -116,10 +125,10 @@ public:
             return failed(errnoText(EISDIR), EISDIR);
         if (existing.exists() && !existing.isWritable())
             return failed(errnoText(EACCES), EACCES);
+#ifdef Q_OS_UNIX
         m_temporary.setFileTemplate(temporaryPathFor(m_path));
         if (!m_temporary.open())
             return failedInLastCall(m_temporary.errorString());
-#ifdef Q_OS_UNIX
         // A replaced output keeps its permissions; a new one gets what the umask leaves of 0666.
         struct stat status;
         const mode_t mask = ::umask(0);
@@ -127,6 +136,8 @@ public:
         ::fchmod(m_temporary.handle(),
                  ::stat(QFile::encodeName(m_path).constData(), &status) == 0 ? status.st_mode & 0777 : 0666 & ~mask);
 #else
+        if (!openFreshName())
+            return false;
         if (existing.exists())
             m_temporary.setPermissions(existing.permissions());
 #endif
@@ -152,12 +163,15 @@ public:
 #else
         if (!FlushFileBuffers(HANDLE(_get_osfhandle(m_temporary.handle()))))
             return failedInWindows(GetLastError());
-        m_temporary.close(); // the name stays, and is removed with the object unless renamed
+        m_temporary.close();
         if (!MoveFileExW(nativePath(m_temporary.fileName()).c_str(), nativePath(m_path).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return failedInWindows(GetLastError());
+        m_committed = true;
 #endif
+#ifdef Q_OS_UNIX
         m_temporary.setAutoRemove(false);
+#endif
         return true;
     }
 
@@ -187,10 +201,38 @@ private:
     {
         return failed(qt_error_string(int(error)), windowsErrorToErrno(error));
     }
+
+    // Creates the temporary file under temporaryPathFor()'s name with random letters for its
+    // XXXXXX, never opening a file that is there already.
+    bool openFreshName()
+    {
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        QString name = temporaryPathFor(m_path);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            for (qsizetype i = name.size() - 6; i < name.size(); ++i)
+                name[i] = QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))]);
+            m_temporary.setFileName(name);
+            if (m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                return true;
+            const QString error = m_temporary.errorString();
+            const int systemError = systemErrorOfLastCall(error);
+            if (!QFileInfo::exists(name)) {
+                m_temporary.setFileName({}); // nothing of ours to remove
+                return failed(error, systemError);
+            }
+        }
+        m_temporary.setFileName({});
+        return failed(errnoText(EEXIST), 0);
+    }
 #endif
 
     QString m_path;
+#ifdef Q_OS_UNIX
     QTemporaryFile m_temporary; // removed when not renamed into place
+#else
+    QFile m_temporary; // removed by the destructor when not moved into place
+    bool m_committed = false;
+#endif
     QString m_error;
     int m_systemError = 0;
 };

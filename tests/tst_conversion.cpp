@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+
 #ifdef Q_OS_UNIX
 #include <sys/mount.h>
 #include <sys/stat.h>
