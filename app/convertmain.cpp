@@ -472,7 +472,7 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         else if (!request.recursive)
             request.entries.append(argument);
         else if (!info.exists() && !info.isSymLink())
-            refused(qt_error_string(ENOENT));
+            refused(errnoText(ENOENT));
         else if (info.isDir() && info.isSymLink())
             refused(QStringLiteral("a symbolic link to a folder, which --recursive does not follow"));
         else if (info.isDir())
@@ -581,7 +581,7 @@ int checkedStandardOutput(int status)
     if (!lost)
         return status;
     printError(u"cannot write to standard output ("
-               + (streams.closed[1] ? QStringLiteral("it is closed") : qt_error_string(streams.outputError)) + u')');
+               + (streams.closed[1] ? QStringLiteral("it is closed") : errnoText(streams.outputError)) + u')');
     return status == kAllConverted ? kSomeFailed : status;
 }
 

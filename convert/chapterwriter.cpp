@@ -9,7 +9,6 @@
 #include <QStringEncoder>
 #include <QSysInfo>
 
-#include <cerrno>
 #include <limits>
 
 namespace Tessaline {
@@ -75,9 +74,9 @@ void EncodedOutput::writeBytes(QByteArrayView bytes)
     while (!m_failed && !bytes.isEmpty()) {
         const qint64 written = m_device.write(bytes.data(), bytes.size());
         if (written <= 0) {
-            m_systemError = errno;
             m_failed = true;
             m_error = m_device.errorString();
+            m_systemError = systemErrorOfLastCall(m_error);
             return;
         }
         bytes = bytes.sliced(written);

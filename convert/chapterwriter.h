@@ -30,8 +30,8 @@ public:
     // Writes what is left; false when any write failed.
     bool finish();
 
-    // Why a write failed: the system's reason, and errno's value then (systemErrorOf() tells
-    // whether it belongs to the reason).
+    // Why a write failed: the system's reason, and errno's value for it (0: none, see
+    // systemErrorOfLastCall()).
     const QString &error() const { return m_error; }
     int systemError() const { return m_systemError; }
 

@@ -41,7 +41,8 @@ QString wideOf(UINT page, QByteArrayView bytes)
     return text;
 }
 
-QByteArray bytesOf(UINT page, QStringView text)
+// usedDefault, where given, is set when a character became the default '?'.
+QByteArray plainBytesOf(UINT page, QStringView text, BOOL *usedDefault = nullptr)
 {
     if (text.isEmpty())
         return {};
@@ -52,8 +53,27 @@ QByteArray bytesOf(UINT page, QStringView text)
     const char *defaultChar = utf8 ? nullptr : "?";
     const int length = WideCharToMultiByte(page, flags, wide, int(text.size()), nullptr, 0, defaultChar, nullptr);
     QByteArray bytes(length, Qt::Uninitialized);
-    WideCharToMultiByte(page, flags, wide, int(text.size()), bytes.data(), length, defaultChar, nullptr);
+    WideCharToMultiByte(page, flags, wide, int(text.size()), bytes.data(), length, defaultChar,
+                        utf8 ? nullptr : usedDefault);
     return bytes;
+}
+
+// Windows writes a '?' for each half of a character beyond U+FFFF that the page cannot hold:
+// such a pair is converted alone, and one character becomes one '?', as ICU does elsewhere.
+QByteArray bytesOf(UINT page, QStringView text)
+{
+    QByteArray bytes;
+    qsizetype start = 0;
+    for (qsizetype i = 0; page != CP_UTF8 && i + 1 < text.size(); ++i) {
+        if (!text[i].isHighSurrogate() || !text[i + 1].isLowSurrogate())
+            continue;
+        bytes += plainBytesOf(page, text.sliced(start, i - start));
+        BOOL usedDefault = FALSE;
+        const QByteArray pair = plainBytesOf(page, text.sliced(i, 2), &usedDefault);
+        bytes += usedDefault ? QByteArray("?") : pair;
+        start = ++i + 1;
+    }
+    return bytes + plainBytesOf(page, text.sliced(start));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -91,26 +92,43 @@ std::filesystem::path systemPath(const QString &path)
 #endif
 }
 
+#ifdef Q_OS_WIN
+// Windows paths in Windows' separators, for the wide-character calls.
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+#endif
+
 // Writes an output under a temporary name beside it and renames it over the output only once
 // it is whole and flushed to disk, as QSaveFile does, but under a name of its own
 // (temporaryPathFor) that the user can tell apart. Where the file system offers unnamed files
-// (O_TMPFILE) the temporary file has no name until it is complete.
+// (O_TMPFILE) the temporary file has no name until it is complete. Windows moves no file that is
+// open without FILE_SHARE_DELETE, as Qt opens files, and QTemporaryFile keeps its file open until
+// it is destroyed; there the temporary file is a QFile under a fresh name, closed before the move.
 class ReplacingFile
 {
 public:
     explicit ReplacingFile(const QString &path) : m_path(path) { }
+#ifdef Q_OS_WIN
+    ~ReplacingFile()
+    {
+        if (!m_committed && !m_temporary.fileName().isEmpty())
+            m_temporary.remove();
+    }
+#endif
 
     bool open()
     {
         const QFileInfo existing(m_path);
         if (existing.isDir())
-            return failed(qt_error_string(EISDIR));
+            return failed(errnoText(EISDIR), EISDIR);
         if (existing.exists() && !existing.isWritable())
-            return failed(qt_error_string(EACCES));
+            return failed(errnoText(EACCES), EACCES);
+#ifdef Q_OS_UNIX
         m_temporary.setFileTemplate(temporaryPathFor(m_path));
         if (!m_temporary.open())
-            return failed(m_temporary.errorString());
-#ifdef Q_OS_UNIX
+            return failedInLastCall(m_temporary.errorString());
         // A replaced output keeps its permissions; a new one gets what the umask leaves of 0666.
         struct stat status;
         const mode_t mask = ::umask(0);
@@ -118,6 +136,8 @@ public:
         ::fchmod(m_temporary.handle(),
                  ::stat(QFile::encodeName(m_path).constData(), &status) == 0 ? status.st_mode & 0777 : 0666 & ~mask);
 #else
+        if (!openFreshName())
+            return false;
         if (existing.exists())
             m_temporary.setPermissions(existing.permissions());
 #endif
@@ -132,34 +152,89 @@ public:
     bool commit()
     {
         if (!m_temporary.flush())
-            return failed(m_temporary.errorString());
+            return failedInLastCall(m_temporary.errorString());
 #ifdef Q_OS_UNIX
         ::fdatasync(m_temporary.handle()); // not every file system can; the rename goes ahead
-#endif
         const QString temporaryPath = m_temporary.fileName(); // gives an unnamed file its name
         std::error_code error;
         std::filesystem::rename(systemPath(temporaryPath), systemPath(m_path), error);
         if (error)
-            return failed(QString::fromLocal8Bit(error.message()));
+            return failedInLastCall(QString::fromLocal8Bit(error.message()));
+#else
+        if (!FlushFileBuffers(HANDLE(_get_osfhandle(m_temporary.handle()))))
+            return failedInWindows(GetLastError());
+        m_temporary.close();
+        if (!MoveFileExW(nativePath(m_temporary.fileName()).c_str(), nativePath(m_path).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return failedInWindows(GetLastError());
+        m_committed = true;
+#endif
+#ifdef Q_OS_UNIX
         m_temporary.setAutoRemove(false);
+#endif
         return true;
     }
 
+    // Why open() or commit() failed, and errno's value for it (0: none, see Failure).
     const QString &errorString() const
     {
         return m_error;
     }
-
-private:
-    bool failed(const QString &error)
+    int systemError() const
     {
-        m_error = error;
-        return false;
+        return m_systemError;
     }
 
+private:
+    bool failed(const QString &error, int systemError)
+    {
+        m_error = error;
+        m_systemError = systemError;
+        return false;
+    }
+    bool failedInLastCall(const QString &error)
+    {
+        return failed(error, systemErrorOfLastCall(error));
+    }
+#ifdef Q_OS_WIN
+    bool failedInWindows(DWORD error)
+    {
+        return failed(qt_error_string(int(error)), windowsErrorToErrno(error));
+    }
+
+    // Creates the temporary file under temporaryPathFor()'s name with random letters for its
+    // XXXXXX, never opening a file that is there already.
+    bool openFreshName()
+    {
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        QString name = temporaryPathFor(m_path);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            for (qsizetype i = name.size() - 6; i < name.size(); ++i)
+                name[i] = QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))]);
+            m_temporary.setFileName(name);
+            if (m_temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                return true;
+            const QString error = m_temporary.errorString();
+            const int systemError = systemErrorOfLastCall(error);
+            if (!QFileInfo::exists(name)) {
+                m_temporary.setFileName({}); // nothing of ours to remove
+                return failed(error, systemError);
+            }
+        }
+        m_temporary.setFileName({});
+        return failed(errnoText(EEXIST), 0);
+    }
+#endif
+
     QString m_path;
+#ifdef Q_OS_UNIX
     QTemporaryFile m_temporary; // removed when not renamed into place
+#else
+    QFile m_temporary; // removed by the destructor when not moved into place
+    bool m_committed = false;
+#endif
     QString m_error;
+    int m_systemError = 0;
 };
 
 Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail = {})
@@ -167,10 +242,10 @@ Failure failureOf(Failure::Kind kind, const QString &path, const QString &detail
     return Failure {kind, path, 0, detail};
 }
 
-// A failure with the system's reason: errno's, when the reason is the system's text for it.
+// A failure with the system's reason, and errno's value for that reason (0: none).
 Failure systemFailureOf(Failure::Kind kind, const QString &path, const QString &reason, int error)
 {
-    return Failure {kind, path, 0, reason, -1, systemErrorOf(reason, error)};
+    return Failure {kind, path, 0, reason, -1, error};
 }
 
 // Standard output takes the bytes as they are: Windows' C library would otherwise write each
@@ -237,15 +312,9 @@ MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
     return std::nullopt;
 }
 #else
-// Windows paths in Windows' separators, for the wide-character calls.
-std::wstring nativePath(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toStdWString();
-}
-
 Failure systemFailure(Failure::Kind kind, const QString &path, DWORD error)
 {
-    return failureOf(kind, path, qt_error_string(int(error)));
+    return systemFailureOf(kind, path, qt_error_string(int(error)), windowsErrorToErrno(error));
 }
 
 // Opens first and then looks at what was opened, so that nothing can be swapped in between.
@@ -274,8 +343,9 @@ Expected<InputFile> openInput(const QString &path)
     }
     const int fd = _open_osfhandle(intptr_t(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
+        const int error = errno;
         CloseHandle(handle);
-        return failureOf(Failure::Kind::ReadFailed, path, qt_error_string(errno));
+        return systemFailureOf(Failure::Kind::ReadFailed, path, errnoText(error), error);
     }
     InputFile input {std::make_unique<QFile>(), information.dwVolumeSerialNumber,
                      quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow};
@@ -459,8 +529,16 @@ QString temporaryPathFor(const QString &outputPath)
     QString name = QFileInfo(outputPath).fileName();
     const QStringView folder = QStringView(outputPath).chopped(name.size());
     const QString tail = QStringLiteral(".tessaline-XXXXXX");
-    // Cut so that the name fits the 255 bytes file systems hold, in whole characters.
-    while (QFile::encodeName(name).size() + 1 + tail.size() > 255)
+    // Cut so that the name fits what file systems hold, in whole characters: 255 bytes, or on
+    // Windows 255 UTF-16 units (the name's bytes in the ANSI code page say nothing there).
+    const auto length = [](const QString &part) {
+#ifdef Q_OS_WIN
+        return part.size();
+#else
+        return QFile::encodeName(part).size();
+#endif
+    };
+    while (length(name) + 1 + tail.size() > 255)
         name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
     return folder + u'.' + name + tail;
 }
@@ -537,7 +615,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         return *refused;
     ReplacingFile file(outputPath);
     if (!file.open())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), errno);
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), file.systemError());
     if (run.options.destination == Destination::Nowhere) {
         // A dry run goes as far as the real one can without writing: its temporary file is made
         // and then removed unwritten.
@@ -552,7 +630,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     if (!chapters)
         return chapters.error();
     if (!file.commit())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), errno);
+        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), file.systemError());
     return EntryResult {outputPath, *chapters};
 }
 

@@ -39,13 +39,21 @@ struct Failure
     int systemError = 0; // the errno value behind detail, where there is one
 };
 
-// error (an errno value) when reason is the system's text for it, as Qt's file classes give it;
-// else 0, since a reason that a library words itself ("Filename refers to a directory") has no
-// errno behind it.
-inline int systemErrorOf(const QString &reason, int error)
-{
-    return error != 0 && reason == qt_error_string(error) ? error : 0;
-}
+// errno's value for the calling thread's last failed system call when reason is the system's text
+// for it, as Qt's file classes give it; else 0, since a reason that a library words itself
+// ("Filename refers to a directory") has no errno behind it. On Windows Qt's reasons are Win32's,
+// for GetLastError()'s code, whose meaning is mapped onto errno's (windowsErrorToErrno).
+int systemErrorOfLastCall(const QString &reason);
+
+// The C library's text for an errno value. (Qt's qt_error_string() takes errno values on Unix
+// only: on Windows it takes Win32 codes, whose numbers mean other things.)
+QString errnoText(int error);
+
+#ifdef Q_OS_WIN
+// errno's value for a Win32 error code where the reasons the programs word themselves have one
+// (ENOENT, EACCES, EROFS, ENOSPC); else 0.
+int windowsErrorToErrno(unsigned long error);
+#endif
 
 // Nothing when a step succeeded, or why it failed.
 using MaybeFailure = std::optional<Failure>;

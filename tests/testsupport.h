@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 namespace TestSupport {
 
@@ -26,6 +27,18 @@ inline QByteArray unicodeFile(QStringView text)
     for (const QChar c : text)
         bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
     return bytes;
+}
+
+// The rows of a UTF-8 table under data/: a line each, fields split at tabs; lines starting with
+// '#' are comments.
+inline QList<QStringList> tableRows(const QString &path)
+{
+    QList<QStringList> rows;
+    for (const QString &line : QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts)) {
+        if (!line.startsWith(u'#'))
+            rows.append(line.split(u'\t'));
+    }
+    return rows;
 }
 
 } // namespace TestSupport
