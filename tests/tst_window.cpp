@@ -275,7 +275,8 @@ void TestWindow::dropsAndListEdits()
     dropped.removeAt(1);
     QCOMPARE(form.files(), dropped);
     QCOMPARE(list->horizontalExtent(), Form1::ListTextWidth(list));
-    QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
+    QTRY_COMPARE(list->horizontalScrollBar()->maximum(),
+                 std::max(0, Form1::ListTextWidth(list) - list->viewport()->width()));
     clear->trigger();
     QCOMPARE(list->count(), 0);
     QCOMPARE(list->horizontalExtent(), 0);
