@@ -61,8 +61,12 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
 
     Tessaline::Form1 form;
-    // QApplication has taken its own options (-style, -platform ...) out of argv.
+    // QApplication has taken its own options (-style, -platform ...) out of argv and arguments().
+#ifdef Q_OS_WIN
+    form.addFiles(Tessaline::commandLinePaths(QCoreApplication::arguments()));
+#else
     form.addFiles(Tessaline::commandLinePaths(argc, argv));
+#endif
     form.show();
     return app.exec();
 }

@@ -41,21 +41,43 @@ QList<DroppedPath> droppedPaths(const QMimeData &mimeData)
     return paths;
 }
 
-QList<DroppedPath> commandLinePaths(int argc, const char *const *argv)
+namespace {
+
+// The files among a program's arguments (its name first): every argument but the options ("-x",
+// "--x") before a "--", as absolute native paths.
+QList<DroppedPath> fileArguments(const QList<DroppedPath> &arguments)
 {
     QList<DroppedPath> paths;
     bool options = true; // until "--"
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (options && argument == "--") {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const DroppedPath &argument = arguments[i];
+        if (options && argument.path == u"--")
             options = false;
-        } else if (!options || !argument.startsWith('-')) {
-            const QString name = QFile::decodeName(argument);
-            paths.append(
-                {QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath()), QFile::encodeName(name) != argument});
-        }
+        else if (!options || !argument.path.startsWith(u'-'))
+            paths.append({QDir::toNativeSeparators(QFileInfo(argument.path).absoluteFilePath()), argument.undecodable});
     }
     return paths;
+}
+
+} // namespace
+
+QList<DroppedPath> commandLinePaths(int argc, const char *const *argv)
+{
+    QList<DroppedPath> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const QString name = QFile::decodeName(bytes);
+        arguments.append({name, QFile::encodeName(name) != bytes});
+    }
+    return fileArguments(arguments);
+}
+
+QList<DroppedPath> commandLinePaths(const QStringList &arguments)
+{
+    QList<DroppedPath> decoded;
+    for (const QString &argument : arguments)
+        decoded.append({argument});
+    return fileArguments(decoded);
 }
 
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry)

@@ -32,6 +32,11 @@ QList<DroppedPath> droppedPaths(const QMimeData &mimeData);
 // encoding is undecodable, as in a drop.
 QList<DroppedPath> commandLinePaths(int argc, const char *const *argv);
 
+// The same of arguments given as text (QCoreApplication::arguments()), none undecodable: on
+// Windows, whose argv is in the ANSI code page, which may not hold a name, while Qt takes the
+// arguments from the UTF-16 command line.
+QList<DroppedPath> commandLinePaths(const QStringList &arguments);
+
 // The pixels that an entry of a list drawn with these metrics needs: its text width plus 8.
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry);
 
