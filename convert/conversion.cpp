@@ -22,7 +22,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #else
-#include <QDir>
 
 #include <fcntl.h>
 #include <io.h>
