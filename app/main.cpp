@@ -1,5 +1,6 @@
 #include "droppedfiles.h"
 #include "form1.h"
+#include "processend.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,6 +12,36 @@
 
 #include <thread>
 #endif
+
+namespace {
+
+// The window, with the files named on the command line listed; the event loop's status.
+int runWindow(int &argc, char **argv)
+{
+#ifdef TESSALINE_FONTCONFIG
+    // Reading the font configuration (about 15 ms) is needed before the window's first paint, as
+    // is connecting to the display; they are independent, so they go on side by side. Qt's own
+    // FcInit() then finds the configuration loaded.
+    std::thread fontConfiguration([] { FcInit(); });
+#endif
+    QApplication app(argc, argv);
+#ifdef TESSALINE_FONTCONFIG
+    fontConfiguration.join();
+#endif
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
+
+    Tessaline::Form1 form;
+    // QApplication has taken its own options (-style, -platform ...) out of argv and arguments().
+#ifdef Q_OS_WIN
+    form.addFiles(Tessaline::commandLinePaths(QCoreApplication::arguments()));
+#else
+    form.addFiles(Tessaline::commandLinePaths(argc, argv));
+#endif
+    form.show();
+    return app.exec();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -48,25 +79,5 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-#ifdef TESSALINE_FONTCONFIG
-    // Reading the font configuration (about 15 ms) is needed before the window's first paint, as
-    // is connecting to the display; they are independent, so they go on side by side. Qt's own
-    // FcInit() then finds the configuration loaded.
-    std::thread fontConfiguration([] { FcInit(); });
-#endif
-    QApplication app(argc, argv);
-#ifdef TESSALINE_FONTCONFIG
-    fontConfiguration.join();
-#endif
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
-
-    Tessaline::Form1 form;
-    // QApplication has taken its own options (-style, -platform ...) out of argv and arguments().
-#ifdef Q_OS_WIN
-    form.addFiles(Tessaline::commandLinePaths(QCoreApplication::arguments()));
-#else
-    form.addFiles(Tessaline::commandLinePaths(argc, argv));
-#endif
-    form.show();
-    return app.exec();
+    Tessaline::endProcess(runWindow(argc, argv));
 }

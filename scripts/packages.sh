@@ -19,4 +19,4 @@ bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins ffmpeg m
 # "Save" (imagemagick takes its screenshot), a Song face for Chinese text under Wine, the locales
 # Wine takes its ANSI code page from, dpkg-dev for Debian's source packages, and zip.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis xvfb xauth
-    xdotool imagemagick fonts-arphic-uming locales dpkg-dev zip)
+    openbox xdotool imagemagick fonts-arphic-uming locales dpkg-dev zip)

@@ -7,6 +7,7 @@
 #include "module1.h"
 #include "moresection.h"
 #include "previewpane.h"
+#include "processend.h"
 #include "testsupport.h"
 
 #include <QAccessible>
@@ -658,5 +659,18 @@ void TestWindow::completionMessage()
     QCOMPARE(message.isWarning, title != u"成功");
 }
 
-QTEST_MAIN(TestWindow)
+// QTEST_MAIN's, ending as the window program does (a conversion thread has run).
+int main(int argc, char *argv[])
+{
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        app.setAttribute(Qt::AA_Use96Dpi, true);
+        TestWindow test;
+        QTEST_SET_MAIN_SOURCE_PATH
+        status = QTest::qExec(&test, argc, argv);
+    }
+    Tessaline::endProcess(status);
+}
+
 #include "tst_window.moc"
