@@ -3,13 +3,13 @@
 #include "cuesheet.h"
 #include "ffmetadata.h"
 #include "matroskaxml.h"
+#include "mplsplaylist.h"
 #include "timestamplist.h"
 #include "webvtt.h"
 #ifdef TESSALINE_BINARY_FORMATS
 #include "dvdtitle.h"
 #include "matroskafile.h"
 #include "mediafile.h"
-#include "mplsplaylist.h"
 #endif
 
 namespace Tessaline {
@@ -21,8 +21,8 @@ namespace Tessaline {
 const QList<InputFormat> &inputFormats()
 {
     static const QList<InputFormat> formats = {
-#ifdef TESSALINE_BINARY_FORMATS
         {u"mpls", probeMplsPlaylist, readMplsPlaylist},
+#ifdef TESSALINE_BINARY_FORMATS
         {u"dvd", probeDvdTitleSet, readDvdTitleSet},
         {u"matroska", probeMatroskaFile, readMatroskaFile},
 #endif
