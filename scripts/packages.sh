@@ -15,8 +15,8 @@ test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg dvdauthor ls
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
 bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins ffmpeg mkvtoolnix time)
 # For scripts/windows: the mingw-w64 cross compilers (the -posix threading variants) and binutils,
-# Wine to run the tests, NSIS for the installer, Xvfb and xdotool to show the window and press
-# "Save" (imagemagick takes its screenshot), a Song face for Chinese text under Wine, the locales
+# Wine to run the tests, NSIS for the installer, Xvfb, openbox and xdotool to show the window,
+# press "Save" and close it (imagemagick takes its screenshots), a Song face for Chinese text under Wine, the locales
 # Wine takes its ANSI code page from, dpkg-dev for Debian's source packages, and zip.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis xvfb xauth
     openbox xdotool imagemagick fonts-arphic-uming locales dpkg-dev zip)

@@ -6,7 +6,7 @@
 #include "mplsplaylist.h"
 #include "timestamplist.h"
 #include "webvtt.h"
-#ifdef TESSALINE_BINARY_FORMATS
+#ifdef TESSALINE_LIBRARY_FORMATS
 #include "dvdtitle.h"
 #include "matroskafile.h"
 #include "mediafile.h"
@@ -22,7 +22,7 @@ const QList<InputFormat> &inputFormats()
 {
     static const QList<InputFormat> formats = {
         {u"mpls", probeMplsPlaylist, readMplsPlaylist},
-#ifdef TESSALINE_BINARY_FORMATS
+#ifdef TESSALINE_LIBRARY_FORMATS
         {u"dvd", probeDvdTitleSet, readDvdTitleSet},
         {u"matroska", probeMatroskaFile, readMatroskaFile},
 #endif
@@ -31,7 +31,7 @@ const QList<InputFormat> &inputFormats()
         {u"cue", probeCueSheet, readCueSheet},
         {u"webvtt", probeWebVtt, readWebVtt},
         {u"timestamps", probeTimestampList, readTimestampList},
-#ifdef TESSALINE_BINARY_FORMATS
+#ifdef TESSALINE_LIBRARY_FORMATS
         {u"media", probeMediaFile, readMediaFile},
 #endif
     };
