@@ -13,6 +13,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
