@@ -1,12 +1,14 @@
 // libFuzzer target: raw bytes through the binary readers that parse them here or hand them to a
-// library (Blu-ray playlists, DVD title set IFOs, Matroska files).
+// library (Blu-ray playlists, DVD title set IFOs, Matroska files, other media files).
 //
-// Input layout: byte 0 selects the reader (its value modulo 3: mpls, dvd, matroska); the remaining
-// bytes are the file. A reader either fails with a reason of its own kinds, or yields at least one
-// chapter; the playlist and DVD readers yield times in order from 0 up, titled "Chapter 01", ...
+// Input layout: byte 0 selects the reader (below 0x80 its value modulo 3: mpls, dvd, matroska;
+// from 0x80 the media files'); the remaining bytes are the file. A reader either fails with a
+// reason of its own kinds, or yields at least one chapter; the playlist and DVD readers yield
+// times in order from 0 up, titled "Chapter 01", ...
 #include "codepage.h"
 #include "dvdtitle.h"
 #include "matroskafile.h"
+#include "mediafile.h"
 #include "mplsplaylist.h"
 
 #include <QBuffer>
@@ -35,6 +37,7 @@ const Reader kReaders[] = {
     {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
     {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
 };
+const Reader kMediaReader {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false};
 
 void checkChapters(const Tessaline::ChapterList &chapters, bool numbered)
 {
@@ -70,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const Reader &reader = kReaders[data[0] % std::size(kReaders)];
+    const Reader &reader = data[0] >= 0x80 ? kMediaReader : kReaders[data[0] % std::size(kReaders)];
     QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const int score = reader.probe(bytes);
     if (score < 0 || score > 100)
