@@ -646,6 +646,12 @@ void TestWindow::completionMessage_data()
     mismatch.titleMismatches = {{path, 3, 2}};
     QTest::newRow("names count differs: a hint")
         << mismatch << QStringLiteral("成功") << u"已成功转换1个文件\n" + native + u"：有3个章节，名称框有2行";
+    ConvertReport replaced;
+    replaced.converted = 1;
+    replaced.replacedCharacters = {path};
+    QTest::newRow("characters written as '?': a warning naming the files")
+        << replaced << QStringLiteral("部分字符已替换")
+        << u"已成功转换1个文件\n以下文件中有ANSI代码页无法表示的字符，已写为“?”：\n" + native;
 }
 
 void TestWindow::completionMessage()
