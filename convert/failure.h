@@ -27,7 +27,7 @@ struct Failure
         OutputIsInput, // path: the output, which is the input file itself
         WriteFailed, // path: the output; detail: the system's reason
         BadInput, // not what its content claims; line or offset: where; detail: what is wrong
-        NoChapters, // a media file, playlist or disc title that holds no chapters
+        NoChapters, // a file, playlist or disc title that holds no chapters (an empty text file is an empty list)
         ModuleUnavailable, // the module that reads the file's format cannot be loaded; detail: why
     };
 
