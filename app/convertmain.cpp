@@ -519,7 +519,8 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
     return std::move(*run);
 }
 
-// What was written, and a warning when a names file does not match the chapters.
+// What was written, and warnings when characters became '?' and when a names file does not
+// match the chapters.
 void reportConverted(const QString &file, const EntryResult &result, const RunContext &run)
 {
     const auto count = [](qsizetype n, QStringView one, QStringView many) -> QString {
@@ -530,6 +531,11 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
         printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath));
     else if (run.options.destination == Destination::Nowhere)
         printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath) + u" (" + chapters + u')');
+    if (result.replacedCharacters > 0)
+        printLine(stderr,
+                  shownName(file) + u": code page " + QString::number(run.options.codePage) + u" cannot represent "
+                      + count(result.replacedCharacters, u"character", u"characters") + u", written as '?'"
+                      + (result.outputPath.isEmpty() ? QString() : u" in " + shownName(result.outputPath)));
 
     const qsizetype names = run.titles.size();
     if (!run.options.UseNameBox || names == result.chapters)

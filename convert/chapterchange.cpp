@@ -2,17 +2,12 @@
 
 namespace Tessaline {
 
-namespace {
-
-// The start of a line, as much of it as a failure quotes, with "…" when the line goes on.
-QString quotedStart(QStringView head)
+QString quotedLineStart(QStringView head)
 {
     if (head.size() <= kQuotedLineLength)
         return head.toString();
     return head.first(kQuotedLineLength) + u'…';
 }
-
-} // namespace
 
 ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText)
     : m_options(options), m_titles(titles),
@@ -36,7 +31,7 @@ Expected<ChapterStart> ChapterChange::startOf(QStringView field, QStringView lin
 {
     if (!m_needsMilliseconds)
         return ChapterStart {field, std::nullopt};
-    const auto failure = [&](Failure::Kind kind) { return Failure {kind, {}, lineNumber, quotedStart(lineHead)}; };
+    const auto failure = [&](Failure::Kind kind) { return Failure {kind, {}, lineNumber, quotedLineStart(lineHead)}; };
     const std::optional<TimeFields> fields = readTimeFields(field);
     if (!fields)
         return failure(Failure::Kind::UnreadableTime);
@@ -66,10 +61,13 @@ std::optional<QStringView> ChapterChange::replacedTitle(qsizetype number) const
 QStringList nameLines(QStringView text)
 {
     QStringList lines;
-    if (!text.isEmpty()) {
-        for (const QStringView line : text.split(u"\r\n"))
-            lines.append(line.toString());
-    }
+    // A line end after the last title starts no further title, as in a names file.
+    if (text.endsWith(u"\r\n"))
+        text.chop(2);
+    else if (text.isEmpty())
+        return lines;
+    for (const QStringView line : text.split(u"\r\n"))
+        lines.append(line.toString());
     return lines;
 }
 

@@ -14,6 +14,10 @@ namespace Tessaline {
 // The characters of a bad line that a failure quotes.
 constexpr qsizetype kQuotedLineLength = 60;
 
+// The start of a line as a failure quotes it: kQuotedLineLength characters, then "…" when the
+// line goes on.
+QString quotedLineStart(QStringView head);
+
 // The change stage of a conversion: what a run asks of every chapter, whatever format it was
 // read from and is written in. Its start is retimed between frame rates and shifted by the
 // offset, and must then fit the format written; its title is replaced by a line of the names.
@@ -47,7 +51,8 @@ private:
 };
 
 // The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
-// empty text has none.
+// empty text has none, and a CR LF at the end starts no further line ("a\r\n" is one line, "\r\n"
+// one empty line).
 QStringList nameLines(QStringView text);
 
 // Line n (counted from 1) of the names (nameLines() of the names text); nothing when there are

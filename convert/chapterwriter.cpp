@@ -55,7 +55,7 @@ void EncodedOutput::flush(bool last)
         break;
     case Form::Ansi:
         m_bytes.resize(0);
-        m_codePage->encode(text, m_bytes, true);
+        m_replaced += m_codePage->encode(text, m_bytes, true);
         writeBytes(m_bytes);
         break;
     case Form::Utf8: {

@@ -35,6 +35,9 @@ public:
     const QString &error() const { return m_error; }
     int systemError() const { return m_systemError; }
 
+    // The characters the Ansi form wrote as '?', since the code page cannot represent them.
+    qsizetype replacedCharacters() const { return m_replaced; }
+
 private:
     void flush(bool last);
     void writeBytes(QByteArrayView bytes);
@@ -46,6 +49,7 @@ private:
     QByteArray m_bytes;
     QString m_error;
     int m_systemError = 0;
+    qsizetype m_replaced = 0;
     bool m_failed = false;
 };
 

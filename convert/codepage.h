@@ -33,8 +33,8 @@ public:
     void decode(QByteArrayView bytes, QString &text, bool last);
 
     // Appends the bytes of text; a character the page cannot represent becomes '?', with no
-    // look-alike substitutes.
-    void encode(QStringView text, QByteArray &bytes, bool last);
+    // look-alike substitutes. The number of characters so replaced.
+    qsizetype encode(QStringView text, QByteArray &bytes, bool last);
 
     // Forgets a character cut at the end of the last call, as at the start of a new text.
     void reset();

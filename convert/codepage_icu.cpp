@@ -40,6 +40,15 @@ int icuByteOfChar(UConverter *converter, UChar c)
     return U_SUCCESS(status) && length == 1 && uchar(bytes[0]) < kAscii ? int(uchar(bytes[0])) : -1;
 }
 
+// ICU's substitution, counting the characters substituted in the qsizetype at context.
+void countingSubstitute(const void *context, UConverterFromUnicodeArgs *args, const UChar *codeUnits, int32_t length,
+                        UChar32 codePoint, UConverterCallbackReason reason, UErrorCode *error)
+{
+    if (reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR)
+        ++*static_cast<qsizetype *>(const_cast<void *>(context));
+    UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, codeUnits, length, codePoint, reason, error);
+}
+
 } // namespace
 
 struct CodePage::Converter
@@ -51,6 +60,7 @@ struct CodePage::Converter
     std::array<char16_t, kAscii> fromIcu;
     bool corrected = false;
     QString scratch; // text on its way to ICU, when corrected
+    qsizetype substituted = 0; // characters written as '?' by the encode() under way
 };
 
 CodePage::CodePage(std::unique_ptr<Converter> converter) : m_converter(std::move(converter))
@@ -72,6 +82,7 @@ Expected<CodePage> CodePage::open(int number)
     UConverter *icu = converter->icu.get();
     // ICU's own substitute for the windows-125x pages is the control byte 1A.
     ucnv_setSubstChars(icu, "?", 1, &status);
+    ucnv_setFromUCallBack(icu, countingSubstitute, &converter->substituted, nullptr, nullptr, &status);
 
     // Each of the 128 bytes must be read as one ASCII character and written back as itself;
     // the characters so read must be all 128 of them.
@@ -127,9 +138,10 @@ void CodePage::reset()
     ucnv_reset(m_converter->icu.get());
 }
 
-void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
+qsizetype CodePage::encode(QStringView text, QByteArray &bytes, bool last)
 {
     UConverter *icu = m_converter->icu.get();
+    m_converter->substituted = 0;
     if (m_converter->corrected) {
         QString &scratch = m_converter->scratch;
         scratch.resize(text.size());
@@ -146,6 +158,7 @@ void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
     bytes.truncate(target - bytes.data());
     if (last)
         ucnv_resetFromUnicode(icu);
+    return m_converter->substituted;
 }
 
 int systemAnsiCodePage()

@@ -3,6 +3,8 @@
 
 #include <qt_windows.h>
 
+#include <algorithm>
+
 namespace Tessaline {
 
 struct CodePage::Converter
@@ -58,22 +60,51 @@ QByteArray plainBytesOf(UINT page, QStringView text, BOOL *usedDefault = nullptr
     return bytes;
 }
 
+// The halves of surrogate pairs that stand alone, which UTF-8 cannot hold.
+qsizetype unpairedSurrogates(QStringView text)
+{
+    qsizetype unpaired = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            ++unpaired;
+    }
+    return unpaired;
+}
+
 // Windows writes a '?' for each half of a character beyond U+FFFF that the page cannot hold:
 // such a pair is converted alone, and one character becomes one '?', as ICU does elsewhere.
-QByteArray bytesOf(UINT page, QStringView text)
+// replaced counts the characters that the page cannot hold. Windows says only whether the
+// default was used; the '?' bytes beyond the text's own are then the count (in the ANSI pages no
+// byte of a character is 3F but '?'s), and at least one.
+QByteArray bytesOf(UINT page, QStringView text, qsizetype &replaced)
 {
+    if (page == CP_UTF8) {
+        replaced += unpairedSurrogates(text);
+        return plainBytesOf(page, text);
+    }
     QByteArray bytes;
+    const auto appendPlain = [&](QStringView part) {
+        BOOL usedDefault = FALSE;
+        const QByteArray plain = plainBytesOf(page, part, &usedDefault);
+        if (usedDefault)
+            replaced += std::max<qsizetype>(1, plain.count('?') - part.count(u'?'));
+        bytes += plain;
+    };
     qsizetype start = 0;
-    for (qsizetype i = 0; page != CP_UTF8 && i + 1 < text.size(); ++i) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
         if (!text[i].isHighSurrogate() || !text[i + 1].isLowSurrogate())
             continue;
-        bytes += plainBytesOf(page, text.sliced(start, i - start));
+        appendPlain(text.sliced(start, i - start));
         BOOL usedDefault = FALSE;
         const QByteArray pair = plainBytesOf(page, text.sliced(i, 2), &usedDefault);
         bytes += usedDefault ? QByteArray("?") : pair;
+        replaced += usedDefault ? 1 : 0;
         start = ++i + 1;
     }
-    return bytes + plainBytesOf(page, text.sliced(start));
+    appendPlain(text.sliced(start));
+    return bytes;
 }
 
 } // namespace
@@ -95,7 +126,8 @@ Expected<CodePage> CodePage::open(int number)
     for (int byte = 0; byte < 0x80; ++byte)
         ascii += char(byte);
     const QString text = QString::fromLatin1(ascii);
-    if (wideOf(page, ascii) != text || bytesOf(page, text) != ascii)
+    qsizetype replaced = 0;
+    if (wideOf(page, ascii) != text || bytesOf(page, text, replaced) != ascii)
         return unsupported;
     return CodePage(std::make_unique<Converter>(Converter {page, {}, {}}));
 }
@@ -115,15 +147,17 @@ void CodePage::reset()
     m_converter->carriedText.clear();
 }
 
-void CodePage::encode(QStringView text, QByteArray &bytes, bool last)
+qsizetype CodePage::encode(QStringView text, QByteArray &bytes, bool last)
 {
     QString &carried = m_converter->carriedText;
     carried += text;
     qsizetype whole = carried.size();
     if (!last && whole > 0 && carried[whole - 1].isHighSurrogate())
         --whole;
-    bytes += bytesOf(m_converter->page, QStringView(carried).first(whole));
+    qsizetype replaced = 0;
+    bytes += bytesOf(m_converter->page, QStringView(carried).first(whole), replaced);
     carried.remove(0, whole);
+    return replaced;
 }
 
 int systemAnsiCodePage()

@@ -508,17 +508,19 @@ Expected<ChapterSource> openChapterSource(const QString &path, const ConvertOpti
     return ChapterSource {std::move(*input), *format};
 }
 
-// Reads the opened input, changes its chapters and writes them into device: the chapter count,
-// or the failure, which names the input, and outputPath too when writing failed.
-Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
-                                const QString &inputPath, const QString &outputPath)
+// Reads the opened input, changes its chapters and writes them into device: what was written to
+// outputPath, or the failure, which names the input, and outputPath too when writing failed.
+Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
+                                  const QString &inputPath, const QString &outputPath)
 {
     EncodedOutput output(device, outputForm(run.options.format, run.options.OutputEncoding), &run.codePage);
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
     const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
-    if (chapters && !writer->finish())
+    if (!chapters)
+        return chapters.error();
+    if (!writer->finish())
         return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, output.error(), output.systemError());
-    return chapters;
+    return EntryResult {outputPath, *chapters, output.replacedCharacters()};
 }
 
 // Keeps the first chapters as rows of a preview, and counts them all.
@@ -634,9 +636,9 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
     const Expected<const InputFormat *> format = inputFormatOf(QStringLiteral(".txt"), in, run.options);
     if (!format)
         return format.error();
-    const Expected<qsizetype> chapters = convertInto(out, in, *format, run, {}, {});
-    if (!chapters)
-        return chapters.error();
+    const Expected<EntryResult> converted = convertInto(out, in, *format, run, {}, {});
+    if (!converted)
+        return converted.error();
     return bytes;
 }
 
@@ -662,14 +664,14 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         QFile standardOutput;
         openStandardOutput(standardOutput);
         HoldingDevice held(standardOutput);
-        const Expected<qsizetype> chapters = convertInto(held, *input.file, format, run, inputPath, {});
-        if (!chapters)
-            return chapters.error();
+        const Expected<EntryResult> converted = convertInto(held, *input.file, format, run, inputPath, {});
+        if (!converted)
+            return converted.error();
         if (!held.release()) {
             const QString reason = held.errorString();
             return outputFailureOf(Failure::Kind::WriteFailed, inputPath, {}, reason, systemErrorOfLastCall(reason));
         }
-        return EntryResult {QString(), *chapters};
+        return converted;
     }
 
     if (MaybeFailure refused = checkOutputPath(outputPath, inputPath, input))
@@ -683,18 +685,15 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         // and then removed unwritten.
         DiscardingDevice nowhere;
         nowhere.open(QIODevice::WriteOnly);
-        const Expected<qsizetype> chapters = convertInto(nowhere, *input.file, format, run, inputPath, {});
-        if (!chapters)
-            return chapters.error();
-        return EntryResult {outputPath, *chapters};
+        return convertInto(nowhere, *input.file, format, run, inputPath, outputPath); // writing cannot fail
     }
-    const Expected<qsizetype> chapters = convertInto(file.device(), *input.file, format, run, inputPath, outputPath);
-    if (!chapters)
-        return chapters.error();
+    const Expected<EntryResult> converted = convertInto(file.device(), *input.file, format, run, inputPath, outputPath);
+    if (!converted)
+        return converted.error();
     if (!file.commit())
         return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, file.errorString(),
                                file.systemError());
-    return EntryResult {outputPath, *chapters};
+    return converted;
 }
 
 Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qsizetype limit)
@@ -708,6 +707,12 @@ Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qs
     const Expected<qsizetype> chapters = convertChapters(*source->input.file, source->format, run, inputPath, writer);
     if (!chapters)
         return chapters.error();
+    if (outputForm(run.options.format, run.options.OutputEncoding) == EncodedOutput::Form::Ansi) {
+        for (ChapterPreviewRow &row : preview.rows) {
+            row.timeWritten = run.codePage.decoded(run.codePage.encoded(row.timeWritten));
+            row.title = run.codePage.decoded(run.codePage.encoded(row.title));
+        }
+    }
     return preview;
 }
 
@@ -785,6 +790,8 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
             continue;
         }
         ++report.converted;
+        if (result->replacedCharacters > 0)
+            report.replacedCharacters.append(file);
         if (options.UseNameBox && result->chapters != run->titles.size())
             report.titleMismatches.append({file, result->chapters, run->titles.size()});
     }

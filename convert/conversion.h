@@ -54,8 +54,9 @@ Expected<RunContext> prepareRun(const ConvertOptions &options);
 // One converted file.
 struct EntryResult
 {
-    QString outputPath; // where it went; empty for standard output and nowhere
+    QString outputPath; // where it went; empty for standard output
     qsizetype chapters = 0;
+    qsizetype replacedCharacters = 0; // written as '?': the ANSI code page cannot represent them
 };
 
 // Converts one file into its output. Only regular files are read (a FIFO, device or folder fails
@@ -65,7 +66,8 @@ struct EntryResult
 // output gets a file only once it is whole, up to 64 MiB, past which it is written as it comes.
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
 
-// A chapter as a conversion would write it.
+// A chapter as a conversion would write it. What is "as it will be written" is what the output
+// holds: in ANSI output, a character the code page cannot represent is the '?' it becomes.
 struct ChapterPreviewRow
 {
     qsizetype number = 0; // from 1
@@ -127,6 +129,8 @@ struct ConvertReport
     QList<Failure> failures;
     MaybeFailure runFailure; // nothing was converted: the run could not start
     QList<TitleCountMismatch> titleMismatches;
+    QStringList replacedCharacters; // converted files whose output has a '?' for a character
+                                    // that the ANSI code page cannot represent
     bool cancelled = false; // the run was stopped before its last file
     qsizetype notConverted = 0; // files not started because of the stop
 };

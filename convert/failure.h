@@ -30,7 +30,7 @@ struct Failure
         OutputShared, // output: also that of another input of the run; detail: that input
         WriteFailed, // output: where writing failed, empty for standard output; detail: the system's reason
         BadInput, // not what its content claims; line or offset: where; detail: what is wrong
-        NoChapters, // a media file, playlist or disc title that holds no chapters
+        NoChapters, // a file, playlist or disc title that holds no chapters (an empty text file is an empty list)
         ModuleUnavailable, // the module that reads the file's format cannot be loaded; detail: why
     };
 

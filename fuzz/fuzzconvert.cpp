@@ -77,6 +77,11 @@ void checkAcrossBlockBoundary(QByteArrayView file, int shortBy, Tessaline::RunCo
     if (file.startsWith("\xEF\xBB\xBF") || file.startsWith("\xFF\xFE") || file.startsWith("\xFE\xFF"))
         return;
     const Tessaline::Expected<QByteArray> behind = Tessaline::convertBytes(behindFiller(file, shortBy), run);
+    if (!alone && alone.error().kind == Tessaline::Failure::Kind::NoChapters) {
+        if (!behind || unicodeLines(*behind).size() != 2)
+            fail("behind another chapter, a file of no chapters gives chapters or fails");
+        return;
+    }
     if (bool(behind) != bool(alone))
         fail("behind another chapter, the file fails differently");
     if (!alone)
@@ -120,8 +125,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArrayView file(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const Tessaline::Expected<QByteArray> converted = Tessaline::convertBytes(file, *run);
     if (!converted) {
-        if (!options.ShiftFrameRate)
-            fail("conversion failed without rescaling");
+        // Without rescaling only the shape of the lines can fail a file.
+        const Tessaline::Failure::Kind kind = converted.error().kind;
+        if (!options.ShiftFrameRate && kind != Tessaline::Failure::Kind::BadInput
+            && kind != Tessaline::Failure::Kind::NoChapters)
+            fail("conversion failed without rescaling, not for its lines");
+        if (kind == Tessaline::Failure::Kind::NoChapters && file.isEmpty())
+            fail("an empty file holds no chapters");
+        if ((selector & 0xDE) == 0x1C)
+            checkAcrossBlockBoundary(file, size > 1 ? data[size - 1] % 100 : 0, *run, converted);
         return 0;
     }
     if (options.OutputEncoding == Tessaline::OutputEncoding::Ansi)

@@ -1,5 +1,6 @@
 // The conversion library: time arithmetic, code pages, and what it does with hostile files.
 // How whole files convert is tested through the command line (tst_convertcommand).
+#include "chapterchange.h"
 #include "conversion.h"
 #include "localecodepage.h"
 #include "testsupport.h"
@@ -73,6 +74,8 @@ private slots:
     void chapterTimes();
     void codePages_data();
     void codePages();
+    void unrepresentableCharacters_data();
+    void unrepresentableCharacters();
     void codePageForLocale();
     void systemCodePage();
     void longLines_data();
@@ -89,6 +92,8 @@ private slots:
     void temporaryNames_data();
     void temporaryNames();
     void failedFileLeavesNoCharacterBehind();
+    void namesBoxLines_data();
+    void namesBoxLines();
 };
 
 void TestConversion::chapterTimes_data()
@@ -155,6 +160,32 @@ void TestConversion::codePages()
         ascii += char(byte);
     QCOMPARE(page->decoded(ascii), QString::fromLatin1(ascii));
     QCOMPARE(page->encoded(QString::fromLatin1(ascii)), ascii);
+}
+
+void TestConversion::unrepresentableCharacters_data()
+{
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qsizetype>("replaced"); // the text's own '?' is none
+    QTest::newRow("1252: CJK, and one beyond U+FFFF")
+        << 1252 << QStringLiteral("\u65E5\u672C Caf\u00E9 \U0001F600?") << QByteArray("?? Caf\xE9 ??") << qsizetype(3);
+    QTest::newRow("932: a letter outside it beside double-byte characters")
+        << 932 << QStringLiteral("\u65E5\u672C?\u00E9") << QByteArray("\x93\xFA\x96\x7B??") << qsizetype(1);
+}
+
+// A character the page cannot represent is written as '?' and counted, one for each character.
+void TestConversion::unrepresentableCharacters()
+{
+    QFETCH(int, codePage);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qsizetype, replaced);
+    Expected<CodePage> page = CodePage::open(codePage);
+    QVERIFY(page);
+    QByteArray written;
+    QCOMPARE(page->encode(text, written, true), replaced);
+    QCOMPARE(written, bytes);
 }
 
 // The locale table's fallbacks: the language without its region, the script named by @latin,
@@ -455,6 +486,24 @@ void TestConversion::failedFileLeavesNoCharacterBehind()
     QVERIFY(ConvertEntry(dir.filePath(QStringLiteral("b.txt")), *run));
     QCOMPARE(readFile(dir.filePath(QStringLiteral("b_new.txt"))),
              unicodeFile(u"CHAPTER01=00:00:01.001\r\nCHAPTER01NAME=\u7B2C"));
+}
+
+void TestConversion::namesBoxLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("a line end after the last title")
+        << QStringLiteral("Intro\r\nEnd\r\n") << QStringList {QStringLiteral("Intro"), QStringLiteral("End")};
+    QTest::newRow("an empty line before it is a title")
+        << QStringLiteral("Intro\r\n\r\n") << QStringList {QStringLiteral("Intro"), QString()};
+}
+
+// The titles of the names box: a line end typed after the last one starts no further title.
+void TestConversion::namesBoxLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    QCOMPARE(nameLines(text), lines);
 }
 
 QTEST_GUILESS_MAIN(TestConversion)

@@ -622,7 +622,8 @@ void TestWindow::outputThatIsAnInputIsNotCounted()
     const QString film = QDir::toNativeSeparators(dir.filePath(QStringLiteral("film.txt")));
     const QString own = QDir::toNativeSeparators(dir.filePath(QStringLiteral("film_new.txt")));
     QVERIFY(writeFile(film, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=One"));
-    QVERIFY(writeFile(own, "notes"));
+    const QByteArray ownChapters = "CHAPTER01=00:00:02.000\r\nCHAPTER01NAME=Mine";
+    QVERIFY(writeFile(own, ownChapters));
     Form1 form;
     ShownMessage shown;
     recordMessages(form, shown);
@@ -631,7 +632,7 @@ void TestWindow::outputThatIsAnInputIsNotCounted()
     QTRY_COMPARE(shown.shownCount, 1);
     QCOMPARE(shown.title, QStringLiteral("未能全部转换"));
     QCOMPARE(shown.text, u"已成功转换1个文件\n" + film + u"：输出文件“" + own + u"”也是本次转换的输入，未写入");
-    QCOMPARE(readFile(own), QByteArray("notes"));
+    QCOMPARE(readFile(own), ownChapters);
 }
 
 void TestWindow::completionMessage_data()
@@ -677,6 +678,12 @@ void TestWindow::completionMessage_data()
     mismatch.titleMismatches = {{path, 3, 2}};
     QTest::newRow("names count differs: a hint")
         << mismatch << QStringLiteral("成功") << u"已成功转换1个文件\n" + native + u"：有3个章节，名称框有2行";
+    ConvertReport replaced;
+    replaced.converted = 1;
+    replaced.replacedCharacters = {path};
+    QTest::newRow("characters written as '?': a warning naming the files")
+        << replaced << QStringLiteral("部分字符已替换")
+        << u"已成功转换1个文件\n以下文件中有ANSI代码页无法表示的字符，已写为“?”：\n" + native;
 }
 
 void TestWindow::completionMessage()

@@ -112,8 +112,17 @@ CompletionMessage completionMessage(const ConvertReport &report)
         text += u'\n' + nativePath(mismatch.path)
             + QStringLiteral("：有%1个章节，名称框有%2行").arg(mismatch.chapters).arg(mismatch.titles);
     }
+    const QStringList &replaced = report.replacedCharacters;
+    if (!replaced.isEmpty()) {
+        text += QStringLiteral("\n以下文件中有ANSI代码页无法表示的字符，已写为“?”：");
+        for (const QString &path : replaced.first(std::min(kListedFailures, replaced.size())))
+            text += u'\n' + nativePath(path);
+        if (replaced.size() > kListedFailures)
+            text += u"\n……另有" + QString::number(replaced.size() - kListedFailures) + u"个文件";
+    }
     if (report.failures.isEmpty() && !report.runFailure && !report.cancelled)
-        return {QStringLiteral("成功"), text, false};
+        return {replaced.isEmpty() ? QStringLiteral("成功") : QStringLiteral("部分字符已替换"), text,
+                !replaced.isEmpty()};
     return {report.cancelled ? QStringLiteral("已取消") : QStringLiteral("未能全部转换"), text, true};
 }
 

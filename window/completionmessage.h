@@ -17,7 +17,8 @@ struct CompletionMessage
 // "已成功转换N个文件" under the title "成功"; when files failed, a warning that also lists them,
 // each with its reason in Chinese; when the run was cancelled, a warning that says how many files
 // were left unconverted. A file whose chapter count differs from the number of titles adds a line
-// saying so, without making the message a warning.
+// saying so, without making the message a warning; files whose ANSI output has '?' for characters
+// the code page cannot represent are listed under a warning.
 CompletionMessage completionMessage(const ConvertReport &report);
 
 // Why a file was not converted, in the window's words.

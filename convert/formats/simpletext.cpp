@@ -3,6 +3,7 @@
 #include "chapterchange.h"
 #include "chaptertime.h"
 #include "chapterwriter.h"
+#include "reason.h"
 #include "textlinereader.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@ namespace Tessaline {
 namespace {
 
 constexpr qsizetype kTimeLength = 12; // HH:MM:SS.mmm
-constexpr qsizetype kFixedTimeStart = 10; // after "CHAPTERnn="
 constexpr qsizetype kFixedTitleStart = 14; // after "CHAPTERnnNAME="
 
 bool isAsciiDigit(QChar c)
@@ -20,17 +20,19 @@ bool isAsciiDigit(QChar c)
     return c >= u'0' && c <= u'9';
 }
 
+constexpr qsizetype kOtherShape = -1; // the line is not "CHAPTER<digits><tag>..."
+
 // Where the field of a "CHAPTER<digits><tag>" line starts, so that chapter numbers of any width
-// are read right; lines of other shapes use the position of the two-digit form. head is the
-// start of the line read so far (wholeLine: all of it); nothing while it cannot tell yet.
-std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringView tag, qsizetype fixedStart)
+// are read right; kOtherShape for a line of another shape. head is the start of the line read so
+// far (wholeLine: all of it); nothing while it cannot tell yet.
+std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringView tag)
 {
     constexpr QStringView prefix = u"CHAPTER";
     const qsizetype compared = std::min(head.size(), prefix.size());
     if (head.first(compared) != prefix.first(compared))
-        return fixedStart;
+        return kOtherShape;
     if (compared < prefix.size())
-        return wholeLine ? std::optional(fixedStart) : std::nullopt;
+        return wholeLine ? std::optional(kOtherShape) : std::nullopt;
     qsizetype position = prefix.size();
     while (position < head.size() && isAsciiDigit(head[position]))
         ++position;
@@ -38,7 +40,7 @@ std::optional<qsizetype> fieldStart(QStringView head, bool wholeLine, QStringVie
     if (!wholeLine && rest.size() < tag.size() && tag.startsWith(rest))
         return std::nullopt; // more digits, or the tag, may follow
     if (position == prefix.size() || !rest.startsWith(tag))
-        return fixedStart;
+        return kOtherShape;
     return position + tag.size();
 }
 
@@ -52,9 +54,12 @@ public:
         if (m_complete)
             return;
         m_head += piece;
-        const std::optional<qsizetype> start = fieldStart(m_head, endsLine, u"=", kFixedTimeStart);
-        m_complete = endsLine || (start && m_head.size() >= std::max(*start + kTimeLength, kQuotedLineLength + 1));
-        if (m_complete && start)
+        const std::optional<qsizetype> start = fieldStart(m_head, endsLine, u"=");
+        const bool laidOut = start && *start != kOtherShape;
+        m_complete = endsLine
+            || (start && m_head.size() >= std::max(laidOut ? *start + kTimeLength : 0, kQuotedLineLength + 1));
+        m_laidOut = m_complete && laidOut;
+        if (m_laidOut)
             m_field = QStringView(m_head).mid(*start, kTimeLength);
     }
 
@@ -63,15 +68,18 @@ public:
         m_head.resize(0); // keeps its capacity for the next chapter
         m_field = {};
         m_complete = false;
+        m_laidOut = false;
     }
 
-    QStringView field() const { return m_field; }
+    // Nothing when the line is not laid out as "CHAPTER<digits>=".
+    std::optional<QStringView> field() const { return m_laidOut ? std::optional(m_field) : std::nullopt; }
     QStringView head() const { return m_head; }
 
 private:
     QString m_head;
     QStringView m_field;
     bool m_complete = false;
+    bool m_laidOut = false;
 };
 
 // CHAPTERnn=HH:MM:SS.mmm and CHAPTERnnNAME=title, lines joined by CR LF, no line end after the
@@ -112,6 +120,20 @@ private:
     EncodedOutput &m_output;
 };
 
+// The start of the chapter whose time line is held, or why there is none: a line of another shape
+// is no time line even where its time would only be copied, and a time may not be usable.
+Expected<ChapterStart> chapterStart(const TimeLine &line, qint64 lineNumber, const ChapterChange &change)
+{
+    const std::optional<QStringView> field = line.field();
+    if (!field)
+        return Failure {
+            Failure::Kind::BadInput,
+            {},
+            lineNumber,
+            Reason::tr("not a time line (CHAPTERnn=HH:MM:SS.mmm): \"%1\"").arg(quotedLineStart(line.head()))};
+    return change.startOf(*field, line.head(), lineNumber);
+}
+
 } // namespace
 
 Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &change, ChapterWriter &writer)
@@ -125,8 +147,10 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &cha
     bool inTitle = false;
     bool titleFromFile = true;
     qsizetype chapters = 0;
+    bool anyLine = false; // the file holds text: a line, if only an empty one
 
     while (const std::optional<LinePiece> piece = reader.nextPiece()) {
+        anyLine = true;
         if (!expectingName) {
             timeLine.append(piece->text, piece->endsLine);
             if (piece->endsLine) {
@@ -140,9 +164,10 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &cha
                 writer.appendTitle(piece->text);
         } else {
             nameHead += piece->text;
-            const std::optional<qsizetype> start = fieldStart(nameHead, piece->endsLine, u"NAME=", kFixedTitleStart);
+            const std::optional<qsizetype> shaped = fieldStart(nameHead, piece->endsLine, u"NAME=");
+            const std::optional<qsizetype> start = shaped == kOtherShape ? kFixedTitleStart : shaped;
             if (start && (nameHead.size() >= *start || piece->endsLine)) {
-                const Expected<ChapterStart> time = change.startOf(timeLine.field(), timeLine.head(), timeLineNumber);
+                const Expected<ChapterStart> time = chapterStart(timeLine, timeLineNumber, change);
                 if (!time)
                     return time.error();
                 ++chapters;
@@ -164,6 +189,10 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &cha
     }
     if (reader.failure())
         return *reader.failure();
+    // An empty file (no bytes, or a byte order mark alone) is an empty list; any other text that
+    // gives no chapter is not one.
+    if (chapters == 0 && anyLine)
+        return Failure {Failure::Kind::NoChapters, {}, 0, {}};
     return chapters;
 }
 

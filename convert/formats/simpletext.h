@@ -10,9 +10,10 @@
 // first line:
 //     CHAPTER01=00:05:23.456
 //     CHAPTER01NAME=Title
-// The time is the 12 characters after "CHAPTERnn=", the title everything after "CHAPTERnnNAME=".
-// Lines of any other shape are read at the positions of the two-digit form (time from character
-// 11, title from character 15). A time line whose name line never comes is dropped. It is
+// The time is the 12 characters after "CHAPTERnn=" (nn: one digit or more), the title everything
+// after "CHAPTERnnNAME=". A line in the place of a time line must start "CHAPTERnn="; a name line
+// of any other shape is read at the position of the two-digit form (title from character 15). A
+// time line whose name line never comes is dropped, unread. It is
 // written back in that shape: CHAPTERnn=HH:MM:SS.mmm and CHAPTERnnNAME=title, lines joined by
 // CR LF, no line end after the last line.
 namespace Tessaline {
@@ -23,9 +24,9 @@ class EncodedOutput;
 class TextLineReader;
 
 // Reads the chapters of a chapter file line by line, has the change stage rewrite their times
-// and titles, and hands them to the writer numbered from 1. The number of chapters, or why the
-// file cannot be converted (a time that cannot be rescaled, or a failed read; the failure names
-// no path).
+// and titles, and hands them to the writer numbered from 1. The number of chapters (0 for a file
+// with no text), or why the file cannot be converted (a line that is no time line, a time that
+// cannot be rescaled, text that gives no chapter, or a failed read; the failure names no path).
 Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &change, ChapterWriter &writer);
 
 // The writer of the format, which streams into output as the chapters come.
