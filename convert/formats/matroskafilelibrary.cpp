@@ -15,6 +15,7 @@
 #include <matroska/KaxSemantic.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 // Through libebml and libmatroska rather than libavformat, which merges every edition into one
@@ -30,6 +31,7 @@ using namespace libebml;
 using namespace libmatroska;
 
 constexpr quint64 kMaxMetadataBytes = 16 << 20; // a SeekHead or the Chapters: a few KB in practice
+constexpr quint64 kMaxHeadBytes = 12; // of an element: an id of 1 to 4 bytes, a size of 1 to 8
 
 // libebml's reads and seeks over the opened file, through a window of kWindowBytes held here:
 // libebml reads each element's head and seeks back, and every seek of a QFile is a system call
@@ -39,9 +41,14 @@ class DeviceCallback : public IOCallback
 public:
     explicit DeviceCallback(QIODevice &device) : m_device(device) { }
 
+    // Reads end at limit (bytes from the start of the file) until it is lifted again.
+    void setReadLimit(qint64 limit) { m_readLimit = limit; }
+    static constexpr qint64 kNoLimit = std::numeric_limits<qint64>::max();
+
     uint32 read(void *buffer, size_t size) override
     {
         auto *out = static_cast<char *>(buffer);
+        size = std::min(size, size_t(std::max<qint64>(m_readLimit - m_position, 0)));
         size_t done = 0;
         while (done < size) {
             if (!inWindow(m_position) && !fillWindow())
@@ -81,6 +88,7 @@ private:
     QIODevice &m_device;
     qint64 m_position = 0; // libebml's, in bytes from the start of the file
     qint64 m_windowStart = 0;
+    qint64 m_readLimit = kNoLimit;
     QByteArray m_window;
 };
 
@@ -143,9 +151,11 @@ private:
             return damaged;
         m_callback.setFilePointer(int64(position), seek_beginning);
         int upper = 0;
-        // The library looks further on for a known id when there is none at position: such an
-        // element is not the next one.
+        // Where there is no element at position the library looks further on, a byte at a time to
+        // end; such an element would not be the next one, so it reads no more than a head.
+        m_callback.setReadLimit(qint64(std::min(position + kMaxHeadBytes, end)));
         std::unique_ptr<EbmlElement> element(m_stream.FindNextElement(context, upper, end - position, true));
+        m_callback.setReadLimit(DeviceCallback::kNoLimit);
         if (!element || element->GetElementPosition() != position || !element->IsFiniteSize()
             || element->GetEndPosition() > end)
             return damaged;
