@@ -12,7 +12,8 @@ int probeMatroskaFile(QByteArrayView head);
 // and disabled ones too: each one's start and the string of its first ChapterDisplay. Only the
 // EBML header, the heads of the Segment's top-level elements (past the first Cluster only when
 // the SeekHead is missing or damaged), its SeekHeads and its Chapters are read; ChapterAtoms
-// nested more than 64 levels deep fail the file. Read by the tessaline-matroska module, loaded on first use (formatmodule.h).
+// nested more than 64 levels deep fail the file. Read by the tessaline-matroska module, loaded on
+// first use (formatmodule.h).
 Expected<ChapterList> readMatroskaFile(const ReadRequest &request);
 
 // The same, through libebml and libmatroska (matroskafilelibrary.cpp): what the module exports,
