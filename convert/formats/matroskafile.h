@@ -4,13 +4,16 @@
 
 namespace Tessaline {
 
-// Matroska and WebM files (the EBML signature and DocType "matroska" or "webm"): 100, else 0.
+// Matroska and WebM files (an EBML header, its sizes of any length, with DocType "matroska" or
+// "webm"): 100, else 0.
 int probeMatroskaFile(QByteArrayView head);
 
 // The top-level ChapterAtoms of one edition (ReadSettings::edition, from 1), in file order, hidden
 // and disabled ones too: each one's start and the string of its first ChapterDisplay. Only the
-// EBML header, the Segment's top-level headers before the first Cluster, its SeekHeads and its
-// Chapters are read. Read by the tessaline-matroska module, loaded on first use (formatmodule.h).
+// EBML header, the heads of the Segment's top-level elements (past the first Cluster only when
+// the SeekHead is missing or damaged), its SeekHeads and its Chapters are read; ChapterAtoms
+// nested more than 64 levels deep fail the file. Read by the tessaline-matroska module, loaded on
+// first use (formatmodule.h).
 Expected<ChapterList> readMatroskaFile(const ReadRequest &request);
 
 // The same, through libebml and libmatroska (matroskafilelibrary.cpp): what the module exports,
