@@ -3,12 +3,15 @@
 #include "completionmessage.h"
 #include "convertoptions.h"
 
+#include <QHash>
 #include <QWidget>
 
 #include <functional>
 
 class QAbstractButton;
 class QComboBox;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -65,9 +68,11 @@ signals:
 private:
     QComboBox *rateBox(const char *name);
     QLabel *problemMark(QWidget *field);
-    QWidget *inRow(std::initializer_list<QWidget *> widgets);
-    QWidget *destinationRows();
+    QLabel *caption(const QString &text, QWidget *field);
+    QHBoxLayout *inRow(std::initializer_list<QWidget *> widgets);
+    QVBoxLayout *destinationRows();
     void describeFields();
+    void describeValidity(QWidget *field, const QString &problem);
     void chooseFolder();
     void check();
 
@@ -86,6 +91,7 @@ private:
     QString m_outputFolder; // chosen; empty until a folder is chosen
     bool m_retiming = true; // "30FPS->29.97FPS" is ticked
     QStringList m_problems; // of the fields' values as last checked
+    QHash<const QWidget *, QString> m_validDescriptions; // of the checked fields, while valid
     PreviewPane *m_preview;
     FolderChooser m_chooseFolderDialog;
 };

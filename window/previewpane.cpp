@@ -113,6 +113,7 @@ PreviewPane::PreviewPane(QWidget *parent)
     m_status->setTextFormat(Qt::PlainText); // a path or a line of the file is never markup
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_status->setFocusPolicy(Qt::StrongFocus); // Tab reaches what it says, in the table's place
     m_status->hide();
 
     auto *layout = new QVBoxLayout(this);
@@ -140,14 +141,14 @@ void PreviewPane::showFile(const QString &path, const ConvertOptions &options)
     m_debounce->start();
 }
 
-void PreviewPane::clear()
+void PreviewPane::clear(const QString &why)
 {
     m_debounce->stop();
     m_requests->latest = ++m_request;
     m_path.clear();
     m_model->setRows({});
-    m_table->show();
-    m_status->hide();
+    m_table->hide();
+    showStatus(why);
 }
 
 void PreviewPane::setComputation(Computation computation)

@@ -35,8 +35,9 @@ public:
     // A result for an earlier request is dropped.
     void showFile(const QString &path, const ConvertOptions &options);
 
-    // Shows nothing, and drops any result still to come.
-    void clear();
+    // Shows no file but why there is none to show (in the table's place), and drops any result
+    // still to come.
+    void clear(const QString &why);
 
     // Computes the preview of a file, off the GUI thread. The default is prepareRun and
     // previewEntry, as "Save" converts; tests install their own to count or hold computations.
