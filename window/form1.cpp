@@ -564,7 +564,7 @@ void Form1::showMoreSection(bool open)
     m_more->setToolTip(open ? QStringLiteral("Less") : QStringLiteral("More"));
     if (open) {
         m_moreSection->show();
-        fitMoreSection();
+        fitMoreSection(true);
     } else {
         if (m_moreSection)
             m_moreSection->hide();
@@ -575,11 +575,13 @@ void Form1::showMoreSection(bool open)
 }
 
 // The open section is as large as its contents ask (a status line, a chosen folder, a mark come
-// and go), so that nothing in it is cut off; the original controls keep their places.
-void Form1::fitMoreSection()
+// and go), so that nothing in it is cut off; the original controls keep their places. While it
+// stays open it only grows: a window that shrank as the preview's words came and went would move
+// its controls away from the pointer.
+void Form1::fitMoreSection(bool opening)
 {
-    const QSize section
-        = m_moreSection->sizeHint().expandedTo(m_moreSection->minimumSizeHint()).expandedTo(kMoreSectionSize);
+    const QSize least = opening ? kMoreSectionSize : m_moreSection->size();
+    const QSize section = m_moreSection->sizeHint().expandedTo(m_moreSection->minimumSizeHint()).expandedTo(least);
     const int height = std::max(m_closedSize.height(), section.height());
     m_moreSection->setGeometry(m_closedSize.width(), 0, section.width(), height);
     setFixedSize(m_closedSize.width() + section.width(), height);
@@ -588,7 +590,7 @@ void Form1::fitMoreSection()
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_moreSection && event->type() == QEvent::LayoutRequest && moreSectionOpen())
-        fitMoreSection();
+        fitMoreSection(false);
     return QWidget::eventFilter(watched, event);
 }
 

@@ -112,7 +112,7 @@ private:
     void showMessage(const CompletionMessage &message);
     bool moreSectionOpen() const;
     void showMoreSection(bool open);
-    void fitMoreSection();
+    void fitMoreSection(bool opening);
     void openContextMenu();
     void updateEncodingChoice();
     void updatePreview();
