@@ -37,6 +37,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
@@ -100,6 +102,7 @@ private slots:
     void initialStateAndNamesBox();
     void layoutAndTabOrder();
     void shiftF10OpensContextMenu();
+    void openSectionFitsItsContents();
     void emptyListSaysSo();
     void lineBreakInNameShownAsMark();
     void readerReasonInChinese();
@@ -222,6 +225,29 @@ void TestWindow::shiftF10OpensContextMenu()
     });
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
     QCOMPARE(shown, QStringList({u"addFiles"_qs, u"removeEntry"_qs, u"clearList"_qs}));
+}
+
+// The open section grows as lines come into it (a chosen folder, the preview's words): none of its
+// controls is squeezed below the height it needs.
+void TestWindow::openSectionFitsItsContents()
+{
+    Form1 form;
+    form.show();
+    QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    auto *section = form.findChild<MoreSection *>();
+    section->setFolderChooser([](QWidget *, const QString &) { return u"/v/out"_qs; });
+    QTest::mouseClick(child(form, "chooseFolder"), Qt::LeftButton);
+    for (const char *field : {"rateFrom", "rateTo", "offset"})
+        QTest::keyClicks(child(form, field), QStringLiteral(" not a number").repeated(12));
+    const auto fits = [section] {
+        const QList<QWidget *> rows = {child(*section, "inFolder"), child(*section, "chooseFolder"),
+                                       child(*section, "folder"), child(*section, "previewStatus")};
+        return std::all_of(rows.begin(), rows.end(), [](const QWidget *row) {
+            const int needed = row->hasHeightForWidth() ? row->heightForWidth(row->width()) : row->sizeHint().height();
+            return row->height() >= needed;
+        });
+    };
+    QTRY_VERIFY(fits());
 }
 
 // "Save" with no file listed says so, and converts nothing.
