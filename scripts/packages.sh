@@ -1,7 +1,7 @@
 # The Debian packages the build needs (the container, disc and playlist libraries the readers use;
-# help2man writes the manual pages; lupdate and lrelease (qt6-l10n-tools, with their CMake
-# package in qt6-tools-dev) build the window's Chinese; fontconfig's headers let the window program read the font
-# configuration while Qt connects to the display); those the tests need besides (clang with
+# help2man writes the manual pages; lupdate and lrelease, qt6-l10n-tools, with their CMake package
+# in qt6-tools-dev, build the window's Chinese; fontconfig's headers let the window program read
+# the font configuration while Qt connects to the display); those the tests need besides (clang with
 # libFuzzer for the fuzz targets, mkvtoolnix, ffmpeg, dvdauthor and lsdvd for the interop tests,
 # and for the package test cpack's helpers dpkg-shlibdeps and file, then lintian,
 # desktop-file-validate, appstreamcli, man and bash-completion); those the program needs to run on

@@ -11,12 +11,12 @@
 class QAbstractButton;
 class QComboBox;
 class QHBoxLayout;
-class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QVBoxLayout;
 
 namespace Tessaline {
 
@@ -28,7 +28,8 @@ class PreviewPane;
 // titles' language; which edition of a Matroska file and which title of a DVD is read; outputs
 // beside each file or in a chosen folder. Typed values are checked as
 // the command line checks them; an invalid one is marked beside its field (object name of the
-// field plus "Problem") and is never replaced by another. Object names: addFiles, rateFrom,
+// field plus "Problem"), and the field's accessible description says why; it is never replaced
+// by another. Each field is labelled by its caption. Object names: addFiles, rateFrom,
 // rateTo, offset, format, language, edition, title, besideInput, inFolder, chooseFolder, folder,
 // preview.
 class MoreSection : public QWidget
