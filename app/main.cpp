@@ -1,6 +1,7 @@
 #include "droppedfiles.h"
 #include "form1.h"
 #include "processend.h"
+#include "windowlanguage.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -29,6 +30,7 @@ int runWindow(int &argc, char **argv)
     fontConfiguration.join();
 #endif
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tessaline.Tessaline"));
+    Tessaline::installWindowTranslator();
 
     Tessaline::Form1 form;
     // QApplication has taken its own options (-style, -platform ...) out of argv and arguments().

@@ -1,6 +1,7 @@
 # The Debian packages the build needs (the container, disc and playlist libraries the readers use;
-# help2man writes the manual pages; fontconfig's headers let the window program read the font
-# configuration while Qt connects to the display); those the tests need besides (clang with
+# help2man writes the manual pages; lupdate and lrelease, qt6-l10n-tools, with their CMake package
+# in qt6-tools-dev, build the window's Chinese; fontconfig's headers let the window program read
+# the font configuration while Qt connects to the display); those the tests need besides (clang with
 # libFuzzer for the fuzz targets, mkvtoolnix, ffmpeg, dvdauthor and lsdvd for the interop tests,
 # and for the package test cpack's helpers dpkg-shlibdeps and file, then lintian,
 # desktop-file-validate, appstreamcli, man and bash-completion); those the program needs to run on
@@ -8,7 +9,7 @@
 # benchmarks Google Benchmark, Xvfb with the XCB headers for the start-up time, and for the input
 # formats' benchmark (MEDIA=1) ffmpeg and mkvtoolnix, which build its files and are measured
 # against, and GNU time for the peak memory.
-build_packages=(cmake ninja-build g++ qt6-base-dev libicu-dev help2man pkg-config libfontconfig-dev
+build_packages=(cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools libicu-dev help2man pkg-config libfontconfig-dev
     libavformat-dev libavutil-dev libdvdread-dev libebml-dev libmatroska-dev)
 test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg dvdauthor lsdvd dpkg-dev file lintian
     desktop-file-utils appstream man-db bash-completion)

@@ -9,6 +9,7 @@
 #include "previewpane.h"
 #include "processend.h"
 #include "testsupport.h"
+#include "windowlanguage.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -18,20 +19,25 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -95,6 +101,11 @@ class TestWindow : public QObject
 private slots:
     void initialStateAndNamesBox();
     void layoutAndTabOrder();
+    void shiftF10OpensContextMenu();
+    void openSectionFitsItsContents();
+    void emptyListSaysSo();
+    void lineBreakInNameShownAsMark();
+    void readerReasonInChinese();
     void dropsAndListEdits_data();
     void dropsAndListEdits();
     void commandLineAndUndecodableNames();
@@ -149,8 +160,8 @@ void TestWindow::layoutAndTabOrder()
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     const QStringList order
-        = {QStringLiteral("lstFiles"),  QStringLiteral("Check1"), QStringLiteral("Check2"), QStringLiteral("Command1"),
-           QStringLiteral("Option1_1"), QStringLiteral("Text1"),  QStringLiteral("more")};
+        = {QStringLiteral("lstFiles"),  QStringLiteral("Text1"), QStringLiteral("Check1"),  QStringLiteral("Check2"),
+           QStringLiteral("Option1_1"), QStringLiteral("more"),  QStringLiteral("Command1")};
     for (const QString &name : order) {
         const QWidget *control = form.findChild<QWidget *>(name);
         QVERIFY2(form.rect().contains(control->geometry()), qPrintable(name));
@@ -172,12 +183,12 @@ void TestWindow::layoutAndTabOrder()
     }
 
     QTest::mouseClick(child(form, "more"), Qt::LeftButton);
-    child(form, "more")->setFocus();
+    child(form, "Command1")->setFocus();
     const QStringList section
-        = {QStringLiteral("addFiles"),     QStringLiteral("rateFrom"),    QStringLiteral("rateTo"),
-           QStringLiteral("offset"),       QStringLiteral("format"),      QStringLiteral("edition"),
-           QStringLiteral("title"),        QStringLiteral("besideInput"), QStringLiteral("chooseFolder"),
-           QStringLiteral("previewTable"), QStringLiteral("lstFiles")};
+        = {QStringLiteral("addFiles"),      QStringLiteral("rateFrom"),    QStringLiteral("rateTo"),
+           QStringLiteral("offset"),        QStringLiteral("format"),      QStringLiteral("edition"),
+           QStringLiteral("title"),         QStringLiteral("besideInput"), QStringLiteral("chooseFolder"),
+           QStringLiteral("previewStatus"), QStringLiteral("lstFiles")};
     for (const QString &name : section) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -191,6 +202,103 @@ void TestWindow::layoutAndTabOrder()
     }
     for (const char *terse : {"Check1", "Check2", "Option1_0", "Option1_1", "Command1"})
         QVERIFY(!child(form, terse)->accessibleDescription().isEmpty());
+    // A field of the section is labelled by its caption (the relation a screen reader names it by).
+    for (const char *field : {"rateFrom", "rateTo", "offset", "format", "language", "edition", "title"}) {
+        const auto labels = QAccessible::queryAccessibleInterface(child(form, field))->relations(QAccessible::Label);
+        QVERIFY2(labels.size() == 1 && labels.first().first->text(QAccessible::Name).endsWith(u':'), field);
+    }
+}
+
+// Shift+F10 opens the focused control's context menu, the one the Menu key opens.
+void TestWindow::shiftF10OpensContextMenu()
+{
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    child(form, "lstFiles")->setFocus();
+    QStringList shown;
+    QTimer::singleShot(0, &form, [&shown] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            for (const QAction *action : menu->actions())
+                shown.append(action->objectName());
+            menu->close();
+        }
+    });
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(shown, QStringList({u"addFiles"_qs, u"removeEntry"_qs, u"clearList"_qs}));
+}
+
+// The open section grows as lines come into it (a chosen folder, the preview's words): none of its
+// controls is squeezed below the height it needs.
+void TestWindow::openSectionFitsItsContents()
+{
+    Form1 form;
+    form.show();
+    QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    auto *section = form.findChild<MoreSection *>();
+    section->setFolderChooser([](QWidget *, const QString &) { return u"/v/out"_qs; });
+    QTest::mouseClick(child(form, "chooseFolder"), Qt::LeftButton);
+    for (const char *field : {"rateFrom", "rateTo", "offset"})
+        QTest::keyClicks(child(form, field), QStringLiteral(" not a number").repeated(12));
+    const auto fits = [section] {
+        const QList<QWidget *> rows = {child(*section, "inFolder"), child(*section, "chooseFolder"),
+                                       child(*section, "folder"), child(*section, "previewStatus")};
+        return std::all_of(rows.begin(), rows.end(), [](const QWidget *row) {
+            const int needed = row->hasHeightForWidth() ? row->heightForWidth(row->width()) : row->sizeHint().height();
+            return row->height() >= needed;
+        });
+    };
+    QTRY_VERIFY(fits());
+}
+
+// "Save" with no file listed says so, and converts nothing.
+void TestWindow::emptyListSaysSo()
+{
+    Form1 form;
+    ShownMessage shown;
+    recordMessages(form, shown);
+    bool converted = false;
+    form.setConversion([&converted](const QStringList &, const ConvertOptions &, const RunControl &) {
+        converted = true;
+        return ConvertReport();
+    });
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QCOMPARE(shown.shownCount, 1);
+    QCOMPARE(shown.title, u"没有文件"_qs);
+    QVERIFY(shown.text.startsWith(u"文件列表是空的，未转换任何文件"));
+    QVERIFY(!converted);
+}
+
+// A line break in a file's name shows as a mark, on the entry's one line; the entry is the name.
+void TestWindow::lineBreakInNameShownAsMark()
+{
+    Form1 form;
+    form.addFiles({{u"/v/new\nline.txt"_qs}});
+    auto *list = child<QListWidget>(form, "lstFiles");
+    const QModelIndex entry = list->model()->index(0, 0);
+    auto *delegate = qobject_cast<QStyledItemDelegate *>(list->itemDelegateForIndex(entry));
+    QCOMPARE(delegate->displayText(entry.data(), QLocale()), u"/v/new\u23CEline.txt"_qs);
+    QCOMPARE(form.files(), QStringList {u"/v/new\nline.txt"_qs});
+}
+
+// A reader's reason shows in Chinese, in the message of a real run: past the probe's bytes of
+// timestamp lines, a line without a time.
+void TestWindow::readerReasonInChinese()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"long.txt"_qs);
+    const QByteArray line = "0:01 Intro\n";
+    const qsizetype lines = 64 * 1024 / line.size() + 1;
+    QVERIFY(writeFile(path, line.repeated(lines) + "no time here\n"));
+    Form1 form;
+    ShownMessage shown;
+    recordMessages(form, shown);
+    form.addFiles({{path}});
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QTRY_COMPARE(shown.shownCount, 1);
+    QCOMPARE(shown.text,
+             u"已成功转换0个文件\n" + QDir::toNativeSeparators(path)
+                 + QStringLiteral("：第%1行无法读取：这一行开头不是[时:]分:秒格式的时间和标题").arg(lines + 1));
 }
 
 void TestWindow::dropsAndListEdits_data()
@@ -413,6 +521,7 @@ void TestWindow::moreSectionReachesOptions()
     QFETCH(ConvertOptions, expected);
     QFETCH(QString, problem);
     Form1 form;
+    form.addFiles({{u"/v/a.txt"_qs}});
     form.show();
     const QSize closedSize = form.size();
     auto *more = child<QAbstractButton>(form, "more");
@@ -452,6 +561,9 @@ void TestWindow::moreSectionReachesOptions()
     compareOptions(expected);
     const QWidget *mark = section->findChild<QWidget *>(field + u"Problem");
     QCOMPARE(mark && mark->isVisible(), !problem.isEmpty());
+    if (mark) // the field itself says that it is invalid, and why
+        QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Description) == u"无效：" + problem,
+                 !problem.isEmpty());
     ShownMessage shown;
     recordMessages(form, shown);
     bool converted = false;
@@ -510,9 +622,13 @@ void TestWindow::previewFollowsSelectionAndOptions()
     QVERIFY(shown.wait());
     QVERIFY(table->isHidden());
     QVERIFY2(status->text().startsWith(QDir::toNativeSeparators(bad) + u"：第3行"), qPrintable(status->text()));
+    QTest::keyClicks(child(form, "offset"), QStringLiteral("x"));
+    QVERIFY(table->isHidden());
+    QVERIFY(status->text().startsWith(u"设置有误，无法预览：\n偏移："));
     child<QListWidget>(form, "lstFiles")->clearSelection();
-    QVERIFY(!table->isHidden() && status->isHidden());
-    QCOMPARE(table->model()->rowCount(), 0);
+    QTest::keyClick(child(form, "offset"), Qt::Key_Backspace);
+    QVERIFY(table->isHidden());
+    QCOMPARE(status->text(), u"在列表中选择一个文件，这里显示它保存后的章节"_qs);
 }
 
 // "Save" runs the conversion beside the window. This run is held before its second file until
@@ -542,6 +658,10 @@ void TestWindow::cancelStopsRunAfterCurrentFile()
     QProgressDialog *progress = nullptr;
     QTRY_VERIFY((progress = form.findChild<QProgressDialog *>()));
     QTRY_COMPARE(progress->labelText(), QStringLiteral("1 / 2\nsecond.txt"));
+    QCOMPARE(progress->windowTitle(), u"正在转换"_qs);
+    QCOMPARE(QAccessible::queryAccessibleInterface(progress)->text(QAccessible::Name), u"转换进度"_qs);
+    QCOMPARE(QAccessible::queryAccessibleInterface(progress->findChild<QProgressBar *>())->text(QAccessible::Name),
+             u"已转换的文件"_qs);
     progress->findChild<QPushButton *>()->click();
 
     QTRY_COMPARE(shown.shownCount, 1);
@@ -704,6 +824,8 @@ int main(int argc, char *argv[])
     {
         QApplication app(argc, argv);
         app.setAttribute(Qt::AA_Use96Dpi, true);
+        if (!Tessaline::installWindowTranslator())
+            return 1;
         TestWindow test;
         QTEST_SET_MAIN_SOURCE_PATH
         status = QTest::qExec(&test, argc, argv);

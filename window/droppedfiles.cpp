@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
@@ -80,9 +81,16 @@ QList<DroppedPath> commandLinePaths(const QStringList &arguments)
     return fileArguments(decoded);
 }
 
+QString shownEntry(const QString &entry)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
+    QString shown = entry;
+    return shown.replace(lineBreak, QStringLiteral("\u23CE"));
+}
+
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry)
 {
-    return metrics.horizontalAdvance(entry) + kEntryMargin;
+    return metrics.horizontalAdvance(shownEntry(entry)) + kEntryMargin;
 }
 
 } // namespace Tessaline

@@ -37,7 +37,11 @@ QList<DroppedPath> commandLinePaths(int argc, const char *const *argv);
 // arguments from the UTF-16 command line.
 QList<DroppedPath> commandLinePaths(const QStringList &arguments);
 
-// The pixels that an entry of a list drawn with these metrics needs: its text width plus 8.
+// An entry as the list shows it: each line break of the name (CR LF, LF or CR, which a file name
+// may hold) as the mark ⏎, so that the name stays on its one line and the break is seen.
+QString shownEntry(const QString &entry);
+
+// The pixels that an entry of a list drawn with these metrics needs: its shown text's width plus 8.
 int listEntryWidth(const QFontMetrics &metrics, const QString &entry);
 
 } // namespace Tessaline

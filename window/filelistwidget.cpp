@@ -29,6 +29,11 @@ public:
     {
         return {extent, QStyledItemDelegate::sizeHint(option, index).height()};
     }
+
+    QString displayText(const QVariant &value, const QLocale &locale) const override
+    {
+        return QStyledItemDelegate::displayText(shownEntry(value.toString()), locale);
+    }
 };
 
 FileListWidget::FileListWidget(QWidget *parent)

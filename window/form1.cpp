@@ -13,6 +13,8 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -29,6 +31,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include <algorithm>
 #include <atomic>
@@ -57,6 +60,13 @@ constexpr QSize kMoreSectionSize(330, 420);
 constexpr auto kChapterFileFilter
     = "Chapter files (*.txt *.xml *.ffmeta *.ffmetadata *.cue *.vtt *.mkv *.mka *.mk3d *.webm *.mp4 *.m4a *.m4b "
       "*.m4v *.mov *.mpls *.IFO *.ifo);;All files (*)";
+
+// What "Save" says at once with no file listed: that nothing was converted, and how files come in.
+CompletionMessage emptyListMessage()
+{
+    return {QStringLiteral("没有文件"),
+            QStringLiteral("文件列表是空的，未转换任何文件。\n把章节文件拖到窗口上，或按Ctrl+O添加。"), false};
+}
 
 constexpr int kProgressDelayMs = 500; // a run shorter than this shows no progress dialog
 constexpr int kProgressPollMs = 100; // between updates of the progress dialog
@@ -148,13 +158,15 @@ Form1::Form1(QWidget *parent)
     m_text1->setTabChangesFocus(true);
     m_text1->setAcceptDrops(false);
 
-    setTabOrder(m_lstFiles, m_check1);
+    // Tab follows the layout: the list across the top, the names box on the left, then the right
+    // column from top to bottom; the section, built later, follows "Save".
+    setTabOrder(m_lstFiles, m_text1);
+    setTabOrder(m_text1, m_check1);
     setTabOrder(m_check1, m_check2);
-    setTabOrder(m_check2, m_command1);
-    setTabOrder(m_command1, m_option1Ansi);
+    setTabOrder(m_check2, m_option1Ansi);
     setTabOrder(m_option1Ansi, m_option1Unicode);
-    setTabOrder(m_option1Unicode, m_text1);
-    setTabOrder(m_text1, m_more);
+    setTabOrder(m_option1Unicode, m_more);
+    setTabOrder(m_more, m_command1);
 
     m_more->setObjectName(QStringLiteral("more"));
     m_more->setCheckable(true);
@@ -169,6 +181,12 @@ Form1::Form1(QWidget *parent)
     addAction(m_addFiles);
     m_lstFiles->insertAction(m_lstFiles->actions().value(0), m_addFiles);
     connect(m_addFiles, &QAction::triggered, this, &Form1::chooseFiles);
+    // Shift+F10 opens the focused control's context menu, as the Menu key does.
+    auto *contextMenu = new QAction(this);
+    contextMenu->setObjectName(QStringLiteral("contextMenuKey"));
+    contextMenu->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    addAction(contextMenu);
+    connect(contextMenu, &QAction::triggered, this, &Form1::openContextMenu);
     connect(m_more, &QToolButton::toggled, this, &Form1::showMoreSection);
     // Each of these changes what the preview shows; it is computed only while the section is open.
     connect(m_lstFiles, &QListWidget::itemSelectionChanged, this, &Form1::updatePreview);
@@ -429,6 +447,10 @@ void Form1::save()
 {
     if (m_run)
         return; // one run at a time
+    if (m_lstFiles->count() == 0) {
+        showMessage(emptyListMessage());
+        return;
+    }
     if (moreSectionOpen() && !m_moreSection->problems().isEmpty()) {
         showMessage(refusalMessage(m_moreSection->problems()));
         return;
@@ -462,10 +484,13 @@ void Form1::showProgressDialog()
     m_run->dialog = std::make_unique<QProgressDialog>(this);
     QProgressDialog *dialog = m_run->dialog.get();
     dialog->setObjectName(QStringLiteral("progress"));
+    dialog->setWindowTitle(QStringLiteral("正在转换"));
+    dialog->setAccessibleName(QStringLiteral("转换进度"));
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAutoReset(false);
     dialog->setAutoClose(false);
     m_run->bar = new QProgressBar(dialog);
+    m_run->bar->setAccessibleName(QStringLiteral("已转换的文件"));
     dialog->setBar(m_run->bar);
     m_run->bar->setRange(0, int(m_run->total));
     dialog->setLabelText(QStringLiteral("0 / %1").arg(m_run->total));
@@ -486,8 +511,8 @@ void Form1::updateProgress()
     if (!state)
         return;
     QProgressDialog *dialog = m_run->dialog.get();
-    const QString name
-        = dialog->fontMetrics().elidedText(QFileInfo(state->current).fileName(), Qt::ElideMiddle, kProgressNameWidth);
+    const QString name = dialog->fontMetrics().elidedText(shownEntry(QFileInfo(state->current).fileName()),
+                                                          Qt::ElideMiddle, kProgressNameWidth);
     dialog->setLabelText(QStringLiteral("%1 / %2\n%3").arg(state->done).arg(state->total).arg(name));
     m_run->bar->setValue(int(state->done));
 }
@@ -533,15 +558,13 @@ void Form1::showMoreSection(bool open)
             updateEncodingChoice();
             updatePreview();
         });
+        m_moreSection->installEventFilter(this);
     }
     m_more->setArrowType(open ? Qt::LeftArrow : Qt::RightArrow);
     m_more->setToolTip(open ? QStringLiteral("Less") : QStringLiteral("More"));
     if (open) {
-        const QSize section = m_moreSection->sizeHint().expandedTo(kMoreSectionSize);
-        const int height = std::max(m_closedSize.height(), section.height());
-        m_moreSection->setGeometry(m_closedSize.width(), 0, section.width(), height);
-        setFixedSize(m_closedSize.width() + section.width(), height);
         m_moreSection->show();
+        fitMoreSection(true);
     } else {
         if (m_moreSection)
             m_moreSection->hide();
@@ -549,6 +572,34 @@ void Form1::showMoreSection(bool open)
     }
     updateEncodingChoice();
     updatePreview();
+}
+
+// The open section is as large as its contents ask (a status line, a chosen folder, a mark come
+// and go), so that nothing in it is cut off; the original controls keep their places. While it
+// stays open it only grows: a window that shrank as the preview's words came and went would move
+// its controls away from the pointer.
+void Form1::fitMoreSection(bool opening)
+{
+    const QSize least = opening ? kMoreSectionSize : m_moreSection->size();
+    const QSize section = m_moreSection->sizeHint().expandedTo(m_moreSection->minimumSizeHint()).expandedTo(least);
+    const int height = std::max(m_closedSize.height(), section.height());
+    m_moreSection->setGeometry(m_closedSize.width(), 0, section.width(), height);
+    setFixedSize(m_closedSize.width() + section.width(), height);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_moreSection && event->type() == QEvent::LayoutRequest && moreSectionOpen())
+        fitMoreSection(false);
+    return QWidget::eventFilter(watched, event);
+}
+
+// What the Menu key does: the window system's keyboard context menu event, which Qt hands to the
+// focused control at its cursor or centre.
+void Form1::openContextMenu()
+{
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+    QCoreApplication::sendEvent(windowHandle(), &event);
 }
 
 // "ANSI" and "Unicode" apply to simple text output only.
@@ -559,16 +610,21 @@ void Form1::updateEncodingChoice()
     m_option1Unicode->setEnabled(!m_run && simple);
 }
 
-// The selected file as "Save" would write it now; nothing while a field is invalid, or for a
-// name that does not name its file (it is never converted).
+// The selected file as "Save" would write it now; in its place, why there is none: no file
+// selected, a field invalid, or a name that does not name its file (it is never converted).
 void Form1::updatePreview()
 {
     if (!moreSectionOpen())
         return;
     PreviewPane *preview = m_moreSection->preview();
     const int row = m_lstFiles->selectedItems().isEmpty() ? -1 : m_lstFiles->row(m_lstFiles->selectedItems().first());
-    if (row < 0 || m_lstFiles->undecodableRows().contains(row) || !m_moreSection->problems().isEmpty())
-        preview->clear();
+    if (!m_moreSection->problems().isEmpty())
+        preview->clear(u"设置有误，无法预览：\n" + m_moreSection->problems().join(u'\n'));
+    else if (row < 0)
+        preview->clear(m_lstFiles->count() ? QStringLiteral("在列表中选择一个文件，这里显示它保存后的章节")
+                                           : QStringLiteral("列表中没有文件：把章节文件拖到窗口上，或按Ctrl+O添加"));
+    else if (m_lstFiles->undecodableRows().contains(row))
+        preview->clear(QStringLiteral("文件名无法解码，此文件不会转换"));
     else
         preview->showFile(m_lstFiles->item(row)->text(), options());
 }

@@ -37,7 +37,9 @@ class Module1;
 // is gone before the completion message shows. The arrow button "more", right of the option
 // buttons, opens the MoreSection to the window's right (built when first opened, closed at each
 // start): its settings count only while it is open, and its preview shows the selected file.
-// Files also come from "Add files…" (Ctrl+O) and the command line; Enter presses "Save".
+// Files also come from "Add files…" (Ctrl+O) and the command line; Enter presses "Save", which
+// with no file listed says so at once. Tab goes across the list, down the names box, then down
+// the right column and on into the section; Shift+F10 opens a context menu as the Menu key does.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -91,6 +93,7 @@ protected:
     // Enter or Return that no control took presses the focused push or tool button, or else
     // "Save" (from the list, a check box, an option button, a field of the section).
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
@@ -109,6 +112,8 @@ private:
     void showMessage(const CompletionMessage &message);
     bool moreSectionOpen() const;
     void showMoreSection(bool open);
+    void fitMoreSection(bool opening);
+    void openContextMenu();
     void updateEncodingChoice();
     void updatePreview();
 

@@ -110,14 +110,14 @@ MoreSection::MoreSection(QWidget *parent)
     describeFields();
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Files:"), inRow({m_addFiles}));
-    form->addRow(QStringLiteral("From (fps):"), inRow({m_rateFrom, problemMark(m_rateFrom)}));
-    form->addRow(QStringLiteral("To (fps):"), inRow({m_rateTo, problemMark(m_rateTo)}));
-    form->addRow(QStringLiteral("Offset (ms):"), inRow({m_offset, problemMark(m_offset)}));
-    form->addRow(QStringLiteral("Format:"), m_format);
-    form->addRow(QStringLiteral("Language:"), inRow({m_language, problemMark(m_language)}));
-    form->addRow(QStringLiteral("Edition:"),
-                 inRow({m_edition, new QLabel(QStringLiteral("DVD title:"), this), m_title}));
+    form->addRow(caption(QStringLiteral("Files:"), m_addFiles), inRow({m_addFiles}));
+    form->addRow(caption(QStringLiteral("From (fps):"), m_rateFrom), inRow({m_rateFrom, problemMark(m_rateFrom)}));
+    form->addRow(caption(QStringLiteral("To (fps):"), m_rateTo), inRow({m_rateTo, problemMark(m_rateTo)}));
+    form->addRow(caption(QStringLiteral("Offset (ms):"), m_offset), inRow({m_offset, problemMark(m_offset)}));
+    form->addRow(caption(QStringLiteral("Format:"), m_format), m_format);
+    form->addRow(caption(QStringLiteral("Language:"), m_language), inRow({m_language, problemMark(m_language)}));
+    form->addRow(caption(QStringLiteral("Edition:"), m_edition),
+                 inRow({m_edition, caption(QStringLiteral("DVD title:"), m_title), m_title}));
     form->addRow(QStringLiteral("Output:"), destinationRows());
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -199,19 +199,28 @@ QLabel *MoreSection::problemMark(QWidget *field)
     return mark;
 }
 
-QWidget *MoreSection::inRow(std::initializer_list<QWidget *> widgets)
+// A caption that names its field for a screen reader too (the label's buddy, a sibling of the
+// field: the field's "labelled by" relation).
+QLabel *MoreSection::caption(const QString &text, QWidget *field)
 {
-    auto *row = new QWidget(this);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins({});
+    auto *label = new QLabel(text, this);
+    label->setBuddy(field);
+    return label;
+}
+
+// The widgets side by side, left-aligned. A layout, not a widget of its own, keeps each field a
+// sibling of its caption.
+QHBoxLayout *MoreSection::inRow(std::initializer_list<QWidget *> widgets)
+{
+    auto *layout = new QHBoxLayout;
     for (QWidget *widget : widgets)
         layout->addWidget(widget);
     layout->addStretch();
-    return row;
+    return layout;
 }
 
-// The form's captions name the fields for a screen reader too: the captions' buddies are the
-// rows that hold the fields with their marks, not the fields themselves.
+// Each field's name is its caption; a field whose value is invalid says so, and why, in its
+// description (check()).
 void MoreSection::describeFields()
 {
     m_rateFrom->setAccessibleName(QStringLiteral("From (fps)"));
@@ -234,11 +243,23 @@ void MoreSection::describeFields()
     // An editable list's or a number box's text field is a control of its own to a screen reader.
     for (QWidget *field : std::initializer_list<QWidget *> {m_rateFrom, m_rateTo, m_edition, m_title})
         field->findChild<QLineEdit *>()->setAccessibleName(field->accessibleName());
+    for (QWidget *field : std::initializer_list<QWidget *> {m_rateFrom, m_rateTo, m_offset, m_language})
+        m_validDescriptions.insert(field, field->accessibleDescription());
+}
+
+// The field's description: what it is for, or, while its value is invalid, "无效" and why. An
+// editable list's text field says the same.
+void MoreSection::describeValidity(QWidget *field, const QString &problem)
+{
+    const QString description = problem.isEmpty() ? m_validDescriptions.value(field) : u"无效：" + problem;
+    field->setAccessibleDescription(description);
+    if (auto *box = qobject_cast<QComboBox *>(field))
+        box->lineEdit()->setAccessibleDescription(description);
 }
 
 // "Beside each file" or "In folder" with the chosen folder; "In folder" can be picked once a
 // folder has been chosen.
-QWidget *MoreSection::destinationRows()
+QVBoxLayout *MoreSection::destinationRows()
 {
     m_besideInput->setObjectName(QStringLiteral("besideInput"));
     m_inFolder->setObjectName(QStringLiteral("inFolder"));
@@ -251,13 +272,11 @@ QWidget *MoreSection::destinationRows()
     m_besideInput->setChecked(true);
     m_inFolder->setEnabled(false);
 
-    auto *rows = new QWidget(this);
-    auto *layout = new QVBoxLayout(rows);
-    layout->setContentsMargins({});
+    auto *layout = new QVBoxLayout;
     layout->addWidget(m_besideInput);
-    layout->addWidget(inRow({m_inFolder, m_chooseFolder}));
+    layout->addLayout(inRow({m_inFolder, m_chooseFolder}));
     layout->addWidget(m_folder);
-    return rows;
+    return layout;
 }
 
 void MoreSection::chooseFolder()
@@ -297,6 +316,7 @@ void MoreSection::check()
         auto *mark = findChild<QLabel *>(field->objectName() + u"Problem");
         mark->setToolTip(problem);
         mark->setVisible(!problem.isEmpty());
+        describeValidity(field, problem);
         if (!problem.isEmpty())
             m_problems.append(problem);
     }

@@ -3,17 +3,20 @@
 #include "completionmessage.h"
 #include "convertoptions.h"
 
+#include <QHash>
 #include <QWidget>
 
 #include <functional>
 
 class QAbstractButton;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QVBoxLayout;
 
 namespace Tessaline {
 
@@ -25,7 +28,8 @@ class PreviewPane;
 // titles' language; which edition of a Matroska file and which title of a DVD is read; outputs
 // beside each file or in a chosen folder. Typed values are checked as
 // the command line checks them; an invalid one is marked beside its field (object name of the
-// field plus "Problem") and is never replaced by another. Object names: addFiles, rateFrom,
+// field plus "Problem"), and the field's accessible description says why; it is never replaced
+// by another. Each field is labelled by its caption. Object names: addFiles, rateFrom,
 // rateTo, offset, format, language, edition, title, besideInput, inFolder, chooseFolder, folder,
 // preview.
 class MoreSection : public QWidget
@@ -65,9 +69,11 @@ signals:
 private:
     QComboBox *rateBox(const char *name);
     QLabel *problemMark(QWidget *field);
-    QWidget *inRow(std::initializer_list<QWidget *> widgets);
-    QWidget *destinationRows();
+    QLabel *caption(const QString &text, QWidget *field);
+    QHBoxLayout *inRow(std::initializer_list<QWidget *> widgets);
+    QVBoxLayout *destinationRows();
     void describeFields();
+    void describeValidity(QWidget *field, const QString &problem);
     void chooseFolder();
     void check();
 
@@ -86,6 +92,7 @@ private:
     QString m_outputFolder; // chosen; empty until a folder is chosen
     bool m_retiming = true; // "30FPS->29.97FPS" is ticked
     QStringList m_problems; // of the fields' values as last checked
+    QHash<const QWidget *, QString> m_validDescriptions; // of the checked fields, while valid
     PreviewPane *m_preview;
     FolderChooser m_chooseFolderDialog;
 };

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
@@ -112,7 +113,9 @@ PreviewPane::PreviewPane(QWidget *parent)
     m_status->setAccessibleDescription(QStringLiteral("预览状态"));
     m_status->setTextFormat(Qt::PlainText); // a path or a line of the file is never markup
     m_status->setWordWrap(true);
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop); // alone, it takes the table's place
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_status->setFocusPolicy(Qt::StrongFocus); // Tab reaches what it says, in the table's place
     m_status->hide();
 
     auto *layout = new QVBoxLayout(this);
@@ -140,19 +143,35 @@ void PreviewPane::showFile(const QString &path, const ConvertOptions &options)
     m_debounce->start();
 }
 
-void PreviewPane::clear()
+void PreviewPane::clear(const QString &why)
 {
     m_debounce->stop();
     m_requests->latest = ++m_request;
     m_path.clear();
     m_model->setRows({});
-    m_table->show();
-    m_status->hide();
+    m_table->hide();
+    showStatus(why);
 }
 
 void PreviewPane::setComputation(Computation computation)
 {
     m_computation = std::move(computation);
+}
+
+// The table with a line of words below it ("…" while a preview is computed).
+int PreviewPane::tableAndLineHeight() const
+{
+    return m_table->sizeHint().height() + layout()->spacing() + m_status->fontMetrics().height();
+}
+
+QSize PreviewPane::sizeHint() const
+{
+    return QWidget::sizeHint().expandedTo({m_table->sizeHint().width(), tableAndLineHeight()});
+}
+
+int PreviewPane::heightForWidth(int width) const
+{
+    return std::max(QWidget::heightForWidth(width), tableAndLineHeight());
 }
 
 void PreviewPane::startComputation()

@@ -35,13 +35,19 @@ public:
     // A result for an earlier request is dropped.
     void showFile(const QString &path, const ConvertOptions &options);
 
-    // Shows nothing, and drops any result still to come.
-    void clear();
+    // Shows no file but why there is none to show (in the table's place), and drops any result
+    // still to come.
+    void clear(const QString &why);
 
     // Computes the preview of a file, off the GUI thread. The default is prepareRun and
     // previewEntry, as "Save" converts; tests install their own to count or hold computations.
     using Computation = std::function<Expected<FilePreview>(const QString &path, const ConvertOptions &options)>;
     void setComputation(Computation computation);
+
+    // As large as the table and a line of words below it ask, whether the table or the words in
+    // its place show, so that the pane keeps its size as they take turns.
+    QSize sizeHint() const override;
+    int heightForWidth(int width) const override; // of the wrapped words, at least the table's
 
 signals:
     // The result of the latest request (a table or a failure) is shown.
@@ -53,6 +59,7 @@ private:
     void startComputation();
     void showResult(quint64 request, const Expected<FilePreview> &result);
     void showStatus(const QString &text);
+    int tableAndLineHeight() const;
 
     std::shared_ptr<Requests> m_requests; // shared with the computations
     quint64 m_request = 0; // the latest request: its result is the one shown

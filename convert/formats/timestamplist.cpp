@@ -1,5 +1,6 @@
 #include "timestamplist.h"
 
+#include "reason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
@@ -60,7 +61,7 @@ Expected<ChapterList> readTimestampList(const ReadRequest &request)
             continue;
         const std::optional<Chapter> chapter = timestampChapter(lines->at(i));
         if (!chapter)
-            return badInput(request, i + 1, QStringLiteral("the line does not start with a time [h:]m:ss and a title"));
+            return badInput(request, i + 1, Reason::tr("the line does not start with a time [h:]m:ss and a title"));
         chapters.append(*chapter);
     }
     return chaptersFound(request, chapters);
