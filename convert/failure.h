@@ -21,8 +21,8 @@ struct Failure
         IsSpecialFile, // a FIFO, device or socket: never read, so that nothing blocks
         ReadFailed, // detail: the system's reason
         ChangedWhileRead, // the file grew or shrank while it was read
-        UnreadableTime, // line: the time line; detail: its start, as read
-        TimeOutOfRange, // line: the time line; detail: its start, as read
+        UnreadableTime, // line (else chapter): the time line; detail: its start, as read
+        TimeOutOfRange, // line (else chapter): the time line; detail: its start, as read
         OutputIsLink, // path: the output, a symbolic link that is left alone
         OutputIsInput, // path: the output, which is the input file itself
         WriteFailed, // path: the output; detail: the system's reason
@@ -37,6 +37,7 @@ struct Failure
     QString detail;
     qint64 offset = -1; // bytes from the start of the file, where a binary format went wrong; -1: none
     int systemError = 0; // the errno value behind detail, where there is one
+    qsizetype chapter = 0; // counted from 1: the chapter whose time failed, where it has no line
 };
 
 // errno's value for the calling thread's last failed system call when reason is the system's text

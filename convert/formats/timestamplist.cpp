@@ -1,5 +1,6 @@
 #include "timestamplist.h"
 
+#include "reason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
@@ -60,8 +61,8 @@ Expected<ChapterList> readTimestampList(const ReadRequest &request)
             continue;
         const std::optional<Chapter> chapter = timestampChapter(lines->at(i));
         if (!chapter)
-            return badInput(request, i + 1, QStringLiteral("the line does not start with a time [h:]m:ss and a title"));
-        chapters.append(*chapter);
+            return badInput(request, i + 1, Reason::tr("the line does not start with a time [h:]m:ss and a title"));
+        chapters.append({chapter->startMs, chapter->title, i + 1});
     }
     return chaptersFound(request, chapters);
 }
