@@ -627,6 +627,12 @@ void TestWindow::completionMessage_data()
     QTest::newRow("failures, in Chinese") << failed << QStringLiteral("未能全部转换")
                                           << u"已成功转换2个文件\n" + native + u"：第3行的时间无法换算：“CHAPTER02=x”\n"
             + native + u"：无法写入" + native + u"（No space left on device）";
+    ConvertReport chapterTime;
+    chapterTime.failures = {Failure {Failure::Kind::TimeOutOfRange, path, 0, QStringLiteral("00:00:00.000")}};
+    chapterTime.failures[0].chapter = 3;
+    QTest::newRow("a time of a format without lines: its chapter")
+        << chapterTime << QStringLiteral("未能全部转换")
+        << u"已成功转换0个文件\n" + native + u"：第3章的时间换算后超出范围：“00:00:00.000”";
     ConvertReport system;
     for (const int error : {ENOENT, EACCES, EPERM, EROFS, ENOSPC, EISDIR, EIO})
         system.failures.append(Failure {Failure::Kind::ReadFailed, path, 0, qt_error_string(error), -1, error});
