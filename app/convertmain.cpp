@@ -109,6 +109,13 @@ QString nativePath(const QString &path)
     return shownName(QDir::toNativeSeparators(path));
 }
 
+// Where a time failed: its line, or the chapter of a format without lines.
+QString timePlace(const Failure &failure)
+{
+    return failure.line > 0 ? QStringLiteral("line %1").arg(failure.line)
+                            : QStringLiteral("chapter %1").arg(failure.chapter);
+}
+
 // A failure in the words of this program: without the file's own path, which the caller puts
 // in front.
 QString reasonText(const Failure &failure)
@@ -130,12 +137,10 @@ QString reasonText(const Failure &failure)
     case Failure::Kind::ChangedWhileRead:
         return QStringLiteral("changed while being read; nothing written");
     case Failure::Kind::UnreadableTime:
-        return QStringLiteral("line %1 has no time that can be rescaled: \"%2\"").arg(failure.line).arg(failure.detail);
+        return QStringLiteral("%1 has no time that can be rescaled: \"%2\"").arg(timePlace(failure), failure.detail);
     case Failure::Kind::TimeOutOfRange:
-        return QStringLiteral("line %1 has a time that falls below zero or past the largest time "
-                              "the format holds: \"%2\"")
-            .arg(failure.line)
-            .arg(failure.detail);
+        return QStringLiteral("%1 has a time that falls below zero or past the largest time the format holds: \"%2\"")
+            .arg(timePlace(failure), failure.detail);
     case Failure::Kind::OutputIsLink:
         return QStringLiteral("%1 is a symbolic link, which is not written through; nothing written")
             .arg(nativePath(failure.output));

@@ -1,5 +1,7 @@
 #include "chapterchange.h"
 
+#include <QtNumeric>
+
 namespace Tessaline {
 
 QString quotedLineStart(QStringView head)
@@ -20,8 +22,9 @@ std::optional<qint64> ChapterChange::changed(TimeFields time) const
 {
     std::optional<qint64> milliseconds
         = m_retime ? retimedMilliseconds(time, m_options.retiming) : std::optional(plainMilliseconds(time));
-    if (milliseconds)
-        *milliseconds += m_options.offsetMs;
+    // A time read from another format may be near the 64-bit limit: past it, it is out of range.
+    if (milliseconds && qAddOverflow(*milliseconds, m_options.offsetMs, &*milliseconds))
+        milliseconds.reset();
     if (!milliseconds || *milliseconds < 0 || *milliseconds > m_largest)
         return std::nullopt;
     return milliseconds;
@@ -41,15 +44,16 @@ Expected<ChapterStart> ChapterChange::startOf(QStringView field, QStringView lin
     return ChapterStart {field, milliseconds};
 }
 
-Expected<qint64> ChapterChange::startOf(qint64 milliseconds, qsizetype number) const
+Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number) const
 {
     // Whole seconds and the rest, as a time field gives them; a negative time stays negative.
-    const std::optional<qint64> moved = changed(TimeFields {milliseconds / 1000, milliseconds % 1000});
-    if (!moved)
-        return Failure {Failure::Kind::TimeOutOfRange,
-                        {},
-                        0,
-                        QStringLiteral("chapter %1 at ").arg(number) + chapterTimeText(milliseconds)};
+    const std::optional<qint64> moved = changed(TimeFields {chapter.startMs / 1000, chapter.startMs % 1000});
+    if (!moved) {
+        Failure failure {Failure::Kind::TimeOutOfRange, {}, chapter.line, chapterTimeText(chapter.startMs)};
+        if (chapter.line == 0)
+            failure.chapter = number;
+        return failure;
+    }
     return *moved;
 }
 
@@ -90,7 +94,7 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
     qsizetype number = 0;
     for (const Chapter &chapter : chapters) {
         ++number;
-        const Expected<qint64> start = change.startOf(chapter.startMs, number);
+        const Expected<qint64> start = change.startOf(chapter, number);
         if (!start)
             return start.error();
         const QString asRead = chapterTimeText(chapter.startMs);

@@ -34,8 +34,9 @@ public:
     // asks for its value; failures give the line and quote its start (lineHead).
     Expected<ChapterStart> startOf(QStringView field, QStringView lineHead, qint64 lineNumber) const;
 
-    // The start of chapter number (from 1) read as milliseconds from another format.
-    Expected<qint64> startOf(qint64 milliseconds, qsizetype number) const;
+    // The start of chapter number (from 1) read from another format; failures give the line it
+    // was read from, or else its number.
+    Expected<qint64> startOf(const Chapter &chapter, qsizetype number) const;
 
     // The title that chapter number (from 1) takes in place of its own, if the names give one.
     std::optional<QStringView> replacedTitle(qsizetype number) const;

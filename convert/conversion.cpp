@@ -811,7 +811,7 @@ QString fromSystemPath(const std::filesystem::path &path)
 
 Failure folderFailure(Failure::Kind kind, const QString &path, const std::error_code &error = {})
 {
-    return Failure {kind, path, 0, QString::fromLocal8Bit(error.message()), error.value()};
+    return Failure {kind, path, 0, QString::fromLocal8Bit(error.message()), -1, error.value()};
 }
 
 // Whether a name is that of an output of a run, of any format: "_new" and its extension.

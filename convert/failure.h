@@ -22,8 +22,8 @@ struct Failure
         IsSpecialFile, // a FIFO, device or socket: never read, so that nothing blocks
         ReadFailed, // detail: the system's reason
         ChangedWhileRead, // the file grew or shrank while it was read
-        UnreadableTime, // line: the time line; detail: its start, as read
-        TimeOutOfRange, // line: the time line; detail: its start, as read
+        UnreadableTime, // line (else chapter): the time line; detail: its start, as read
+        TimeOutOfRange, // line (else chapter): the time line; detail: its start, as read
         OutputIsLink, // output: a symbolic link that is left alone
         OutputIsInput, // output: the input file itself
         OutputIsAnotherInput, // output: also an input of the same run, so it is not replaced
@@ -41,6 +41,7 @@ struct Failure
     qint64 offset = -1; // bytes from the start of the file, where a binary format went wrong; -1: none
     int systemError = 0; // the errno value behind detail, where there is one
     QString output {}; // the output concerned, for the kinds above that name one
+    qsizetype chapter = 0; // counted from 1: the chapter whose time failed, where it has no line
 };
 
 // errno's value for the calling thread's last failed system call when reason is the system's text

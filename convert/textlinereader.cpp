@@ -61,8 +61,9 @@ void appendDecoded(QString &text, QByteArrayView bytes, QStringDecoder::Encoding
 
 } // namespace
 
-TextLineReader::TextLineReader(QIODevice &device, CodePage &ansiCodePage)
-    : m_device(device), m_ansiCodePage(ansiCodePage), m_size(device.isSequential() ? -1 : device.size())
+TextLineReader::TextLineReader(QIODevice &device, CodePage &ansiCodePage, UnmarkedText unmarked)
+    : m_device(device), m_ansiCodePage(ansiCodePage), m_unmarked(unmarked),
+      m_size(device.isSequential() ? -1 : device.size())
 { }
 
 bool TextLineReader::readBlock()
@@ -127,6 +128,8 @@ bool TextLineReader::detectEncoding()
             return m_device.skip(bom.bytes.size()) == bom.bytes.size();
         }
     }
+    if (m_unmarked == UnmarkedText::Utf8)
+        return true; // m_encoding is UTF-8
     const qint64 start = m_device.pos();
     const bool utf8 = isUtf8Throughout();
     if (m_failure)

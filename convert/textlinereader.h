@@ -15,6 +15,12 @@ class CodePage;
 
 enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Ansi };
 
+// How text without a byte order mark is decoded.
+enum class UnmarkedText {
+    Utf8OrAnsi, // UTF-8 when valid throughout, else the ANSI code page
+    Utf8, // for formats defined as UTF-8: an invalid sequence becomes U+FFFD, the rest is kept
+};
+
 // A stretch of one line: all of it, or a part of a line too long to hold at once.
 struct LinePiece
 {
@@ -24,16 +30,16 @@ struct LinePiece
 
 // Splits a text file into lines as it reads it, holding about a megabyte at a time however long
 // the file or its lines. A byte order mark (EF BB BF, FF FE, FE FF) names the encoding and is not
-// part of the text; without one, a file that is valid UTF-8 throughout is UTF-8, and anything else
-// is in the ANSI code page. CR LF, CR and LF each end a line; a line end at the very end of the
-// file starts no further line.
+// part of the text; without one, the text is decoded as unmarked says (by default a file that is
+// valid UTF-8 throughout is UTF-8, and anything else is in the ANSI code page). CR LF, CR and LF each end a line; a
+// line end at the very end of the file starts no further line.
 class TextLineReader
 {
 public:
     // The device is read from its start, twice when it has no byte order mark (once to tell
     // whether it is UTF-8), so it must be able to seek. Its size is taken now: a device that
     // then grows or shrinks fails with Failure::Kind::ChangedWhileRead.
-    TextLineReader(QIODevice &device, CodePage &ansiCodePage);
+    TextLineReader(QIODevice &device, CodePage &ansiCodePage, UnmarkedText unmarked = UnmarkedText::Utf8OrAnsi);
 
     // The next piece of the current line; an empty line is one empty piece. Nothing at the end
     // of the text, or when reading failed (see failure()).
@@ -53,6 +59,7 @@ private:
 
     QIODevice &m_device;
     CodePage &m_ansiCodePage;
+    UnmarkedText m_unmarked;
     qint64 m_size; // bytes, as the device was at the start; -1 for a sequential device
     TextEncoding m_encoding = TextEncoding::Utf8;
     MaybeFailure m_failure;

@@ -1,15 +1,21 @@
-// libFuzzer target: raw bytes through the binary readers that parse them here or hand them to a
-// library (Blu-ray playlists, DVD title set IFOs, Matroska files, other media files).
+// libFuzzer target: raw bytes through the readers that parse them here or hand them to a library
+// (Blu-ray playlists, DVD title set IFOs, Matroska files, other media files) and through the text
+// readers.
 //
 // Input layout: byte 0 selects the reader (below 0x80 its value modulo 3: mpls, dvd, matroska;
-// from 0x80 the media files'); the remaining bytes are the file. A reader either fails with a
-// reason of its own kinds, or yields at least one chapter; the playlist and DVD readers yield
-// times in order from 0 up, titled "Chapter 01", ...
+// from 0x80 its value modulo 5: cue, webvtt, ffmetadata, timestamps, media files); the remaining
+// bytes are the file. A reader either fails with a reason of its own kinds, or yields at least one
+// chapter; the playlist and DVD readers yield times in order from 0 up, titled "Chapter 01", ...;
+// the text readers' chapters carry the line they were read from.
 #include "codepage.h"
+#include "cuesheet.h"
 #include "dvdtitle.h"
+#include "ffmetadata.h"
 #include "matroskafile.h"
 #include "mediafile.h"
 #include "mplsplaylist.h"
+#include "timestamplist.h"
+#include "webvtt.h"
 
 #include <QBuffer>
 
@@ -30,20 +36,31 @@ struct Reader
     int (*probe)(QByteArrayView head);
     Tessaline::Expected<Tessaline::ChapterList> (*read)(const Tessaline::ReadRequest &request);
     bool numbered; // times in order, titled "Chapter NN"
+    bool lined = false; // every chapter has its line
 };
 
-const Reader kReaders[] = {
+const Reader kBinaryReaders[] = {
     {Tessaline::probeMplsPlaylist, Tessaline::readMplsPlaylist, true},
     {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
     {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
 };
-const Reader kMediaReader {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false};
+const Reader kTextReaders[] = {
+    {Tessaline::probeCueSheet, Tessaline::readCueSheet, false, true},
+    {Tessaline::probeWebVtt, Tessaline::readWebVtt, false, true},
+    {Tessaline::probeFfmetadata, Tessaline::readFfmetadata, false, true},
+    {Tessaline::probeTimestampList, Tessaline::readTimestampList, false, true},
+    {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false},
+};
 
-void checkChapters(const Tessaline::ChapterList &chapters, bool numbered)
+void checkChapters(const Tessaline::ChapterList &chapters, const Reader &reader)
 {
     if (chapters.isEmpty())
         fail("read without chapters and without a failure");
-    if (!numbered)
+    for (const Tessaline::Chapter &chapter : chapters) {
+        if (reader.lined && chapter.line < 1)
+            fail("a text chapter without its line", chapter.title);
+    }
+    if (!reader.numbered)
         return;
     for (qsizetype i = 0; i < chapters.size(); ++i) {
         if (chapters[i].startMs < (i == 0 ? 0 : chapters[i - 1].startMs))
@@ -73,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const Reader &reader = data[0] >= 0x80 ? kMediaReader : kReaders[data[0] % std::size(kReaders)];
+    const Reader &reader = data[0] >= 0x80 ? kTextReaders[(data[0] - 0x80) % std::size(kTextReaders)]
+                                           : kBinaryReaders[data[0] % std::size(kBinaryReaders)];
     QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const int score = reader.probe(bytes);
     if (score < 0 || score > 100)
@@ -89,12 +107,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Tessaline::Expected<Tessaline::ChapterList> read = reader.read({path, file, *codePage, settings});
     if (!read) {
         const Tessaline::Failure &why = read.error();
-        if (why.kind != Tessaline::Failure::Kind::BadInput && why.kind != Tessaline::Failure::Kind::NoChapters)
+        if (why.kind != Tessaline::Failure::Kind::BadInput && why.kind != Tessaline::Failure::Kind::NoChapters
+            && why.kind != Tessaline::Failure::Kind::TimeOutOfRange)
             fail("unexpected failure kind", why.detail);
-        if (why.path != path || why.detail.isEmpty())
+        // A text file without chapters needs no reason beyond its kind.
+        const bool needsReason = !(reader.lined && why.kind == Tessaline::Failure::Kind::NoChapters);
+        if (why.path != path || (needsReason && why.detail.isEmpty()))
             fail("failure without its path or reason");
         return 0;
     }
-    checkChapters(*read, reader.numbered);
+    checkChapters(*read, reader);
     return 0;
 }

@@ -40,6 +40,7 @@ QString failureKindName(Failure::Kind kind)
         {Failure::Kind::BadInput, QStringLiteral("BadInput")},
         {Failure::Kind::NoChapters, QStringLiteral("NoChapters")},
         {Failure::Kind::ReadFailed, QStringLiteral("ReadFailed")},
+        {Failure::Kind::TimeOutOfRange, QStringLiteral("TimeOutOfRange")},
     };
     return names.value(kind, QString::number(int(kind)));
 }
@@ -161,15 +162,19 @@ void TestFormats::roundedMilliseconds_data()
     QTest::addColumn<qint64>("ticks");
     QTest::addColumn<qint64>("numerator");
     QTest::addColumn<qint64>("denominator");
-    QTest::addColumn<qint64>("expected");
-    QTest::newRow("ns, below half") << 1'499'999LL << 1LL << 1'000'000'000LL << 1LL;
-    QTest::newRow("ns, half to even down") << 2'500'000LL << 1LL << 1'000'000'000LL << 2LL;
-    QTest::newRow("ns, half to even up") << 3'500'000LL << 1LL << 1'000'000'000LL << 4LL;
-    QTest::newRow("45 kHz") << 45'000LL * 3600 << 1LL << 45'000LL << 3'600'000LL;
-    QTest::newRow("NTSC frame") << 1LL << 1001LL << 30000LL << 33LL; // 33.37 ms
-    QTest::newRow("negative half to even") << -2'500'000LL << 1LL << 1'000'000'000LL << -2LL;
+    using Ms = std::optional<qint64>; // nothing: out of range
+    QTest::addColumn<Ms>("expected");
+    QTest::newRow("ns, below half") << 1'499'999LL << 1LL << 1'000'000'000LL << Ms(1LL);
+    QTest::newRow("ns, half to even down") << 2'500'000LL << 1LL << 1'000'000'000LL << Ms(2LL);
+    QTest::newRow("ns, half to even up") << 3'500'000LL << 1LL << 1'000'000'000LL << Ms(4LL);
+    QTest::newRow("45 kHz") << 45'000LL * 3600 << 1LL << 45'000LL << Ms(3'600'000LL);
+    QTest::newRow("NTSC frame") << 1LL << 1001LL << 30000LL << Ms(33LL); // 33.37 ms
+    QTest::newRow("negative half to even") << -2'500'000LL << 1LL << 1'000'000'000LL << Ms(-2LL);
     QTest::newRow("64-bit ticks, exact") << std::numeric_limits<qint64>::max() << 1LL << 1'000'000'000LL
-                                         << 9'223'372'036'855LL;
+                                         << Ms(9'223'372'036'855LL);
+    QTest::newRow("past 64-bit ms") << std::numeric_limits<qint64>::max() << 1LL << 1LL << Ms();
+    QTest::newRow("product past 128 bits")
+        << 4'611'686'018'427'387'904LL << 73'786'976'294'838'207LL << 9'000'000'000'000'000'000LL << Ms();
 }
 
 void TestFormats::roundedMilliseconds()
@@ -177,8 +182,8 @@ void TestFormats::roundedMilliseconds()
     QFETCH(qint64, ticks);
     QFETCH(qint64, numerator);
     QFETCH(qint64, denominator);
-    QFETCH(qint64, expected);
-    QCOMPARE(Tessaline::roundedMilliseconds(ticks, numerator, denominator), std::optional(expected));
+    QFETCH(std::optional<qint64>, expected);
+    QCOMPARE(Tessaline::roundedMilliseconds(ticks, numerator, denominator), expected);
 }
 
 QTEST_GUILESS_MAIN(TestFormats)

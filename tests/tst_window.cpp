@@ -779,6 +779,12 @@ void TestWindow::completionMessage_data()
         << shared << QStringLiteral("未能全部转换")
         << u"已成功转换0个文件\n" + native + u"：输出文件“" + nativeOutput + u"”与“"
             + QDir::toNativeSeparators(QStringLiteral("/w/a.txt")) + u"”的输出相同，未写入";
+    ConvertReport chapterTime;
+    chapterTime.failures = {Failure {Failure::Kind::TimeOutOfRange, path, 0, QStringLiteral("00:00:00.000")}};
+    chapterTime.failures[0].chapter = 3;
+    QTest::newRow("a time of a format without lines: its chapter")
+        << chapterTime << QStringLiteral("未能全部转换")
+        << u"已成功转换0个文件\n" + native + u"：第3章的时间换算后超出范围：“00:00:00.000”";
     ConvertReport system;
     for (const int error : {ENOENT, EACCES, EPERM, EROFS, ENOSPC, EISDIR, EIO})
         system.failures.append(Failure {Failure::Kind::ReadFailed, path, 0, qt_error_string(error), -1, error});

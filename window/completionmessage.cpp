@@ -41,6 +41,13 @@ QString systemReason(const Failure &failure)
     }
 }
 
+// Where a time failed: its line, or the chapter of a format without lines.
+QString timePlace(const Failure &failure)
+{
+    return failure.line > 0 ? QStringLiteral("第%1行").arg(failure.line)
+                            : QStringLiteral("第%1章").arg(failure.chapter);
+}
+
 } // namespace
 
 QString failureText(const Failure &failure)
@@ -61,9 +68,9 @@ QString failureText(const Failure &failure)
     case Failure::Kind::ChangedWhileRead:
         return QStringLiteral("读取时文件发生了变化，未写入");
     case Failure::Kind::UnreadableTime:
-        return QStringLiteral("第%1行的时间无法换算：").arg(failure.line) + quoted(failure.detail);
+        return timePlace(failure) + u"的时间无法换算：" + quoted(failure.detail);
     case Failure::Kind::TimeOutOfRange:
-        return QStringLiteral("第%1行的时间换算后超出范围：").arg(failure.line) + quoted(failure.detail);
+        return timePlace(failure) + u"的时间换算后超出范围：" + quoted(failure.detail);
     case Failure::Kind::OutputIsLink:
         return QStringLiteral("输出文件“%1”是符号链接，未写入").arg(nativePath(failure.output));
     case Failure::Kind::OutputIsInput:

@@ -8,8 +8,11 @@ std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64
 {
     if (numerator <= 0 || denominator <= 0)
         return std::nullopt;
-    // 128 bits hold the product of any 64-bit ticks, numerator and 1000.
-    const __int128 scaled = __int128(ticks) * numerator * 1000;
+    // ticks × numerator fits in 128 bits (each is below 2^63 in size); × 1000 may not, but only
+    // where the quotient by a denominator below 2^63 would be past 2^64 ms, out of range anyway.
+    __int128 scaled = 0;
+    if (__builtin_mul_overflow(__int128(ticks) * numerator, 1000, &scaled))
+        return std::nullopt;
     __int128 quotient = scaled / denominator;
     __int128 remainder = scaled % denominator;
     if (remainder < 0) { // floor division, so that halves are judged the same on both sides of 0

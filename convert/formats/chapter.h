@@ -15,6 +15,7 @@ struct Chapter
 {
     qint64 startMs = 0; // milliseconds from the start of the video
     QString title;
+    qint64 line = 0; // the line its start was read from, counted from 1; 0 for formats without lines
 
     friend bool operator==(const Chapter &, const Chapter &) = default;
 };
@@ -30,7 +31,8 @@ struct ReadSettings
 
 // A time of ticks × numerator / denominator seconds in milliseconds, rounded to the nearest
 // millisecond, half a millisecond to the even one; exact for any 64-bit ticks and time base.
-// Nothing when the result does not fit in 64 bits or the time base is not positive.
+// Nothing when the result does not fit in 64 bits or the time base is not positive; never
+// undefined, whatever the arguments.
 std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64 denominator);
 
 // Chapters at the given starts, in ticks of 1/ticksPerSecond s, titled "Chapter 01", "Chapter 02",

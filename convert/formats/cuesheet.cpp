@@ -1,5 +1,6 @@
 #include "cuesheet.h"
 
+#include "reason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
@@ -28,6 +29,7 @@ Command command(QStringView line)
     return {trimmed.left(end).toString().toUpper(), trimmed.mid(end + 1).trimmed().toString()};
 }
 
+// The commands of a sheet, and those of its CD-TEXT; only FILE, TRACK, TITLE and INDEX are read.
 bool isCueKeyword(QStringView keyword)
 {
     static const QStringList keywords = {
@@ -35,9 +37,24 @@ bool isCueKeyword(QStringView keyword)
         QStringLiteral("FLAGS"),     QStringLiteral("INDEX"),      QStringLiteral("ISRC"),
         QStringLiteral("PERFORMER"), QStringLiteral("POSTGAP"),    QStringLiteral("PREGAP"),
         QStringLiteral("REM"),       QStringLiteral("SONGWRITER"), QStringLiteral("TITLE"),
-        QStringLiteral("TRACK"),
+        QStringLiteral("TRACK"),     QStringLiteral("COMPOSER"),   QStringLiteral("ARRANGER"),
+        QStringLiteral("MESSAGE"),   QStringLiteral("DISC_ID"),    QStringLiteral("GENRE"),
+        QStringLiteral("TOC_INFO"),  QStringLiteral("TOC_INFO1"),  QStringLiteral("TOC_INFO2"),
+        QStringLiteral("UPC_EAN"),   QStringLiteral("SIZE_INFO"),
     };
     return keywords.contains(keyword);
+}
+
+// DOS editors end a text with ^Z (0x1A): nothing from it on is part of the sheet.
+void cutAtEndOfFileMark(QStringList &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (const qsizetype mark = lines[i].indexOf(QChar(0x1A)); mark >= 0) {
+            lines[i].truncate(mark);
+            lines.resize(i + 1);
+            return;
+        }
+    }
 }
 
 // A TITLE's text: between its quotes, or as it stands.
@@ -66,6 +83,7 @@ struct Track
 {
     qint64 line; // of its TRACK line
     std::optional<qint64> startMs {};
+    qint64 startLine = 0; // of its INDEX 01
     QString title {};
 };
 
@@ -78,11 +96,14 @@ public:
     MaybeFailure take(const Command &cue, qint64 line)
     {
         if (cue.keyword == u"FILE") {
-            if (MaybeFailure failure = finishTrack())
-                return failure;
-            m_laterFile = m_sawFile;
-            m_laterFileLine = line;
-            m_sawFile = true;
+            // Each FILE is timed from its own start: the tracks of a second one would need the
+            // first one's length to be placed.
+            if (m_fileLine > 0)
+                return badInput(m_request, line,
+                                Reason::tr("a second FILE (the first is on line %1): each FILE is timed from its own "
+                                           "start, and without the files' lengths its tracks cannot be placed")
+                                    .arg(m_fileLine));
+            m_fileLine = line;
         } else if (cue.keyword == u"TRACK") {
             if (MaybeFailure failure = finishTrack())
                 return failure;
@@ -108,17 +129,14 @@ private:
         static const QRegularExpression blanks(QStringLiteral("\\s+"));
         const QStringList fields = rest.split(blanks, Qt::SkipEmptyParts);
         if (fields.size() != 2 || !decimalNumber(fields[0]))
-            return badInput(m_request, line, u"INDEX \"" + rest + u"\" is not a number and a time mm:ss:ff");
+            return badInput(m_request, line, Reason::tr("INDEX \"%1\" is not a number and a time mm:ss:ff").arg(rest));
         const std::optional<qint64> startMs = indexMilliseconds(fields[1]);
         if (!startMs)
-            return badInput(m_request, line, u"INDEX time \"" + fields[1] + u"\" is not mm:ss:ff");
+            return badInput(m_request, line, Reason::tr("INDEX time \"%1\" is not mm:ss:ff").arg(fields[1]));
         if (*decimalNumber(fields[0]) != 1)
             return std::nullopt;
-        if (std::exchange(m_laterFile, false) && !m_chapters.isEmpty() && *startMs <= m_chapters.last().startMs)
-            return badInput(m_request, line,
-                            u"the times start again with the FILE of line " + QString::number(m_laterFileLine)
-                                + u": each FILE is timed from its own start, so the tracks have no one timeline");
         m_track->startMs = startMs;
+        m_track->startLine = line;
         return std::nullopt;
     }
 
@@ -128,17 +146,15 @@ private:
             return std::nullopt;
         const Track track = *std::exchange(m_track, std::nullopt);
         if (!track.startMs)
-            return badInput(m_request, track.line, QStringLiteral("a TRACK without INDEX 01"));
-        m_chapters.append({*track.startMs, track.title});
+            return badInput(m_request, track.line, Reason::tr("a TRACK without INDEX 01"));
+        m_chapters.append({*track.startMs, track.title, track.startLine});
         return std::nullopt;
     }
 
     const ReadRequest &m_request;
     ChapterList m_chapters;
     std::optional<Track> m_track;
-    bool m_sawFile = false;
-    bool m_laterFile = false; // a FILE after the first, whose first INDEX 01 is still to come
-    qint64 m_laterFileLine = 0;
+    qint64 m_fileLine = 0; // of the FILE line; 0 before it
 };
 
 } // namespace
@@ -147,7 +163,9 @@ int probeCueSheet(QByteArrayView head)
 {
     int stage = 0; // FILE, TRACK and INDEX seen in order: 3
     const QStringList order = {QStringLiteral("FILE"), QStringLiteral("TRACK"), QStringLiteral("INDEX")};
-    for (const QString &line : headLines(head)) {
+    QStringList lines = headLines(head);
+    cutAtEndOfFileMark(lines);
+    for (const QString &line : lines) {
         if (line.trimmed().isEmpty())
             continue;
         const Command cue = command(line);
@@ -161,9 +179,10 @@ int probeCueSheet(QByteArrayView head)
 
 Expected<ChapterList> readCueSheet(const ReadRequest &request)
 {
-    const Expected<QStringList> lines = readTextLines(request);
+    Expected<QStringList> lines = readTextLines(request);
     if (!lines)
         return lines.error();
+    cutAtEndOfFileMark(*lines);
     SheetReader sheet(request);
     for (qsizetype i = 0; i < lines->size(); ++i) {
         if (MaybeFailure failure = sheet.take(command(lines->at(i)), i + 1))

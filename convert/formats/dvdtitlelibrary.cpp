@@ -1,5 +1,7 @@
 #include "dvdtitle.h"
 
+#include "reason.h"
+
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
@@ -145,7 +147,7 @@ Expected<QList<qint64>> cellStarts(const ifo_handle_t &ifo, int pgcIndex, const 
     const pgci_srp_t &search = ifo.vts_pgcit->pgci_srp[pgcIndex];
     const pgc_t &pgc = *search.pgc;
     if (pgc.nr_of_cells > 0 && !pgc.cell_playback)
-        return badInput(path, QStringLiteral("a program chain has cells but no table of them"));
+        return badInput(path, Reason::tr("a program chain has cells but no table of them"));
     QList<qint64> starts {0};
     for (int cell = 0; cell < pgc.nr_of_cells; ++cell) {
         const cell_playback_t &playback = pgc.cell_playback[cell];
@@ -155,7 +157,7 @@ Expected<QList<qint64>> cellStarts(const ifo_handle_t &ifo, int pgcIndex, const 
         if (!ticks) {
             const qint64 offset = qint64(ifo.vtsi_mat->vts_pgcit) * DVD_VIDEO_LB_LEN + search.pgc_start_byte
                 + pgc.cell_playback_offset + 24 * cell + 4;
-            return badInput(path, QStringLiteral("a cell's playing time has no frame rate"), offset);
+            return badInput(path, Reason::tr("a cell's playing time has no frame rate"), offset);
         }
         starts.append(starts.last() + *ticks);
     }
@@ -172,7 +174,7 @@ Expected<QList<qint64>> titleChapterTicks(const ifo_handle_t &ifo, const ttu_t &
     for (int i = 0; i < title.nr_of_ptts; ++i) {
         const ptt_info_t &part = title.ptt[i];
         if (part.pgcn < 1 || part.pgcn > ifo.vts_pgcit->nr_of_pgci_srp || !ifo.vts_pgcit->pgci_srp[part.pgcn - 1].pgc)
-            return badInput(path, QStringLiteral("a chapter refers to a program chain that is not there"));
+            return badInput(path, Reason::tr("a chapter refers to a program chain that is not there"));
         if (part.pgcn - 1 != pgcIndex) {
             if (!cells.isEmpty())
                 pgcStart += cells.last();
@@ -186,7 +188,7 @@ Expected<QList<qint64>> titleChapterTicks(const ifo_handle_t &ifo, const ttu_t &
         const bool hasProgram = part.pgn >= 1 && part.pgn <= pgc.nr_of_programs && pgc.program_map;
         const int cell = hasProgram ? pgc.program_map[part.pgn - 1] : 0;
         if (cell < 1 || cell > pgc.nr_of_cells)
-            return badInput(path, QStringLiteral("a chapter refers to a program or cell that is not there"));
+            return badInput(path, Reason::tr("a chapter refers to a program or cell that is not there"));
         ticks.append(pgcStart + cells[cell - 1]);
     }
     ticks.append(pgcStart + (cells.isEmpty() ? 0 : cells.last()));
@@ -197,19 +199,19 @@ Expected<QByteArray> readIfo(const ReadRequest &request)
 {
     const QByteArray bytes = request.file.read(kMaxIfoBytes + 1);
     if (bytes.size() > kMaxIfoBytes)
-        return badInput(request.path, QStringLiteral("too large for a title set's IFO"), kMaxIfoBytes);
+        return badInput(request.path, Reason::tr("too large for a title set's IFO"), kMaxIfoBytes);
     if (bytes.startsWith("DVDVIDEO-VMG")) {
         return badInput(request.path,
-                        QStringLiteral("this is the disc's menu IFO (VIDEO_TS.IFO), which holds no chapters; "
-                                       "read a title set's VTS_nn_0.IFO"),
+                        Reason::tr("this is the disc's menu IFO (VIDEO_TS.IFO), which holds no chapters; "
+                                   "read a title set's VTS_nn_0.IFO"),
                         0);
     }
     if (sharesProgramChains(bytes))
         return badInput(request.path,
-                        QStringLiteral("two entries of a program chain table point at one chain, which the DVD "
-                                       "library cannot read safely"));
+                        Reason::tr("two entries of a program chain table point at one chain, which the DVD "
+                                   "library cannot read safely"));
     if (tableEndsPastFile(bytes))
-        return badInput(request.path, QStringLiteral("a table of the title set ends past the end of the file"));
+        return badInput(request.path, Reason::tr("a table of the title set ends past the end of the file"));
     return bytes;
 }
 
@@ -225,21 +227,20 @@ Expected<ChapterList> readDvdTitleSetWithLibrary(const ReadRequest &request)
     if (!disc.isValid() || !QDir(disc.path()).mkdir(QStringLiteral("VIDEO_TS")) || !copy.open(QIODevice::WriteOnly)
         || copy.write(*bytes) != bytes->size() || !copy.flush()) {
         return Failure {Failure::Kind::ReadFailed, request.path, 0,
-                        QStringLiteral("cannot copy the IFO to a temporary folder: ") + copy.errorString()};
+                        Reason::tr("cannot copy the IFO to a temporary folder: %1").arg(copy.errorString())};
     }
     static const dvd_logger_cb quiet {ignoreLog};
     const std::unique_ptr<dvd_reader_t, DvdDeleter> dvd(
         DVDOpen2(nullptr, &quiet, QFile::encodeName(disc.path()).constData()));
     const std::unique_ptr<ifo_handle_t, IfoDeleter> ifo(dvd ? ifoOpen(dvd.get(), 1) : nullptr);
     if (!ifo || !ifo->vtsi_mat || !ifo->vts_ptt_srpt || !ifo->vts_pgcit)
-        return badInput(request.path, QStringLiteral("not a readable title set IFO"));
+        return badInput(request.path, Reason::tr("not a readable title set IFO"));
 
     const vts_ptt_srpt_t &titles = *ifo->vts_ptt_srpt;
     const int asked = request.settings.title;
     if (asked > titles.nr_of_srpts || asked < 0) {
-        return badInput(
-            request.path,
-            QStringLiteral("title %1 was asked for; the title set has %2").arg(asked).arg(titles.nr_of_srpts));
+        return badInput(request.path,
+                        Reason::tr("title %1 was asked for; the title set has %2").arg(asked).arg(titles.nr_of_srpts));
     }
     QList<qint64> chosen;
     for (int i = 0; i < titles.nr_of_srpts; ++i) {
@@ -252,7 +253,7 @@ Expected<ChapterList> readDvdTitleSetWithLibrary(const ReadRequest &request)
             chosen = *ticks;
     }
     if (chosen.size() < 2) // no title, or only the title's end
-        return Failure {Failure::Kind::NoChapters, request.path, 0, QStringLiteral("the title has no chapters")};
+        return Failure {Failure::Kind::NoChapters, request.path, 0, Reason::tr("the title has no chapters")};
     chosen.removeLast(); // the title's end
     return numberedChapters(chosen, kTicksPerSecond);
 }

@@ -2,6 +2,7 @@
 
 #include "chaptertime.h"
 #include "chapterwriter.h"
+#include "reason.h"
 #include "textformat.h"
 
 #include <algorithm>
@@ -76,6 +77,8 @@ struct Section
     qint64 numerator = 1;
     qint64 denominator = 1'000'000'000;
     std::optional<qint64> start {};
+    qint64 startLine = 0;
+    QString startEntry {}; // START=…, as the file holds it
     QString title {};
 };
 
@@ -103,15 +106,20 @@ std::optional<qint64> ticks(QStringView text)
 // Takes one key of a [CHAPTER] section; a failure when its value cannot be read.
 MaybeFailure take(const ReadRequest &request, Section &section, const Entry &entry, QStringView key, QStringView value)
 {
+    // ffmpeg's values are C strings: a NUL (written after a title's trailing backslash, so that
+    // the line end is not taken as escaped) ends the value.
+    value = value.left(value.indexOf(u'\0'));
     if (key == u"TIMEBASE") {
         const auto base = timeBase(value);
         if (!base)
-            return badInput(request, entry.line, u"TIMEBASE \"" + value + u"\" is not a fraction num/den");
+            return badInput(request, entry.line, Reason::tr("TIMEBASE \"%1\" is not a fraction num/den").arg(value));
         std::tie(section.numerator, section.denominator) = *base;
     } else if (key == u"START") {
         section.start = ticks(value);
+        section.startLine = entry.line;
+        section.startEntry = entry.text;
         if (!section.start)
-            return badInput(request, entry.line, u"START \"" + value + u"\" is not a whole number");
+            return badInput(request, entry.line, Reason::tr("START \"%1\" is not a whole number").arg(value));
     } else if (key.compare(u"title", Qt::CaseInsensitive) == 0) {
         section.title = unescaped(value);
     }
@@ -122,11 +130,11 @@ MaybeFailure take(const ReadRequest &request, Section &section, const Entry &ent
 Expected<Chapter> chapter(const ReadRequest &request, const Section &section)
 {
     if (!section.start)
-        return badInput(request, section.line, QStringLiteral("a [CHAPTER] without START"));
+        return badInput(request, section.line, Reason::tr("a [CHAPTER] without START"));
     const std::optional<qint64> startMs = roundedMilliseconds(*section.start, section.numerator, section.denominator);
-    if (!startMs)
-        return badInput(request, section.line, QStringLiteral("the chapter's START is too far from 0"));
-    return Chapter {*startMs, section.title};
+    if (!startMs) // past what any format holds
+        return Failure {Failure::Kind::TimeOutOfRange, request.path, section.startLine, section.startEntry};
+    return Chapter {*startMs, section.title, section.startLine};
 }
 
 // ffmpeg's metadata file: a [CHAPTER] section a chapter, in milliseconds. A chapter ends where
@@ -211,11 +219,11 @@ int probeFfmetadata(QByteArrayView head)
 
 Expected<ChapterList> readFfmetadata(const ReadRequest &request)
 {
-    const Expected<QStringList> lines = readTextLines(request);
+    const Expected<QStringList> lines = readTextLines(request, UnmarkedText::Utf8);
     if (!lines)
         return lines.error();
     if (lines->isEmpty() || !lines->first().startsWith(kSignature))
-        return badInput(request, 1, u"the first line is not " + kSignature);
+        return badInput(request, 1, Reason::tr("the first line is not %1").arg(kSignature));
     ChapterList chapters;
     std::optional<Section> section;
     const auto finishSection = [&]() -> MaybeFailure {

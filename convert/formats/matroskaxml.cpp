@@ -83,7 +83,7 @@ std::optional<Chapter> readAtom(Reading &reading)
         reading.failure = badInput(reading.request, atomLine, QStringLiteral("a ChapterAtom without ChapterTimeStart"));
         return std::nullopt;
     }
-    return Chapter {*start, title.value_or(QString())};
+    return Chapter {*start, title.value_or(QString()), atomLine};
 }
 
 // The top-level atoms of the EditionEntry the reader stands on.

@@ -28,9 +28,9 @@ QStringList headLines(QByteArrayView head)
     return lines;
 }
 
-Expected<QStringList> readTextLines(const ReadRequest &request)
+Expected<QStringList> readTextLines(const ReadRequest &request, UnmarkedText unmarked)
 {
-    TextLineReader reader(request.file, request.codePage);
+    TextLineReader reader(request.file, request.codePage, unmarked);
     QStringList lines;
     while (std::optional<QString> line = reader.nextLine())
         lines.append(std::move(*line));

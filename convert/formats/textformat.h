@@ -2,6 +2,7 @@
 
 #include "chapter.h"
 #include "failure.h"
+#include "textlinereader.h"
 
 #include <QByteArrayView>
 #include <QStringList>
@@ -19,8 +20,9 @@ struct ReadRequest;
 QStringList headLines(QByteArrayView head);
 
 // Every line of the file, decoded as the simple text is (byte order mark, else UTF-8 when valid
-// throughout, else the run's ANSI code page; CR LF, CR and LF end a line), or why reading failed.
-Expected<QStringList> readTextLines(const ReadRequest &request);
+// throughout, else the run's ANSI code page; CR LF, CR and LF end a line), or, for formats defined
+// as UTF-8 (unmarked: Utf8), as UTF-8 whatever it holds; or why reading failed.
+Expected<QStringList> readTextLines(const ReadRequest &request, UnmarkedText unmarked = UnmarkedText::Utf8OrAnsi);
 
 // A BadInput failure of the file at line (counted from 1; 0 for the file as a whole).
 Failure badInput(const ReadRequest &request, qint64 line, const QString &detail);

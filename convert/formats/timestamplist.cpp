@@ -62,7 +62,7 @@ Expected<ChapterList> readTimestampList(const ReadRequest &request)
         const std::optional<Chapter> chapter = timestampChapter(lines->at(i));
         if (!chapter)
             return badInput(request, i + 1, Reason::tr("the line does not start with a time [h:]m:ss and a title"));
-        chapters.append(*chapter);
+        chapters.append({chapter->startMs, chapter->title, i + 1});
     }
     return chaptersFound(request, chapters);
 }

@@ -1,5 +1,6 @@
 #include "webvtt.h"
 
+#include "reason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
@@ -40,6 +41,69 @@ std::optional<qint64> cueMilliseconds(QStringView time)
         + *decimalNumber(match.capturedView(4));
 }
 
+// The character a numeric reference's digits (after "&#") name: U+FFFD for 0, a surrogate or past
+// U+10FFFF, as HTML has it; nothing when the digits do not end in ';'. length: the digits and ';'.
+std::optional<char32_t> numericReference(QStringView digits, qsizetype &length)
+{
+    const auto digitValue = [](QChar c) -> char32_t {
+        const char16_t lower = c.unicode() | 0x20;
+        return c >= u'0' && c <= u'9' ? c.unicode() - u'0' : lower >= u'a' && lower <= u'f' ? lower - u'a' + 10 : 99;
+    };
+    const bool hex = digits.startsWith(u'x') || digits.startsWith(u'X');
+    const char32_t base = hex ? 16 : 10;
+    const qsizetype first = hex ? 1 : 0;
+    qsizetype i = first;
+    char32_t value = 0;
+    for (; i < digits.size() && digitValue(digits[i]) < base; ++i)
+        value = std::min<char32_t>(value * base + digitValue(digits[i]), 0x110000); // past U+10FFFF stays past
+    if (i == first || i >= digits.size() || digits[i] != u';')
+        return std::nullopt;
+    length = i + 1;
+    if (value == 0 || value > 0x10FFFF || QChar::isSurrogate(value))
+        return QChar::ReplacementCharacter;
+    return value;
+}
+
+// The character a reference at the start of text ("&amp;", "&#38;", "&#x26;") stands for, and the
+// reference's length; nothing when it is none that cue text decodes (the '&' then stands as it is).
+std::optional<std::pair<char32_t, qsizetype>> characterReference(QStringView text)
+{
+    if (text.startsWith(u"&#")) {
+        qsizetype length = 0;
+        const std::optional<char32_t> character = numericReference(text.sliced(2), length);
+        return character ? std::optional(std::pair(*character, length + 2)) : std::nullopt;
+    }
+    static const std::pair<QStringView, char32_t> named[] = {
+        {u"&amp;", u'&'},   {u"&lt;", u'<'},        {u"&gt;", u'>'},       {u"&quot;", u'"'},
+        {u"&apos;", u'\''}, {u"&nbsp;", U'\u00A0'}, {u"&lrm;", U'\u200E'}, {u"&rlm;", U'\u200F'},
+    };
+    for (const auto &[reference, character] : named) {
+        if (text.startsWith(reference))
+            return std::pair(character, reference.size());
+    }
+    return std::nullopt;
+}
+
+// Cue text as players show it: its tags (<b>, </i>, <c.loud>, <v Ann>, <00:01.000>) left out,
+// each running to its '>' or the end of the line, and its character references decoded.
+QString shownCueText(QStringView text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (text[i] == u'<') {
+            const qsizetype close = text.indexOf(u'>', i);
+            i = close < 0 ? text.size() : close + 1;
+        } else if (const auto reference = text[i] == u'&' ? characterReference(text.sliced(i)) : std::nullopt) {
+            shown += QStringView(QChar::fromUcs4(reference->first));
+            i += reference->second;
+        } else {
+            shown += text[i++];
+        }
+    }
+    return shown;
+}
+
 // The start of a timing line "start --> end [settings]", when both times can be read.
 std::optional<qint64> cueStart(QStringView line)
 {
@@ -63,11 +127,11 @@ int probeWebVtt(QByteArrayView head)
 
 Expected<ChapterList> readWebVtt(const ReadRequest &request)
 {
-    const Expected<QStringList> lines = readTextLines(request);
+    const Expected<QStringList> lines = readTextLines(request, UnmarkedText::Utf8);
     if (!lines)
         return lines.error();
     if (lines->isEmpty() || !isSignature(lines->first()))
-        return badInput(request, 1, QStringLiteral("the first line is not WEBVTT"));
+        return badInput(request, 1, Reason::tr("the first line is not WEBVTT"));
     ChapterList chapters;
     qsizetype i = 1;
     const auto skipBlock = [&] {
@@ -87,14 +151,14 @@ Expected<ChapterList> readWebVtt(const ReadRequest &request)
         if (!lines->at(i).contains(kArrow) && i + 1 < lines->size())
             ++i; // the cue's identifier
         if (!lines->at(i).contains(kArrow)) // where the timing line should be
-            return badInput(request, i + 1,
-                            QStringLiteral("a block that is neither a cue nor a NOTE, STYLE or REGION"));
+            return badInput(request, i + 1, Reason::tr("a block that is neither a cue nor a NOTE, STYLE or REGION"));
         const std::optional<qint64> start = cueStart(lines->at(i));
         if (!start)
-            return badInput(request, i + 1,
-                            u"the timing line \"" + lines->at(i) + u"\" is not [hh:]mm:ss.ttt --> [hh:]mm:ss.ttt");
-        ++i;
-        chapters.append({*start, i < lines->size() ? lines->at(i) : QString()});
+            return badInput(
+                request, i + 1,
+                Reason::tr("the timing line \"%1\" is not [hh:]mm:ss.ttt --> [hh:]mm:ss.ttt").arg(lines->at(i)));
+        const qint64 timingLine = ++i;
+        chapters.append({*start, i < lines->size() ? shownCueText(lines->at(i)) : QString(), timingLine});
         skipBlock();
     }
     return chaptersFound(request, chapters);
