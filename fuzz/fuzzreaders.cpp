@@ -1,10 +1,10 @@
-// libFuzzer target: raw bytes through the binary readers that parse them here or hand them to a
-// library (Blu-ray playlists, DVD title set IFOs, Matroska files), and through Matroska chapter XML.
+// libFuzzer target: raw bytes through the readers that parse them here or hand them to a library
+// (Blu-ray playlists, DVD title set IFOs, Matroska files) and through the text readers.
 //
-// Input layout: byte 0 selects the reader (its value modulo 4: mpls, dvd, matroska, matroska-xml)
-// and the settings (edition 1 + byte / 4 % 3, title byte / 12 % 3); the remaining bytes are the
-// file. A reader either fails with a reason of its own kinds, or yields at least one chapter; the
-// playlist and DVD readers yield times in order from 0 up, titled "Chapter 01", ...
+// Input layout: byte 0 selects the reader (below 0x80 its value modulo 3: mpls, dvd, matroska;
+// from 0x80 matroska-xml); the remaining bytes are the file. A reader either fails with a reason
+// of its own kinds, or yields at least one chapter; the playlist and DVD readers yield times in
+// order from 0 up, titled "Chapter 01", ...
 #include "codepage.h"
 #include "dvdtitle.h"
 #include "matroskafile.h"
@@ -32,10 +32,13 @@ struct Reader
     bool numbered; // times in order, titled "Chapter NN"
 };
 
-const Reader kReaders[] = {
+const Reader kBinaryReaders[] = {
     {Tessaline::probeMplsPlaylist, Tessaline::readMplsPlaylist, true},
     {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
     {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
+};
+
+const Reader kTextReaders[] = {
     {Tessaline::probeMatroskaXml, Tessaline::readMatroskaXml, false},
 };
 
@@ -73,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const Reader &reader = kReaders[data[0] % std::size(kReaders)];
+    const Reader &reader = data[0] >= 0x80 ? kTextReaders[(data[0] - 0x80) % std::size(kTextReaders)]
+                                           : kBinaryReaders[data[0] % std::size(kBinaryReaders)];
     QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const int score = reader.probe(bytes);
     if ((score < 0 && score != Tessaline::kProbeUndecided) || score > 100)
@@ -85,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QBuffer file(&bytes);
     file.open(QIODevice::ReadOnly);
     const QString path = QStringLiteral("fuzzed");
-    const Tessaline::ReadSettings settings {1 + data[0] / 4 % 3, data[0] / 12 % 3};
+    const Tessaline::ReadSettings settings {1 + data[0] / 3 % 3, data[0] / 9 % 3};
     const Tessaline::Expected<Tessaline::ChapterList> read = reader.read({path, file, *codePage, settings});
     if (!read) {
         const Tessaline::Failure &why = read.error();
