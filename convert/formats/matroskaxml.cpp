@@ -31,11 +31,12 @@ std::optional<qint64> fractionMilliseconds(QStringView digits)
     return fraction ? roundedMilliseconds(*fraction, 1, scale) : std::nullopt;
 }
 
-// Elements nest at most this deep: Chapters, EditionEntry, 64 nested ChapterAtom elements (more
-// than any authoring tool writes) and an atom's own elements, three deep at most (ChapterProcess,
-// ChapterProcessCommand, ChapterProcessData). A deeper file is refused, not read with a stack and
-// a list of open tags as deep as itself.
-constexpr int kDeepestElement = 2 + 64 + 3;
+// ChapterAtom elements nest at most this deep, more than any authoring tool writes; other elements
+// at most as deep as Chapters, EditionEntry, those atoms and an atom's own elements (three deep:
+// ChapterProcess, ChapterProcessCommand, ChapterProcessData) need. A deeper file is refused, not
+// read with a stack and a list of open tags as deep as itself.
+constexpr int kDeepestAtom = 64;
+constexpr int kDeepestElement = 2 + kDeepestAtom + 3;
 
 // A document read through next(), which holds it to what chapter XML is: bounded in depth, and
 // without entities besides XML's five and character references, so that its text is never more
@@ -49,6 +50,7 @@ struct Reading
     ChapterList chapters;
     std::optional<Failure> failure;
     int depth = 0; // the elements open
+    int atomDepth = 0; // the ChapterAtom elements open
 
     Failure bad(const QString &detail) { return badInput(request, xml.lineNumber(), detail); }
 
@@ -58,11 +60,16 @@ struct Reading
     {
         switch (xml.readNext()) {
         case QXmlStreamReader::StartElement:
-            if (++depth > kDeepestElement)
+            ++depth;
+            if (xml.name() == u"ChapterAtom" && ++atomDepth > kDeepestAtom)
+                xml.raiseError(Reason::tr("ChapterAtom elements nest deeper than %1 levels").arg(kDeepestAtom));
+            else if (depth > kDeepestElement)
                 xml.raiseError(Reason::tr("the elements nest deeper than %1 levels").arg(kDeepestElement));
             break;
         case QXmlStreamReader::EndElement:
             --depth;
+            if (xml.name() == u"ChapterAtom")
+                --atomDepth;
             break;
         case QXmlStreamReader::DTD:
             if (!xml.entityDeclarations().isEmpty())
