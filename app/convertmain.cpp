@@ -60,6 +60,13 @@ void printLine(FILE *stream, const QString &line)
     }
 }
 
+// Whether standard output is a pipe whose reader has gone (as "| head" leaves it once it has its
+// lines).
+bool readerGone()
+{
+    return streams.outputError == EPIPE;
+}
+
 void printError(const QString &message)
 {
     printLine(stderr, QCoreApplication::applicationName() + u": " + message);
@@ -131,12 +138,18 @@ QString reasonText(const Failure &failure)
             .arg(failure.detail);
     case Failure::Kind::OutputIsLink:
         return QStringLiteral("%1 is a symbolic link, which is not written through; nothing written")
-            .arg(nativePath(failure.path));
+            .arg(nativePath(failure.output));
     case Failure::Kind::OutputIsInput:
-        return QStringLiteral("%1 is the input file itself; nothing written").arg(nativePath(failure.path));
+        return QStringLiteral("%1 is the input file itself; nothing written").arg(nativePath(failure.output));
+    case Failure::Kind::OutputIsAnotherInput:
+        return QStringLiteral("its output %1 is also an input of this run; nothing written")
+            .arg(nativePath(failure.output));
+    case Failure::Kind::OutputShared:
+        return QStringLiteral("its output %1 is also the output of %2; nothing written")
+            .arg(nativePath(failure.output), nativePath(failure.detail));
     case Failure::Kind::WriteFailed:
         return QStringLiteral("cannot write %1 (%2)")
-            .arg(failure.path.isEmpty() ? QStringLiteral("to standard output") : nativePath(failure.path),
+            .arg(failure.output.isEmpty() ? QStringLiteral("to standard output") : nativePath(failure.output),
                  failure.detail);
     case Failure::Kind::BadInput: {
         const QString place = failure.line > 0 ? QStringLiteral(" at line %1").arg(failure.line)
@@ -484,6 +497,8 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         return usageError(QStringLiteral("--stdout takes exactly one chapter file"));
     if (request.options.destination == Destination::StandardOutput && streams.closed[1])
         return usageError(QStringLiteral("--stdout writes to standard output, which is closed"));
+    if (!request.list)
+        request.entries = refuseCollidingOutputs(std::move(request.entries), request.options);
     Expected<RunContext> run = prepareRun(request.options);
     if (!run)
         return usageError(u"code page " + request.codePageText + u" is not supported");
@@ -532,11 +547,14 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
     printLine(stderr, shownName(file) + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
 }
 
-// The chapters of every file, as they would be written, as a table; the exit status.
+// The chapters of every file, as they would be written, as a table; the exit status. Once the
+// reader of standard output has gone, the rest is not listed.
 int listFiles(const QList<Expected<QString>> &entries, RunContext &run)
 {
     int status = kAllConverted;
     for (const Expected<QString> &entry : entries) {
+        if (readerGone())
+            return kSomeFailed;
         const Expected<FilePreview> preview = entry ? previewEntry(*entry, run, std::numeric_limits<qsizetype>::max())
                                                     : Expected<FilePreview>(entry.error());
         if (!preview) {
@@ -556,6 +574,12 @@ int listFiles(const QList<Expected<QString>> &entries, RunContext &run)
     return status;
 }
 
+// Whether a failure is that of writing to standard output whose reader has gone.
+bool isStandardOutputGone(const Failure &failure)
+{
+    return failure.kind == Failure::Kind::WriteFailed && failure.output.isEmpty() && failure.systemError == EPIPE;
+}
+
 // Converts every file, reporting each; the exit status.
 int convertFiles(const QList<Expected<QString>> &entries, RunContext &run)
 {
@@ -564,6 +588,9 @@ int convertFiles(const QList<Expected<QString>> &entries, RunContext &run)
         const Expected<EntryResult> result = entry ? ConvertEntry(*entry, run) : Expected<EntryResult>(entry.error());
         if (result) {
             reportConverted(*entry, *result, run);
+        } else if (isStandardOutputGone(result.error())) {
+            streams.outputError = EPIPE;
+            status = kSomeFailed;
         } else {
             printLine(stderr, shownName(entry ? *entry : entry.error().path) + u": " + reasonText(result.error()));
             status = kSomeFailed;
@@ -573,13 +600,18 @@ int convertFiles(const QList<Expected<QString>> &entries, RunContext &run)
 }
 
 // Standard output can fail (a full disk, a closed pipe): say so once, as the standard tools do.
-int checkedStandardOutput(int status)
+// Where standard output is the work (the listing, the one output) rather than a report of it, a
+// reader that has gone ends the program quietly, as it ends the standard tools; the status is 1
+// all the same, since not all was written.
+int checkedStandardOutput(int status, bool outputIsTheWork)
 {
     if (std::fflush(stdout) != 0 && streams.outputError == 0)
         streams.outputError = errno;
     const bool lost = streams.outputError != 0 || (streams.closed[1] && streams.printed);
     if (!lost)
         return status;
+    if (outputIsTheWork && readerGone())
+        return status == kAllConverted ? kSomeFailed : status;
     printError(u"cannot write to standard output ("
                + (streams.closed[1] ? QStringLiteral("it is closed") : errnoText(streams.outputError)) + u')');
     return status == kAllConverted ? kSomeFailed : status;
@@ -587,7 +619,8 @@ int checkedStandardOutput(int status)
 
 // Standard streams the caller closed are opened on /dev/null, so that no file this program opens
 // takes their numbers (a report line would land in it); streams remembers which were closed. A
-// broken pipe on standard output is an error to report, not a reason to stop converting.
+// broken pipe on standard output is a failure to see to, not a signal that ends the program
+// half-way through a file.
 void guardStandardStreams()
 {
 #ifdef Q_OS_UNIX
@@ -614,11 +647,13 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     std::variant<Request, int> request = parseCommandLine(parser);
     if (const int *status = std::get_if<int>(&request))
-        return checkedStandardOutput(*status);
+        return checkedStandardOutput(*status, true); // --help and --version are the work
     std::variant<RunContext, int> run = prepare(std::get<Request>(request), undecodable);
     if (const int *status = std::get_if<int>(&run))
         return *status;
     const Request &asked = std::get<Request>(request);
     RunContext &context = std::get<RunContext>(run);
-    return checkedStandardOutput(asked.list ? listFiles(asked.entries, context) : convertFiles(asked.entries, context));
+    const bool outputIsTheWork = asked.list || context.options.destination == Destination::StandardOutput;
+    return checkedStandardOutput(asked.list ? listFiles(asked.entries, context) : convertFiles(asked.entries, context),
+                                 outputIsTheWork);
 }

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTemporaryFile>
 
@@ -247,14 +248,25 @@ Failure systemFailureOf(Failure::Kind kind, const QString &path, const QString &
     return Failure {kind, path, 0, reason, -1, error};
 }
 
+// A failure of inputPath's output, with the system's reason and errno's value for it where there is one.
+Failure outputFailureOf(Failure::Kind kind, const QString &inputPath, const QString &outputPath,
+                        const QString &reason = {}, int error = 0)
+{
+    return Failure {kind, inputPath, 0, reason, -1, error, outputPath};
+}
+
 // Standard output takes the bytes as they are: Windows' C library would otherwise write each
-// LF as CR LF.
+// LF as CR LF. They go to its descriptor, past the C library's buffer, whose failure to write
+// them at the end would be known to nobody.
 void openStandardOutput(QFile &file)
 {
-#ifndef Q_OS_UNIX
-    _setmode(_fileno(stdout), _O_BINARY);
+#ifdef Q_OS_UNIX
+    const int descriptor = STDOUT_FILENO;
+#else
+    const int descriptor = _fileno(stdout);
+    _setmode(descriptor, _O_BINARY);
 #endif
-    file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    file.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
 
 // An opened chapter file, and which file it is, so that its output is never the same file.
@@ -299,16 +311,27 @@ Expected<InputFile> openInput(const QString &path)
     return input;
 }
 
-MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
+MaybeFailure checkOutputPath(const QString &outputPath, const QString &inputPath, const InputFile &input)
 {
     struct stat status;
     if (::lstat(QFile::encodeName(outputPath).constData(), &status) != 0)
         return std::nullopt; // nothing there yet (or nothing that can be looked at: open will say)
     if (S_ISLNK(status.st_mode))
-        return failureOf(Failure::Kind::OutputIsLink, outputPath);
+        return outputFailureOf(Failure::Kind::OutputIsLink, inputPath, outputPath);
     if (status.st_dev == input.device && status.st_ino == input.inode)
-        return failureOf(Failure::Kind::OutputIsInput, outputPath);
+        return outputFailureOf(Failure::Kind::OutputIsInput, inputPath, outputPath);
     return std::nullopt;
+}
+
+// The file a path names, as device and inode: the file a link leads to, or with followLinks false
+// the link itself; nothing where there is none.
+std::optional<QString> fileIdentity(const QString &path, bool followLinks)
+{
+    struct stat status;
+    const QByteArray name = QFile::encodeName(path);
+    if ((followLinks ? ::stat(name.constData(), &status) : ::lstat(name.constData(), &status)) != 0)
+        return std::nullopt;
+    return QStringLiteral("%1:%2").arg(quint64(status.st_dev)).arg(quint64(status.st_ino));
 }
 #else
 Failure systemFailure(Failure::Kind kind, const QString &path, DWORD error)
@@ -374,11 +397,11 @@ bool isLink(const std::wstring &path)
 }
 
 // The same file is the same index on the same volume, whatever names (hard links) it has.
-MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
+MaybeFailure checkOutputPath(const QString &outputPath, const QString &inputPath, const InputFile &input)
 {
     const std::wstring path = nativePath(outputPath);
     if (isLink(path))
-        return failureOf(Failure::Kind::OutputIsLink, outputPath);
+        return outputFailureOf(Failure::Kind::OutputIsLink, inputPath, outputPath);
     const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
@@ -388,10 +411,47 @@ MaybeFailure checkOutputPath(const QString &outputPath, const InputFile &input)
     CloseHandle(handle);
     if (known && information.dwVolumeSerialNumber == input.volume
         && (quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow) == input.index)
-        return failureOf(Failure::Kind::OutputIsInput, outputPath);
+        return outputFailureOf(Failure::Kind::OutputIsInput, inputPath, outputPath);
     return std::nullopt;
 }
+
+// The file a path names, as its volume's serial number and its index there: the file a link leads
+// to, or with followLinks false the link itself; nothing where there is none.
+std::optional<QString> fileIdentity(const QString &path, bool followLinks)
+{
+    const HANDLE handle = CreateFileW(
+        nativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information = {};
+    const bool known = GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    if (!known)
+        return std::nullopt;
+    return QStringLiteral("%1:%2")
+        .arg(information.dwVolumeSerialNumber)
+        .arg(quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow);
+}
 #endif
+
+// Where a path leads, as the system tells files apart: the file's identity where it exists (see
+// fileIdentity), else the path, absolute and cleaned, under its folder's canonical path where the
+// folder exists (case-folded on Windows, whose names are not case-sensitive). Identities start
+// with a digit, absolute paths never.
+QString placeOf(const QString &path, bool followLinks)
+{
+    if (std::optional<QString> identity = fileIdentity(path, followLinks))
+        return *identity;
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    QString place
+        = folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : QDir(folder).filePath(info.fileName());
+#ifdef Q_OS_WIN
+    place = place.toCaseFolded();
+#endif
+    return place;
+}
 
 // The format to read a file as: the one the options name, else the one its content shows;
 // nothing for simple text, which is what no probe claims. A file of no format read fails unless
@@ -449,7 +509,7 @@ Expected<ChapterSource> openChapterSource(const QString &path, const ConvertOpti
 }
 
 // Reads the opened input, changes its chapters and writes them into device: the chapter count,
-// or the failure, which names the input, or outputPath when writing failed.
+// or the failure, which names the input, and outputPath too when writing failed.
 Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
                                 const QString &inputPath, const QString &outputPath)
 {
@@ -457,7 +517,7 @@ Expected<qsizetype> convertInto(QIODevice &device, QIODevice &input, const Input
     const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
     const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
     if (chapters && !writer->finish())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, output.error(), output.systemError());
+        return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, output.error(), output.systemError());
     return chapters;
 }
 
@@ -605,16 +665,19 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         const Expected<qsizetype> chapters = convertInto(held, *input.file, format, run, inputPath, {});
         if (!chapters)
             return chapters.error();
-        if (!held.release())
-            return failureOf(Failure::Kind::WriteFailed, {}, held.errorString());
+        if (!held.release()) {
+            const QString reason = held.errorString();
+            return outputFailureOf(Failure::Kind::WriteFailed, inputPath, {}, reason, systemErrorOfLastCall(reason));
+        }
         return EntryResult {QString(), *chapters};
     }
 
-    if (MaybeFailure refused = checkOutputPath(outputPath, input))
+    if (MaybeFailure refused = checkOutputPath(outputPath, inputPath, input))
         return *refused;
     ReplacingFile file(outputPath);
     if (!file.open())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), file.systemError());
+        return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, file.errorString(),
+                               file.systemError());
     if (run.options.destination == Destination::Nowhere) {
         // A dry run goes as far as the real one can without writing: its temporary file is made
         // and then removed unwritten.
@@ -629,7 +692,8 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
     if (!chapters)
         return chapters.error();
     if (!file.commit())
-        return systemFailureOf(Failure::Kind::WriteFailed, outputPath, file.errorString(), file.systemError());
+        return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, file.errorString(),
+                               file.systemError());
     return EntryResult {outputPath, *chapters};
 }
 
@@ -647,6 +711,49 @@ Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qs
     return preview;
 }
 
+QList<Expected<QString>> refuseCollidingOutputs(QList<Expected<QString>> entries, const ConvertOptions &options)
+{
+    if (options.destination == Destination::StandardOutput)
+        return entries;
+    QStringList paths(entries.size()); // by entry: its input and output, and where they lead
+    QStringList outputPaths(entries.size());
+    QStringList inputs(entries.size());
+    QStringList outputs(entries.size());
+    QSet<QString> read; // the places of the inputs
+    // An output's place: the first entry that writes it, and the first after it with another input.
+    QHash<QString, std::pair<qsizetype, qsizetype>> writers;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (!entries[i])
+            continue;
+        paths[i] = *entries[i];
+        outputPaths[i] = OutputPathFor(paths[i], options.format, options.outputFolder);
+        // An input is read through links; an output replaces a link rather than what it leads to
+        // (and ConvertEntry refuses it).
+        inputs[i] = placeOf(paths[i], true);
+        outputs[i] = placeOf(outputPaths[i], false);
+        read.insert(inputs[i]);
+        const auto writer = writers.find(outputs[i]);
+        if (writer == writers.end())
+            writers.insert(outputs[i], {i, -1});
+        else if (writer->second < 0 && inputs[writer->first] != inputs[i])
+            writer->second = i;
+    }
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (!entries[i])
+            continue;
+        // An output that is its own input is left to ConvertEntry, which refuses it with its reason.
+        if (outputs[i] != inputs[i] && read.contains(outputs[i])) {
+            entries[i] = outputFailureOf(Failure::Kind::OutputIsAnotherInput, paths[i], outputPaths[i]);
+            continue;
+        }
+        const auto [first, other] = writers.value(outputs[i]);
+        const qsizetype sharer = inputs[first] != inputs[i] ? first : other;
+        if (sharer >= 0)
+            entries[i] = outputFailureOf(Failure::Kind::OutputShared, paths[i], outputPaths[i], paths[sharer]);
+    }
+    return entries;
+}
+
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control)
 {
     ConvertReport report;
@@ -655,6 +762,13 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
         report.runFailure = run.error();
         return report;
     }
+    QList<Expected<QString>> entries;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        entries.append(control.undecodableNames.contains(i)
+                           ? Expected<QString>(failureOf(Failure::Kind::UndecodableName, files[i]))
+                           : Expected<QString>(files[i]));
+    }
+    entries = refuseCollidingOutputs(std::move(entries), options);
     for (qsizetype done = 0; done < files.size(); ++done) {
         const QString &file = files[done];
         if (control.progress)
@@ -664,9 +778,8 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
             report.notConverted = files.size() - done;
             break;
         }
-        const Expected<EntryResult> result = control.undecodableNames.contains(done)
-            ? Expected<EntryResult>(failureOf(Failure::Kind::UndecodableName, file))
-            : ConvertEntry(file, *run);
+        const Expected<QString> &entry = entries[done];
+        const Expected<EntryResult> result = entry ? ConvertEntry(*entry, *run) : Expected<EntryResult>(entry.error());
         if (!result) {
             report.failures.append(result.error());
             continue;

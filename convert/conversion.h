@@ -103,6 +103,15 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
 // tree; the files of another format are opened one at a time once the walk is done.
 QList<Expected<QString>> chapterFilesBelow(const QString &folder, QStringView inputFormat = {});
 
+// The entries of a run (paths to convert, or why one cannot be), with each whose output may not be
+// written replaced by its failure before anything is written: an output that is another input of
+// the run (OutputIsAnotherInput), or that of another input too (OutputShared, every one of them,
+// so that none wins by its place in the list). The same file listed twice, under any of its names,
+// is no collision: both outputs hold the same bytes. Paths are compared as the system tells files
+// apart: by the file's identity where it exists, else by the absolute path (case-insensitively on
+// Windows). A run to standard output writes no file, and keeps its entries.
+QList<Expected<QString>> refuseCollidingOutputs(QList<Expected<QString>> entries, const ConvertOptions &options);
+
 // A file whose chapter count differs from the number of titles given for it.
 struct TitleCountMismatch
 {
@@ -134,7 +143,8 @@ struct RunControl
     QSet<qsizetype> undecodableNames;
 };
 
-// Converts every file in order; a file that fails does not stop the others. A stop requested
+// Converts every file in order, but those whose outputs collide (refuseCollidingOutputs); a file
+// that fails does not stop the others. A stop requested
 // through control takes effect between files, so no file is left half-written.
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control = {});
 

@@ -9,8 +9,9 @@
 namespace Tessaline {
 
 // Why a step of a conversion failed: what failed, where (the file, and the line of a chapter
-// file), and the system's reason where there is one. The conversion only reports; each program
-// words a failure in its own language.
+// file), and the system's reason where there is one. A failure of an output names the input in
+// path and the output in output. The conversion only reports; each program words a failure in
+// its own language.
 struct Failure
 {
     enum class Kind {
@@ -23,9 +24,11 @@ struct Failure
         ChangedWhileRead, // the file grew or shrank while it was read
         UnreadableTime, // line: the time line; detail: its start, as read
         TimeOutOfRange, // line: the time line; detail: its start, as read
-        OutputIsLink, // path: the output, a symbolic link that is left alone
-        OutputIsInput, // path: the output, which is the input file itself
-        WriteFailed, // path: the output; detail: the system's reason
+        OutputIsLink, // output: a symbolic link that is left alone
+        OutputIsInput, // output: the input file itself
+        OutputIsAnotherInput, // output: also an input of the same run, so it is not replaced
+        OutputShared, // output: also that of another input of the run; detail: that input
+        WriteFailed, // output: where writing failed, empty for standard output; detail: the system's reason
         BadInput, // not what its content claims; line or offset: where; detail: what is wrong
         NoChapters, // a media file, playlist or disc title that holds no chapters
         ModuleUnavailable, // the module that reads the file's format cannot be loaded; detail: why
@@ -37,6 +40,7 @@ struct Failure
     QString detail;
     qint64 offset = -1; // bytes from the start of the file, where a binary format went wrong; -1: none
     int systemError = 0; // the errno value behind detail, where there is one
+    QString output {}; // the output concerned, for the kinds above that name one
 };
 
 // errno's value for the calling thread's last failed system call when reason is the system's text

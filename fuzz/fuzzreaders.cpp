@@ -1,14 +1,17 @@
-// libFuzzer target: raw bytes through the readers that parse them here or hand them to a library
-// (Blu-ray playlists, DVD title set IFOs, Matroska files) and through the text readers.
+// libFuzzer target: raw bytes through the binary readers that parse them here or hand them to a
+// library (Blu-ray playlists, DVD title set IFOs, Matroska files, other media files), and through
+// the text readers.
 //
 // Input layout: byte 0 selects the reader (below 0x80 its value modulo 3: mpls, dvd, matroska;
-// from 0x80 matroska-xml); the remaining bytes are the file. A reader either fails with a reason
-// of its own kinds, or yields at least one chapter; the playlist and DVD readers yield times in
-// order from 0 up, titled "Chapter 01", ...
+// 0x80 to 0xBF the media files'; from 0xC0 the text readers, modulo their count: matroska-xml);
+// the remaining bytes are the file. A reader either fails with a reason of its own kinds, or
+// yields at least one chapter; the playlist and DVD readers yield times in order from 0 up, titled
+// "Chapter 01", ...
 #include "codepage.h"
 #include "dvdtitle.h"
 #include "matroskafile.h"
 #include "matroskaxml.h"
+#include "mediafile.h"
 #include "mplsplaylist.h"
 
 #include <QBuffer>
@@ -32,15 +35,23 @@ struct Reader
     bool numbered; // times in order, titled "Chapter NN"
 };
 
-const Reader kBinaryReaders[] = {
+const Reader kReaders[] = {
     {Tessaline::probeMplsPlaylist, Tessaline::readMplsPlaylist, true},
     {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
     {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
 };
-
+const Reader kMediaReader {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false};
 const Reader kTextReaders[] = {
     {Tessaline::probeMatroskaXml, Tessaline::readMatroskaXml, false},
 };
+
+// The reader that byte 0 selects.
+const Reader &selectedReader(std::uint8_t selector)
+{
+    if (selector >= 0xC0)
+        return kTextReaders[(selector - 0xC0) % std::size(kTextReaders)];
+    return selector >= 0x80 ? kMediaReader : kReaders[selector % std::size(kReaders)];
+}
 
 void checkChapters(const Tessaline::ChapterList &chapters, bool numbered)
 {
@@ -76,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const Reader &reader = data[0] >= 0x80 ? kTextReaders[(data[0] - 0x80) % std::size(kTextReaders)]
-                                           : kBinaryReaders[data[0] % std::size(kBinaryReaders)];
+    const Reader &reader = selectedReader(data[0]);
     QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const int score = reader.probe(bytes);
     if ((score < 0 && score != Tessaline::kProbeUndecided) || score > 100)

@@ -105,6 +105,7 @@ private slots:
     void cancelStopsRunAfterCurrentFile();
     void shortRunShowsMessageAlone_data();
     void shortRunShowsMessageAlone();
+    void outputThatIsAnInputIsNotCounted();
     void completionMessage_data();
     void completionMessage();
 };
@@ -613,6 +614,26 @@ void TestWindow::shortRunShowsMessageAlone()
     QVERIFY(form.findChildren<QProgressDialog *>().isEmpty());
 }
 
+// "Save" with a file and its output listed: the output, the user's own file, is left as it was, and
+// the message counts one file and says why the other was not converted.
+void TestWindow::outputThatIsAnInputIsNotCounted()
+{
+    QTemporaryDir dir;
+    const QString film = QDir::toNativeSeparators(dir.filePath(QStringLiteral("film.txt")));
+    const QString own = QDir::toNativeSeparators(dir.filePath(QStringLiteral("film_new.txt")));
+    QVERIFY(writeFile(film, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=One"));
+    QVERIFY(writeFile(own, "notes"));
+    Form1 form;
+    ShownMessage shown;
+    recordMessages(form, shown);
+    child<QListWidget>(form, "lstFiles")->addItems({film, own});
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QTRY_COMPARE(shown.shownCount, 1);
+    QCOMPARE(shown.title, QStringLiteral("未能全部转换"));
+    QCOMPARE(shown.text, u"已成功转换1个文件\n" + film + u"：输出文件“" + own + u"”也是本次转换的输入，未写入");
+    QCOMPARE(readFile(own), QByteArray("notes"));
+}
+
 void TestWindow::completionMessage_data()
 {
     QTest::addColumn<ConvertReport>("report");
@@ -620,13 +641,23 @@ void TestWindow::completionMessage_data()
     QTest::addColumn<QString>("text");
     const QString path = QStringLiteral("/v/a.txt");
     const QString native = QDir::toNativeSeparators(path);
+    const QString output = QStringLiteral("/v/a_new.txt");
+    const QString nativeOutput = QDir::toNativeSeparators(output);
     ConvertReport failed;
     failed.converted = 2;
-    failed.failures = {Failure {Failure::Kind::UnreadableTime, path, 3, QStringLiteral("CHAPTER02=x")},
-                       Failure {Failure::Kind::WriteFailed, path, 0, QStringLiteral("No space left on device")}};
-    QTest::newRow("failures, in Chinese") << failed << QStringLiteral("未能全部转换")
-                                          << u"已成功转换2个文件\n" + native + u"：第3行的时间无法换算：“CHAPTER02=x”\n"
-            + native + u"：无法写入" + native + u"（No space left on device）";
+    failed.failures
+        = {Failure {Failure::Kind::UnreadableTime, path, 3, QStringLiteral("CHAPTER02=x")},
+           Failure {Failure::Kind::WriteFailed, path, 0, QStringLiteral("No space left on device"), -1, 0, output}};
+    QTest::newRow("failures, in Chinese, a write failure naming the input and then the output")
+        << failed << QStringLiteral("未能全部转换")
+        << u"已成功转换2个文件\n" + native + u"：第3行的时间无法换算：“CHAPTER02=x”\n" + native + u"：无法写入“"
+            + nativeOutput + u"”（No space left on device）";
+    ConvertReport shared;
+    shared.failures = {Failure {Failure::Kind::OutputShared, path, 0, QStringLiteral("/w/a.txt"), -1, 0, output}};
+    QTest::newRow("an output shared with another input, naming both")
+        << shared << QStringLiteral("未能全部转换")
+        << u"已成功转换0个文件\n" + native + u"：输出文件“" + nativeOutput + u"”与“"
+            + QDir::toNativeSeparators(QStringLiteral("/w/a.txt")) + u"”的输出相同，未写入";
     ConvertReport system;
     for (const int error : {ENOENT, EACCES, EPERM, EROFS, ENOSPC, EISDIR, EIO})
         system.failures.append(Failure {Failure::Kind::ReadFailed, path, 0, qt_error_string(error), -1, error});

@@ -65,11 +65,16 @@ QString failureText(const Failure &failure)
     case Failure::Kind::TimeOutOfRange:
         return QStringLiteral("第%1行的时间换算后超出范围：").arg(failure.line) + quoted(failure.detail);
     case Failure::Kind::OutputIsLink:
-        return QStringLiteral("%1是符号链接，未写入").arg(nativePath(failure.path));
+        return QStringLiteral("输出文件“%1”是符号链接，未写入").arg(nativePath(failure.output));
     case Failure::Kind::OutputIsInput:
-        return QStringLiteral("%1就是输入文件本身，未写入").arg(nativePath(failure.path));
+        return QStringLiteral("输出文件“%1”就是输入文件本身，未写入").arg(nativePath(failure.output));
+    case Failure::Kind::OutputIsAnotherInput:
+        return QStringLiteral("输出文件“%1”也是本次转换的输入，未写入").arg(nativePath(failure.output));
+    case Failure::Kind::OutputShared:
+        return QStringLiteral("输出文件“%1”与“%2”的输出相同，未写入")
+            .arg(nativePath(failure.output), nativePath(failure.detail));
     case Failure::Kind::WriteFailed:
-        return QStringLiteral("无法写入%1（%2）").arg(nativePath(failure.path), systemReason(failure));
+        return QStringLiteral("无法写入“%1”（%2）").arg(nativePath(failure.output), systemReason(failure));
     case Failure::Kind::BadInput: {
         const QString place = failure.line > 0 ? QStringLiteral("第%1行").arg(failure.line)
             : failure.offset >= 0              ? QStringLiteral("第%1字节处").arg(failure.offset)

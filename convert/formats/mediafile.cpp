@@ -20,11 +20,20 @@ bool canOnlyBeText(QByteArrayView head)
     });
 }
 
+// The playlists libavformat reads by their first line (HLS and M3U, its own concat lists): text
+// that names other files, whatever bytes follow.
+bool isPlaylistText(QByteArrayView head)
+{
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head = head.sliced(3);
+    return head.startsWith("#EXTM3U") || head.startsWith("ffconcat");
+}
+
 } // namespace
 
 int probeMediaFile(QByteArrayView head)
 {
-    if (canOnlyBeText(head))
+    if (canOnlyBeText(head) || isPlaylistText(head))
         return 0;
     const Expected<QFunctionPointer> probe = moduleFunction(kModule, "tessalineProbeMediaFile");
     return probe ? reinterpret_cast<int (*)(QByteArrayView)>(*probe)(head) : 1;

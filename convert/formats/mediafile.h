@@ -9,12 +9,16 @@ namespace Tessaline {
 // unsure of (under half its scale) and for the text formats read here by readers of their own.
 // A head that can only be text (a UTF-16 byte order mark, or no control bytes other than tab,
 // line ends and form feed) is 0 at once: every container that holds chapters starts with binary
-// bytes, and so chapter text files never load the tessaline-media module. Any other head is
-// asked of the module (loaded then); when it cannot be loaded, 1, so that the file fails with why.
+// bytes, and so chapter text files never load the tessaline-media module. So is a head that starts
+// as the text playlists libavformat reads do (#EXTM3U, ffconcat), whatever bytes follow. Any other
+// head is asked of the module (loaded then); when it cannot be loaded, 1, so that the file fails
+// with why.
 int probeMediaFile(QByteArrayView head);
 
 // The container's chapters, from its header only, exactly in their time base, titled by their
 // "title" metadata: read by the tessaline-media module, loaded on first use (formatmodule.h).
+// libavformat reads request.file alone, through callbacks, and may open nothing else: a file
+// whose demuxer is not one of single media files (a playlist, an image sequence) fails, naming it.
 Expected<ChapterList> readMediaFile(const ReadRequest &request);
 
 // The probe and the reader through libavformat (mediafilelibrary.cpp), which the module exports.
