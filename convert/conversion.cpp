@@ -462,7 +462,7 @@ Expected<const InputFormat *> inputFormatOf(const QString &path, QIODevice &inpu
         return nullptr;
     if (!options.inputFormat.isEmpty())
         return inputFormatNamed(options.inputFormat);
-    const InputFormat *probed = probedFormat(input.peek(kProbeBytes));
+    const InputFormat *probed = probedFormat(input);
     if (!probed && !isChapterListPath(path))
         return failureOf(Failure::Kind::NotChapterListName, path);
     return probed;
@@ -582,7 +582,7 @@ bool isChapterSource(const QString &path)
     if (isChapterListPath(path))
         return true;
     const Expected<InputFile> input = openInput(path);
-    return input && probedFormat(input->file->read(kProbeBytes));
+    return input && probedFormat(*input->file);
 }
 
 QString temporaryPathFor(const QString &outputPath)
@@ -834,10 +834,10 @@ std::optional<Expected<QString>> claimedBy(const InputFormat &format, const QStr
     const Expected<InputFile> input = openInput(path);
     if (!input)
         return input.error().kind == Failure::Kind::IsFolder ? std::nullopt : std::optional(input.error());
-    const QByteArray head = input->file->read(kProbeBytes);
+    const int score = probeScore(format, *input->file);
     if (input->file->error() != QFileDevice::NoError)
         return failureOf(Failure::Kind::ReadFailed, path, input->file->errorString());
-    if (format.probe(head) <= 0)
+    if (score <= 0)
         return std::nullopt;
     return path;
 }

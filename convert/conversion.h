@@ -25,7 +25,7 @@ bool isChapterListPath(QStringView path);
 
 // Whether a file is taken into a list of files to convert (a drop, "Add files…", the window's
 // command line): a ".txt" name (isChapterListPath) is taken by its name alone, without reading;
-// any other only when it is a regular file whose first bytes (kProbeBytes at most) an input
+// any other only when it is a regular file whose first bytes (as probedFormat reads them) an input
 // format's probe claims. A FIFO, device or folder is never opened for reading, so nothing blocks.
 bool isChapterSource(const QString &path);
 
@@ -97,7 +97,7 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
 
 // The chapter files below a folder, for a recursive run, in path order, not following links to
 // folders. With inputFormat empty or "simple": every "*.txt" but the "_new.txt" outputs of an
-// earlier run. With the name of another input format: every file whose head (kProbeBytes) that
+// earlier run. With the name of another input format: every file whose head (probeScore) that
 // format's probe claims, but the outputs of an earlier run in any format ("_new.txt",
 // "_new.xml", "_new.ffmetadata"). A folder that cannot be read, a name that does not decode and,
 // with another format, a file that cannot be looked at (not a regular file, a dangling link, no

@@ -3,15 +3,16 @@
 // readers.
 //
 // Input layout: byte 0 selects the reader (below 0x80 its value modulo 3: mpls, dvd, matroska;
-// from 0x80 its value modulo 5: cue, webvtt, ffmetadata, timestamps, media files); the remaining
-// bytes are the file. A reader either fails with a reason of its own kinds, or yields at least one
-// chapter; the playlist and DVD readers yield times in order from 0 up, titled "Chapter 01", ...;
-// the text readers' chapters carry the line they were read from.
+// from 0x80 its value modulo 6: cue, webvtt, ffmetadata, timestamps, media files, matroska-xml);
+// the remaining bytes are the file. A reader either fails with a reason of its own kinds, or
+// yields at least one chapter; the playlist and DVD readers yield times in order from 0 up, titled
+// "Chapter 01", ...; the text readers' chapters carry the line they were read from.
 #include "codepage.h"
 #include "cuesheet.h"
 #include "dvdtitle.h"
 #include "ffmetadata.h"
 #include "matroskafile.h"
+#include "matroskaxml.h"
 #include "mediafile.h"
 #include "mplsplaylist.h"
 #include "timestamplist.h"
@@ -50,6 +51,7 @@ const Reader kTextReaders[] = {
     {Tessaline::probeFfmetadata, Tessaline::readFfmetadata, false, true},
     {Tessaline::probeTimestampList, Tessaline::readTimestampList, false, true},
     {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false},
+    {Tessaline::probeMatroskaXml, Tessaline::readMatroskaXml, false, true},
 };
 
 void checkChapters(const Tessaline::ChapterList &chapters, const Reader &reader)
@@ -94,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                            : kBinaryReaders[data[0] % std::size(kBinaryReaders)];
     QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const int score = reader.probe(bytes);
-    if (score < 0 || score > 100)
+    if ((score < 0 && score != Tessaline::kProbeUndecided) || score > 100)
         fail("probe score out of range", QString::number(score));
 
     static Tessaline::Expected<Tessaline::CodePage> codePage = Tessaline::CodePage::open(1252);

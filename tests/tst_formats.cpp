@@ -106,7 +106,7 @@ void TestFormats::readers()
         QSKIP(qPrintable(u"no reader of " + named + u" is built here (the library-based readers are Linux-only)"));
     QFile file(input);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const InputFormat *probed = probedFormat(file.peek(kProbeBytes));
+    const InputFormat *probed = probedFormat(file);
     QCOMPARE(probed ? probed->name.toString() : QStringLiteral("simple"), format);
     const InputFormat *reader = from.isEmpty() ? probed : inputFormatNamed(from);
     if (!reader)

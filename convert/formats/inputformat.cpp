@@ -12,6 +12,10 @@
 #include "mediafile.h"
 #endif
 
+#include <QIODevice>
+
+#include <algorithm>
+
 namespace Tessaline {
 
 // One row a format, each from its own file under formats/. The signatures of the binary formats
@@ -38,13 +42,27 @@ const QList<InputFormat> &inputFormats()
     return formats;
 }
 
-const InputFormat *probedFormat(QByteArrayView head)
+namespace {
+
+// format's score for head, or, when head is too short for it to decide and file has more, for a
+// longer head of file.
+int scoreOf(const InputFormat &format, QByteArrayView head, QIODevice *file)
+{
+    const int score = format.probe(head);
+    if (score != kProbeUndecided)
+        return score;
+    if (!file || head.size() < kProbeBytes)
+        return 0; // head is the whole file
+    return std::max(format.probe(file->peek(kLongestProbeBytes)), 0);
+}
+
+const InputFormat *surestOf(QByteArrayView head, QIODevice *file)
 {
     constexpr int kSurest = 100; // a signature: no later probe can beat it, so none is asked
     const InputFormat *surest = nullptr;
     int best = 0;
     for (const InputFormat &format : inputFormats()) {
-        if (const int score = format.probe(head); score > best) {
+        if (const int score = scoreOf(format, head, file); score > best) {
             best = score;
             surest = &format;
             if (best >= kSurest)
@@ -52,6 +70,23 @@ const InputFormat *probedFormat(QByteArrayView head)
         }
     }
     return surest;
+}
+
+} // namespace
+
+const InputFormat *probedFormat(QByteArrayView head)
+{
+    return surestOf(head, nullptr);
+}
+
+const InputFormat *probedFormat(QIODevice &file)
+{
+    return surestOf(file.peek(kProbeBytes), &file);
+}
+
+int probeScore(const InputFormat &format, QIODevice &file)
+{
+    return scoreOf(format, file.peek(kProbeBytes), &file);
 }
 
 const InputFormat *inputFormatNamed(QStringView name)

@@ -3,6 +3,7 @@
 #include "chaptertime.h"
 #include "chapterwriter.h"
 #include "languagetag.h"
+#include "reason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
@@ -30,27 +31,114 @@ std::optional<qint64> fractionMilliseconds(QStringView digits)
     return fraction ? roundedMilliseconds(*fraction, 1, scale) : std::nullopt;
 }
 
+// ChapterAtom elements nest at most this deep, more than any authoring tool writes; other elements
+// at most as deep as Chapters, EditionEntry, those atoms and an atom's own elements (three deep:
+// ChapterProcess, ChapterProcessCommand, ChapterProcessData) need. A deeper file is refused, not
+// read with a stack and a list of open tags as deep as itself.
+constexpr int kDeepestAtom = 64;
+constexpr int kDeepestElement = 2 + kDeepestAtom + 3;
+
+// A document read through next(), which holds it to what chapter XML is: bounded in depth, and
+// without entities besides XML's five and character references, so that its text is never more
+// than its bytes. (An entity that a DOCTYPE declares expands into its text at every reference;
+// one the reader cannot resolve, such as an HTML entity under an external DTD, is otherwise
+// dropped without a word.)
 struct Reading
 {
     const ReadRequest &request;
     QXmlStreamReader xml;
     ChapterList chapters;
     std::optional<Failure> failure;
+    int depth = 0; // the elements open
+    int atomDepth = 0; // the ChapterAtom elements open
 
     Failure bad(const QString &detail) { return badInput(request, xml.lineNumber(), detail); }
+
+    // The next token; Invalid at the end, on malformed XML, or where the document breaks the
+    // rules above (raised as the reader's error, with its line).
+    QXmlStreamReader::TokenType next()
+    {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::StartElement:
+            ++depth;
+            if (xml.name() == u"ChapterAtom" && ++atomDepth > kDeepestAtom)
+                xml.raiseError(Reason::tr("ChapterAtom elements nest deeper than %1 levels").arg(kDeepestAtom));
+            else if (depth > kDeepestElement)
+                xml.raiseError(Reason::tr("the elements nest deeper than %1 levels").arg(kDeepestElement));
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            if (xml.name() == u"ChapterAtom")
+                --atomDepth;
+            break;
+        case QXmlStreamReader::DTD:
+            if (!xml.entityDeclarations().isEmpty())
+                xml.raiseError(Reason::tr("the DOCTYPE declares the entity %1: chapter XML uses only XML's "
+                                          "predefined entities and character references")
+                                   .arg(xml.entityDeclarations().first().name()));
+            break;
+        case QXmlStreamReader::EntityReference:
+            xml.raiseError(Reason::tr("the entity &%1; is not defined").arg(xml.name()));
+            break;
+        default:
+            break;
+        }
+        return xml.tokenType();
+    }
+
+    // As QXmlStreamReader::readNextStartElement(), through next().
+    bool nextStartElement()
+    {
+        for (;;) {
+            switch (next()) {
+            case QXmlStreamReader::StartElement:
+                return true;
+            case QXmlStreamReader::EndElement:
+            case QXmlStreamReader::EndDocument:
+            case QXmlStreamReader::Invalid:
+                return false;
+            default:
+                break;
+            }
+        }
+    }
+
+    // Past the end of the element the reader stands on.
+    void skipElement()
+    {
+        const int outside = depth - 1;
+        while (depth > outside && next() != QXmlStreamReader::Invalid) { }
+    }
+
+    // The text of the element the reader stands on; with childElements that of the elements in
+    // it too, without, an element in it is an error.
+    QString elementText(bool childElements)
+    {
+        const QString element = xml.name().toString();
+        const int outside = depth - 1;
+        QString text;
+        while (depth > outside && next() != QXmlStreamReader::Invalid) {
+            if (xml.isCharacters())
+                text += xml.text();
+            else if (xml.isStartElement() && !childElements)
+                xml.raiseError(Reason::tr("%1 holds an element, %2, where only text is read").arg(element, xml.name()));
+        }
+        return text;
+    }
 };
 
 // The first ChapterString of the ChapterDisplay the reader stands on.
-QString displayString(QXmlStreamReader &xml)
+QString displayString(Reading &reading)
 {
+    QXmlStreamReader &xml = reading.xml;
     QString title;
     bool found = false;
-    while (xml.readNextStartElement()) {
+    while (reading.nextStartElement()) {
         if (!found && (xml.name() == u"ChapterString" || xml.name() == u"ChapString")) {
-            title = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            title = reading.elementText(true);
             found = true;
         } else {
-            xml.skipCurrentElement();
+            reading.skipElement();
         }
     }
     return title;
@@ -63,24 +151,25 @@ std::optional<Chapter> readAtom(Reading &reading)
     const qint64 atomLine = xml.lineNumber();
     std::optional<qint64> start;
     std::optional<QString> title;
-    while (xml.readNextStartElement()) {
+    while (reading.nextStartElement()) {
         if (xml.name() == u"ChapterTimeStart") {
-            const QString text = xml.readElementText();
+            const QString text = reading.elementText(false);
             start = matroskaTimeMilliseconds(text);
-            if (!start) {
-                reading.failure = reading.bad(u"ChapterTimeStart \"" + text + u"\" is not a time [HH:]MM:SS.nnnnnnnnn");
+            if (!start && !xml.hasError()) {
+                reading.failure
+                    = reading.bad(Reason::tr("ChapterTimeStart \"%1\" is not a time [HH:]MM:SS.nnnnnnnnn").arg(text));
                 return std::nullopt;
             }
         } else if (xml.name() == u"ChapterDisplay" && !title) {
-            title = displayString(xml);
+            title = displayString(reading);
         } else {
-            xml.skipCurrentElement();
+            reading.skipElement();
         }
     }
     if (xml.hasError())
         return std::nullopt;
     if (!start) {
-        reading.failure = badInput(reading.request, atomLine, QStringLiteral("a ChapterAtom without ChapterTimeStart"));
+        reading.failure = badInput(reading.request, atomLine, Reason::tr("a ChapterAtom without ChapterTimeStart"));
         return std::nullopt;
     }
     return Chapter {*start, title.value_or(QString()), atomLine};
@@ -89,9 +178,9 @@ std::optional<Chapter> readAtom(Reading &reading)
 // The top-level atoms of the EditionEntry the reader stands on.
 bool readEdition(Reading &reading)
 {
-    while (reading.xml.readNextStartElement()) {
+    while (reading.nextStartElement()) {
         if (reading.xml.name() != u"ChapterAtom") {
-            reading.xml.skipCurrentElement();
+            reading.skipElement();
             continue;
         }
         const std::optional<Chapter> chapter = readAtom(reading);
@@ -256,34 +345,37 @@ std::optional<qint64> matroskaTimeMilliseconds(QStringView text)
 int probeMatroskaXml(QByteArrayView head)
 {
     QXmlStreamReader xml(head.toByteArray());
-    return xml.readNextStartElement() && xml.name() == u"Chapters" ? 100 : 0;
+    if (xml.readNextStartElement())
+        return xml.name() == u"Chapters" ? 100 : 0;
+    // The head ends in the prolog (comments, a DOCTYPE, processing instructions): the root may follow.
+    return xml.error() == QXmlStreamReader::PrematureEndOfDocumentError ? kProbeUndecided : 0;
 }
 
 Expected<ChapterList> readMatroskaXml(const ReadRequest &request)
 {
     Reading reading {request, QXmlStreamReader(&request.file), {}, {}};
     QXmlStreamReader &xml = reading.xml;
-    if (xml.readNextStartElement() && xml.name() != u"Chapters")
-        return reading.bad(u"the root element is " + xml.name() + u", not Chapters");
+    if (reading.nextStartElement() && xml.name() != u"Chapters")
+        return reading.bad(Reason::tr("the root element is %1, not Chapters").arg(xml.name()));
     int editions = 0;
-    while (xml.readNextStartElement()) {
+    while (reading.nextStartElement()) {
         if (xml.name() == u"EditionEntry" && ++editions == request.settings.edition) {
             if (!readEdition(reading))
                 break;
         } else {
-            xml.skipCurrentElement();
+            reading.skipElement();
         }
     }
     while (!reading.failure && !xml.atEnd())
-        xml.readNext(); // what follows the root must be well formed too
+        reading.next(); // what follows the root must be well formed too
     if (reading.failure)
         return *reading.failure;
     if (xml.hasError())
         return reading.bad(xml.errorString());
     if (editions > 0 && (request.settings.edition < 1 || request.settings.edition > editions))
-        return badInput(request, 0,
-                        u"there is no edition " + QString::number(request.settings.edition) + u"; the file has "
-                            + QString::number(editions));
+        return badInput(
+            request, 0,
+            Reason::tr("there is no edition %1; the file has %2").arg(request.settings.edition).arg(editions));
     return chaptersFound(request, reading.chapters);
 }
 

@@ -14,12 +14,16 @@ class EncodedOutput;
 // elements, ChapterAtom elements with a ChapterTimeStart (HH:MM:SS.nnnnnnnnn) and ChapterDisplay
 // elements holding a ChapterString.
 
-// 100 when the root element is Chapters; 0 otherwise.
+// 100 when the root element is Chapters; kProbeUndecided when head ends before the root element,
+// in the prolog (the XML declaration, comments, processing instructions, a DOCTYPE); 0 otherwise.
 int probeMatroskaXml(QByteArrayView head);
 
 // The top-level atoms of one edition (settings.edition, from 1), in file order; a hidden or
 // disabled atom is read too, a nested one is not a chapter. The title is the ChapterString (or
-// ChapString) of the first ChapterDisplay, empty when there is none.
+// ChapString) of the first ChapterDisplay, empty when there is none. A file fails with its line
+// where ChapterAtom elements nest more than 64 deep or other elements deeper than such atoms need,
+// where its DOCTYPE declares an entity, or where it names an entity that it does not define (an
+// external DTD is never read).
 Expected<ChapterList> readMatroskaXml(const ReadRequest &request);
 
 // The milliseconds of a ChapterTimeStart text, [HH:]MM:SS with any number of fraction digits,
