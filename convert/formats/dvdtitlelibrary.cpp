@@ -1,6 +1,6 @@
 #include "dvdtitle.h"
 
-#include "reason.h"
+#include "failurereason.h"
 
 #include <QDir>
 #include <QFile>

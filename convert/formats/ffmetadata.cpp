@@ -2,7 +2,7 @@
 
 #include "chaptertime.h"
 #include "chapterwriter.h"
-#include "reason.h"
+#include "failurereason.h"
 #include "textformat.h"
 
 #include <algorithm>

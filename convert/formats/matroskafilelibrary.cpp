@@ -1,6 +1,6 @@
 #include "matroskafile.h"
 
-#include "reason.h"
+#include "failurereason.h"
 
 #include <QIODevice>
 

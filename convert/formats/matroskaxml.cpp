@@ -2,8 +2,8 @@
 
 #include "chaptertime.h"
 #include "chapterwriter.h"
+#include "failurereason.h"
 #include "languagetag.h"
-#include "reason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "mediafile.h"
 
-#include "reason.h"
+#include "failurereason.h"
 
 #include <QIODevice>
 

@@ -1,6 +1,6 @@
 #include "mplsplaylist.h"
 
-#include "reason.h"
+#include "failurereason.h"
 
 #include <QIODevice>
 #include <QtEndian>

@@ -3,7 +3,7 @@
 #include "chapterchange.h"
 #include "chaptertime.h"
 #include "chapterwriter.h"
-#include "reason.h"
+#include "failurereason.h"
 #include "textlinereader.h"
 
 #include <algorithm>

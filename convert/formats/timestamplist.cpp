@@ -1,6 +1,6 @@
 #include "timestamplist.h"
 
-#include "reason.h"
+#include "failurereason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "webvtt.h"
 
-#include "reason.h"
+#include "failurereason.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
