@@ -16,14 +16,18 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The prefixes given (the cross-built Qt in the cache) are roots too, or the ONLY modes above
-# would look for them inside the mingw sysroot.
+# The prefixes given (the cross-built Qt and the format modules' libraries in the cache) are
+# roots too, or the ONLY modes above would look for them inside the mingw sysroot.
+set(pkgconfig_dirs "/usr/${TESSALINE_MINGW_TRIPLET}/lib/pkgconfig")
 foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
     list(APPEND CMAKE_FIND_ROOT_PATH "${prefix}")
+    list(APPEND pkgconfig_dirs "${prefix}/lib/pkgconfig")
 endforeach()
 
-# pkg-config sees only the sysroot's .pc files, never the host's (fontconfig and the like).
-set(ENV{PKG_CONFIG_LIBDIR} "/usr/${TESSALINE_MINGW_TRIPLET}/lib/pkgconfig")
+# pkg-config sees only the .pc files of the sysroot and of those prefixes, never the host's
+# (fontconfig, and the host's own libavformat and the like).
+list(JOIN pkgconfig_dirs ":" pkgconfig_dirs)
+set(ENV{PKG_CONFIG_LIBDIR} "${pkgconfig_dirs}")
 set(ENV{PKG_CONFIG_PATH} "")
 
 # GCC 12's optimizer warns, at -O2 and above, of what inlining only seems to show: members of a

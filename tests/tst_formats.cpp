@@ -103,7 +103,8 @@ void TestFormats::readers()
 
     const QString named = from.isEmpty() ? format : from;
     if (named != u"simple" && !inputFormatNamed(named))
-        QSKIP(qPrintable(u"no reader of " + named + u" is built here (the library-based readers are Linux-only)"));
+        QSKIP(qPrintable(u"no reader of " + named
+                         + u" is built here (the library-based readers are built for Linux and Windows only)"));
     QFile file(input);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const InputFormat *probed = probedFormat(file);

@@ -230,8 +230,10 @@ Expected<ChapterList> readDvdTitleSetWithLibrary(const ReadRequest &request)
                         Reason::tr("cannot copy the IFO to a temporary folder: %1").arg(copy.errorString())};
     }
     static const dvd_logger_cb quiet {ignoreLog};
-    const std::unique_ptr<dvd_reader_t, DvdDeleter> dvd(
-        DVDOpen2(nullptr, &quiet, QFile::encodeName(disc.path()).constData()));
+    // In UTF-8 on every system: libdvdread decodes names as UTF-8 on Windows too (into the wide
+    // calls), where QFile::encodeName() gives the ANSI code page, and a temporary folder under a
+    // user name outside ASCII would not be found.
+    const std::unique_ptr<dvd_reader_t, DvdDeleter> dvd(DVDOpen2(nullptr, &quiet, disc.path().toUtf8().constData()));
     const std::unique_ptr<ifo_handle_t, IfoDeleter> ifo(dvd ? ifoOpen(dvd.get(), 1) : nullptr);
     if (!ifo || !ifo->vtsi_mat || !ifo->vts_ptt_srpt || !ifo->vts_pgcit)
         return badInput(request.path, Reason::tr("not a readable title set IFO"));

@@ -1,23 +1,92 @@
 #include "formatmodule.h"
 
+#include "failurereason.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QMutex>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <QLibrary>
+#endif
+
 #include <map>
+#include <memory>
 
 namespace Tessaline {
 
 namespace {
 
-struct LoadedModule
+#ifdef Q_OS_WIN
+constexpr QLatin1StringView kModuleSuffix(".dll");
+#else
+constexpr QLatin1StringView kModuleSuffix(".so");
+#endif
+
+// A module's library, opened by its absolute path only.
+class ModuleLibrary
 {
-    QString path;
-    QLibrary *library = nullptr; // never unloaded: another thread may be in its functions
-    QString error; // why library is null
+public:
+    // The library, or null with why it cannot be loaded in error.
+    static std::unique_ptr<ModuleLibrary> open(const QString &path, QString &error);
+    ~ModuleLibrary();
+    QFunctionPointer resolve(const char *symbol);
+
+private:
+#ifdef Q_OS_WIN
+    explicit ModuleLibrary(HMODULE handle) : m_handle(handle)
+    { }
+    HMODULE m_handle;
+#else
+    explicit ModuleLibrary(const QString &path) : m_library(path)
+    { }
+    QLibrary m_library;
+#endif
 };
 
+#ifdef Q_OS_WIN
+// The folder of the running executable, as Windows knows it (not argv[0], whose folder could be
+// the current one); empty when it cannot be had.
+QString programFolder()
+{
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
+        if (length == 0)
+            return {};
+        if (length < name.size()) // else cut short: longer paths are allowed
+            return QFileInfo(QString::fromWCharArray(name.data(), int(length))).absolutePath();
+        name.resize(name.size() * 2);
+    }
+}
+
+// The module's dependent DLLs are looked for beside it and in System32 only, never in the
+// current folder or on PATH (nor in the program's folder, whose DLLs the program has loaded
+// already and which are found as loaded).
+std::unique_ptr<ModuleLibrary> ModuleLibrary::open(const QString &path, QString &error)
+{
+    const QString native = QDir::toNativeSeparators(path);
+    const HMODULE handle = LoadLibraryExW(reinterpret_cast<const wchar_t *>(native.utf16()), nullptr,
+                                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!handle) {
+        error = Reason::tr("%1 cannot be loaded: %2").arg(native, qt_error_string(int(GetLastError())));
+        return nullptr;
+    }
+    return std::unique_ptr<ModuleLibrary>(new ModuleLibrary(handle));
+}
+
+ModuleLibrary::~ModuleLibrary()
+{
+    FreeLibrary(m_handle);
+}
+
+QFunctionPointer ModuleLibrary::resolve(const char *symbol)
+{
+    return reinterpret_cast<QFunctionPointer>(GetProcAddress(m_handle, symbol));
+}
+#else
 // The folder of the running executable, as the kernel knows it (not argv[0], whose folder could
 // be the current one); empty when it is gone (the program replaced while running).
 QString programFolder()
@@ -25,27 +94,55 @@ QString programFolder()
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
 }
 
+std::unique_ptr<ModuleLibrary> ModuleLibrary::open(const QString &path, QString &error)
+{
+    std::unique_ptr<ModuleLibrary> library(new ModuleLibrary(path));
+    if (!library->m_library.load()) {
+        error = library->m_library.errorString();
+        return nullptr;
+    }
+    return library;
+}
+
+ModuleLibrary::~ModuleLibrary()
+{
+    m_library.unload();
+}
+
+QFunctionPointer ModuleLibrary::resolve(const char *symbol)
+{
+    return m_library.resolve(symbol);
+}
+#endif
+
+struct LoadedModule
+{
+    QString path; // in the system's separators, as the reasons show it
+    ModuleLibrary *library = nullptr; // never unloaded: another thread may be in its functions
+    QString error; // why library is null
+};
+
 LoadedModule loadModule(const char *name)
 {
     const QString folder = programFolder();
     if (folder.isEmpty())
-        return {{}, nullptr, QStringLiteral("the program's own folder cannot be found")};
+        return {{}, nullptr, Reason::tr("the program's own folder cannot be found")};
     const QString path = QDir::cleanPath(folder + u'/' + QLatin1StringView(TESSALINE_MODULE_DIR) + u'/'
-                                         + QLatin1StringView(name) + u".so");
+                                         + QLatin1StringView(name) + kModuleSuffix);
+    const QString shown = QDir::toNativeSeparators(path);
     if (!QFileInfo(path).isFile())
-        return {path, nullptr, path + u" is missing"};
-    auto library = std::make_unique<QLibrary>(path);
-    if (!library->load())
-        return {path, nullptr, library->errorString()};
+        return {shown, nullptr, Reason::tr("%1 is missing").arg(shown)};
+    QString error;
+    std::unique_ptr<ModuleLibrary> library = ModuleLibrary::open(path, error);
+    if (!library)
+        return {shown, nullptr, error};
     const auto *version = reinterpret_cast<const char *>(library->resolve("tessalineModuleVersion"));
     if (!version || qstrcmp(version, TESSALINE_MODULE_VERSION) != 0) {
-        const QString found = version ? QString::fromUtf8(version) : QStringLiteral("unknown");
-        library->unload();
-        return {
-            path, nullptr,
-            QStringLiteral("%1 is of version %2, not %3").arg(path, found, QStringLiteral(TESSALINE_MODULE_VERSION))};
+        const QString found = version ? QString::fromUtf8(version) : Reason::tr("unknown");
+        return {shown, nullptr,
+                Reason::tr("%1 is of version %2, not %3").arg(shown, found, QStringLiteral(TESSALINE_MODULE_VERSION))};
     }
-    return {path, library.release(), {}};
+    return {shown, library.release(), {}};
 }
 
 const LoadedModule &loadedModule(const char *name)
@@ -73,7 +170,7 @@ Expected<QFunctionPointer> moduleFunction(const char *module, const char *symbol
     return Failure {Failure::Kind::ModuleUnavailable,
                     {},
                     0,
-                    QStringLiteral("%1 has no %2").arg(loaded.path, QLatin1StringView(symbol))};
+                    Reason::tr("%1 has no %2").arg(loaded.path, QLatin1StringView(symbol))};
 }
 
 Expected<ChapterList> readThroughModule(const char *module, const char *symbol, const ReadRequest &request)

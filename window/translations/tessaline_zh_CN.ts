@@ -270,5 +270,29 @@
         <source>the timing line &quot;%1&quot; is not [hh:]mm:ss.ttt --&gt; [hh:]mm:ss.ttt</source>
         <translation>时间行“%1”不是[时:]分:秒.毫秒 --&gt; [时:]分:秒.毫秒的形式</translation>
     </message>
+    <message>
+        <source>%1 cannot be loaded: %2</source>
+        <translation>无法加载%1：%2</translation>
+    </message>
+    <message>
+        <source>the program&apos;s own folder cannot be found</source>
+        <translation>找不到程序自身所在的文件夹</translation>
+    </message>
+    <message>
+        <source>%1 is missing</source>
+        <translation>缺少%1</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>未知</translation>
+    </message>
+    <message>
+        <source>%1 is of version %2, not %3</source>
+        <translation>%1的版本是%2，不是%3</translation>
+    </message>
+    <message>
+        <source>%1 has no %2</source>
+        <translation>%1中没有%2</translation>
+    </message>
 </context>
 </TS>
