@@ -502,11 +502,11 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         return usageError(QStringLiteral("--stdout takes exactly one chapter file"));
     if (request.options.destination == Destination::StandardOutput && streams.closed[1])
         return usageError(QStringLiteral("--stdout writes to standard output, which is closed"));
-    if (!request.list)
-        request.entries = refuseCollidingOutputs(std::move(request.entries), request.options);
     Expected<RunContext> run = prepareRun(request.options);
     if (!run)
         return usageError(u"code page " + request.codePageText + u" is not supported");
+    if (!request.list)
+        request.entries = refuseCollidingOutputs(std::move(request.entries), request.options);
     if (request.namesPath) {
         const QString &path = *request.namesPath;
         if (undecodable.contains(path))

@@ -60,17 +60,20 @@ QByteArray plainBytesOf(UINT page, QStringView text, BOOL *usedDefault = nullptr
     return bytes;
 }
 
-// The halves of surrogate pairs that stand alone, which UTF-8 cannot hold.
-qsizetype unpairedSurrogates(QStringView text)
+// The text with each half of a surrogate pair that stands alone, which UTF-8 cannot hold, as a
+// '?' (Windows would write U+FFFD; ICU writes the '?' elsewhere); replaced counts them.
+QString withUnpairedSurrogatesReplaced(QStringView text, qsizetype &replaced)
 {
-    qsizetype unpaired = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+    QString plain = text.toString();
+    for (qsizetype i = 0; i < plain.size(); ++i) {
+        if (plain[i].isHighSurrogate() && i + 1 < plain.size() && plain[i + 1].isLowSurrogate()) {
             ++i;
-        else if (text[i].isSurrogate())
-            ++unpaired;
+        } else if (plain[i].isSurrogate()) {
+            plain[i] = u'?';
+            ++replaced;
+        }
     }
-    return unpaired;
+    return plain;
 }
 
 // Windows writes a '?' for each half of a character beyond U+FFFF that the page cannot hold:
@@ -80,10 +83,8 @@ qsizetype unpairedSurrogates(QStringView text)
 // byte of a character is 3F but '?'s), and at least one.
 QByteArray bytesOf(UINT page, QStringView text, qsizetype &replaced)
 {
-    if (page == CP_UTF8) {
-        replaced += unpairedSurrogates(text);
-        return plainBytesOf(page, text);
-    }
+    if (page == CP_UTF8)
+        return plainBytesOf(page, withUnpairedSurrogatesReplaced(text, replaced));
     QByteArray bytes;
     const auto appendPlain = [&](QStringView part) {
         BOOL usedDefault = FALSE;

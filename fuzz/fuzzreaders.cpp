@@ -45,7 +45,7 @@ const Reader kBinaryReaders[] = {
     {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
     {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
 };
-const Reader kTextReaders[] = {
+const Reader kOtherReaders[] = {
     {Tessaline::probeCueSheet, Tessaline::readCueSheet, false, true},
     {Tessaline::probeWebVtt, Tessaline::readWebVtt, false, true},
     {Tessaline::probeFfmetadata, Tessaline::readFfmetadata, false, true},
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const Reader &reader = data[0] >= 0x80 ? kTextReaders[(data[0] - 0x80) % std::size(kTextReaders)]
+    const Reader &reader = data[0] >= 0x80 ? kOtherReaders[(data[0] - 0x80) % std::size(kOtherReaders)]
                                            : kBinaryReaders[data[0] % std::size(kBinaryReaders)];
     QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const int score = reader.probe(bytes);

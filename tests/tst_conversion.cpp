@@ -92,6 +92,7 @@ private slots:
     void temporaryNames_data();
     void temporaryNames();
     void failedFileLeavesNoCharacterBehind();
+    void runNamesFilesWithReplacedCharacters();
     void namesBoxLines_data();
     void namesBoxLines();
 };
@@ -486,6 +487,22 @@ void TestConversion::failedFileLeavesNoCharacterBehind()
     QVERIFY(ConvertEntry(dir.filePath(QStringLiteral("b.txt")), *run));
     QCOMPARE(readFile(dir.filePath(QStringLiteral("b_new.txt"))),
              unicodeFile(u"CHAPTER01=00:00:01.001\r\nCHAPTER01NAME=\u7B2C"));
+}
+
+// A run in the ANSI form names the files that hold a '?' for a character the code page lacks.
+void TestConversion::runNamesFilesWithReplacedCharacters()
+{
+    QTemporaryDir dir;
+    const QString japanese = dir.filePath(QStringLiteral("ja.txt"));
+    const QString latin = dir.filePath(QStringLiteral("fr.txt"));
+    QVERIFY(writeFile(japanese, unicodeFile(u"CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=\u65E5\u672C")));
+    QVERIFY(writeFile(latin, unicodeFile(u"CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=Caf\u00E9")));
+    ConvertOptions options;
+    options.OutputEncoding = OutputEncoding::Ansi;
+    options.codePage = 1252;
+    const ConvertReport report = ConvertAll({japanese, latin}, options);
+    QCOMPARE(report.converted, 2);
+    QCOMPARE(report.replacedCharacters, QStringList {japanese});
 }
 
 void TestConversion::namesBoxLines_data()

@@ -623,11 +623,9 @@ void TestWindow::previewFollowsSelectionAndOptions()
     QVERIFY(table->isHidden());
     QVERIFY2(status->text().startsWith(QDir::toNativeSeparators(bad) + u"：第3行"), qPrintable(status->text()));
     QTest::keyClicks(child(form, "offset"), QStringLiteral("x"));
-    QVERIFY(table->isHidden());
     QVERIFY(status->text().startsWith(u"设置有误，无法预览：\n偏移："));
     child<QListWidget>(form, "lstFiles")->clearSelection();
     QTest::keyClick(child(form, "offset"), Qt::Key_Backspace);
-    QVERIFY(table->isHidden());
     QCOMPARE(status->text(), u"在列表中选择一个文件，这里显示它保存后的章节"_qs);
 }
 

@@ -1,5 +1,6 @@
 #include "moresection.h"
 
+#include "chapterchange.h"
 #include "chaptertime.h"
 #include "languagetag.h"
 #include "previewpane.h"
@@ -32,9 +33,11 @@ const QStringList kListedRates
 
 constexpr int kFolderNameWidth = 220; // pixels of the chosen folder's path, elided in the middle
 
+// What was typed, quoted as failures quote a line: a long paste does not make the reason, and
+// the window that shows it, grow without end.
 QString quoted(const QString &text)
 {
-    return u"“" + text + u"”";
+    return u"“" + quotedLineStart(text) + u"”";
 }
 
 // Why a typed rate cannot retime; empty when it can.

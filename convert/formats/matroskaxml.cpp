@@ -150,9 +150,11 @@ std::optional<Chapter> readAtom(Reading &reading)
     QXmlStreamReader &xml = reading.xml;
     const qint64 atomLine = xml.lineNumber();
     std::optional<qint64> start;
+    qint64 startLine = 0;
     std::optional<QString> title;
     while (reading.nextStartElement()) {
         if (xml.name() == u"ChapterTimeStart") {
+            startLine = xml.lineNumber();
             const QString text = reading.elementText(false);
             start = matroskaTimeMilliseconds(text);
             if (!start && !xml.hasError()) {
@@ -172,7 +174,7 @@ std::optional<Chapter> readAtom(Reading &reading)
         reading.failure = badInput(reading.request, atomLine, Reason::tr("a ChapterAtom without ChapterTimeStart"));
         return std::nullopt;
     }
-    return Chapter {*start, title.value_or(QString()), atomLine};
+    return Chapter {*start, title.value_or(QString()), startLine};
 }
 
 // The top-level atoms of the EditionEntry the reader stands on.

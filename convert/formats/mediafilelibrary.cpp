@@ -115,22 +115,27 @@ struct InputDeleter
 };
 using Input = std::unique_ptr<AVFormatContext, InputDeleter>;
 
+// The file cannot be read, for libavformat's reason.
+Failure libraryFailure(const QString &path, int error)
+{
+    return Failure {Failure::Kind::BadInput, path, 0,
+                    Reason::tr("libavformat cannot read it (%1)").arg(libavErrorText(error))};
+}
+
 // The file's header read by the demuxer its content calls for, if that is one of the single
 // files'. No name is given to libavformat: it probes by content alone and has no path to open.
 Expected<Input> openedInput(AVIOContext &io, const QString &path)
 {
     const auto failure = [&](const QString &reason) { return Failure {Failure::Kind::BadInput, path, 0, reason}; };
-    const auto libraryFailure
-        = [&](int error) { return failure(Reason::tr("libavformat cannot read it (%1)").arg(libavErrorText(error))); };
     const AVInputFormat *format = nullptr;
     if (const int error = av_probe_input_buffer2(&io, &format, "", nullptr, 0, 0); error < 0)
-        return libraryFailure(error);
+        return libraryFailure(path, error);
     if (!isSingleFileDemuxer(*format))
         return failure(Reason::tr("libavformat takes it for %1, and only single media files are read")
                            .arg(QString::fromUtf8(format->name)));
     AVFormatContext *context = avformat_alloc_context();
     if (!context)
-        return libraryFailure(AVERROR(ENOMEM));
+        return libraryFailure(path, AVERROR(ENOMEM));
     context->pb = &io;
     context->io_open = refuseToOpen;
     AVDictionary *options = nullptr;
@@ -139,7 +144,7 @@ Expected<Input> openedInput(AVIOContext &io, const QString &path)
     const int error = avformat_open_input(&context, "", format, &options); // frees context on failure
     av_dict_free(&options);
     if (error < 0)
-        return libraryFailure(error);
+        return libraryFailure(path, error);
     return Input(context);
 }
 
@@ -171,8 +176,7 @@ Expected<ChapterList> readMediaFileWithLibrary(const ReadRequest &request)
     quietLibav();
     const DeviceIo io = deviceIo(request.file);
     if (!io)
-        return Failure {Failure::Kind::BadInput, request.path, 0,
-                        Reason::tr("libavformat cannot read it (%1)").arg(libavErrorText(AVERROR(ENOMEM)))};
+        return libraryFailure(request.path, AVERROR(ENOMEM));
     const Expected<Input> context = openedInput(*io, request.path);
     if (!context)
         return context.error();
