@@ -103,6 +103,19 @@ std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QSt
     return makeSimpleTextWriter(output);
 }
 
+QStringView outputExtension(ChapterFormat format)
+{
+    switch (format) {
+    case ChapterFormat::Matroska:
+        return u".xml";
+    case ChapterFormat::Ffmetadata:
+        return u".ffmetadata";
+    case ChapterFormat::Simple:
+        break;
+    }
+    return u".txt";
+}
+
 qint64 largestTime(ChapterFormat format)
 {
     switch (format) {

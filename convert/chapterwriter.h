@@ -81,6 +81,9 @@ public:
 EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding);
 std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output);
 
+// The extension of a format's output, after "_new".
+QStringView outputExtension(ChapterFormat format);
+
 // The largest time, in milliseconds, that a format can hold.
 qint64 largestTime(ChapterFormat format);
 
