@@ -4,6 +4,7 @@
 #include "chapterwriter.h"
 #include "convertchapters.h"
 #include "formats/inputformat.h"
+#include "formats/outputformat.h"
 #include "formats/simpletext.h"
 #include "inputfile.h"
 #include "outputfile.h"
@@ -26,14 +27,15 @@ namespace {
 Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
                                   const QString &inputPath, const QString &outputPath)
 {
-    EncodedOutput output(device, outputForm(run.options.format, run.options.OutputEncoding), &run.codePage);
-    const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
+    const OutputFormat &written = outputFormatOf(run.options.format);
+    EncodedOutput output(device, written.form(run.options.OutputEncoding), &run.codePage);
+    const std::unique_ptr<ChapterWriter> writer = written.makeWriter({output, run.options, inputPath});
     const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
     if (!chapters)
         return chapters.error();
     if (!writer->finish())
         return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, output.error(), output.systemError());
-    return EntryResult {outputPath, *chapters, output.replacedCharacters()};
+    return EntryResult {outputPath, *chapters, output.replacedCharacters(), writer->warnings()};
 }
 
 } // namespace
@@ -65,7 +67,7 @@ QString OutputPathFor(const QString &inputPath, ChapterFormat format, const QStr
     const qsizetype dot = inputPath.lastIndexOf(u'.');
     QString path = dot >= nameStart ? inputPath.first(dot) : inputPath;
     path += u"_new";
-    path += outputExtension(format);
+    path += outputFormatOf(format).extension;
     if (outputFolder.isEmpty())
         return path;
     return QDir::toNativeSeparators(QDir(outputFolder).filePath(path.sliced(nameStart)));
@@ -218,6 +220,8 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
         ++report.converted;
         if (result->replacedCharacters > 0)
             report.replacedCharacters.append(file);
+        for (const QString &warning : result->warnings)
+            report.warnings.append({file, warning});
         if (options.UseNameBox && result->chapters != run->titles.size())
             report.titleMismatches.append({file, result->chapters, run->titles.size()});
     }

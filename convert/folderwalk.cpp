@@ -1,7 +1,7 @@
 #include "conversion.h"
 
-#include "chapterwriter.h"
 #include "formats/inputformat.h"
+#include "formats/outputformat.h"
 #include "inputfile.h"
 #include "runfailure.h"
 #include "systempath.h"
@@ -24,8 +24,8 @@ Failure folderFailure(Failure::Kind kind, const QString &path, const std::error_
 // Whether a name is that of an output of a run, of any format: "_new" and its extension.
 bool isOutputName(QStringView path)
 {
-    for (const ChapterFormat format : {ChapterFormat::Simple, ChapterFormat::Matroska, ChapterFormat::Ffmetadata}) {
-        const QStringView extension = outputExtension(format);
+    for (const OutputFormat &format : outputFormats()) {
+        const QStringView extension = format.extension;
         if (path.endsWith(extension) && path.chopped(extension.size()).endsWith(u"_new"))
             return true;
     }

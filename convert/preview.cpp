@@ -5,6 +5,7 @@
 #include "conversion.h"
 #include "convertchapters.h"
 #include "formats/inputformat.h"
+#include "formats/outputformat.h"
 #include "formats/simpletext.h"
 #include "inputfile.h"
 
@@ -57,7 +58,7 @@ Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qs
     const Expected<qsizetype> chapters = convertChapters(*source->input.file, source->format, run, inputPath, writer);
     if (!chapters)
         return chapters.error();
-    if (outputForm(run.options.format, run.options.OutputEncoding) == EncodedOutput::Form::Ansi) {
+    if (outputFormatOf(run.options.format).form(run.options.OutputEncoding) == EncodedOutput::Form::Ansi) {
         for (ChapterPreviewRow &row : preview.rows) {
             row.timeWritten = run.codePage.decoded(run.codePage.encoded(row.timeWritten));
             row.title = run.codePage.decoded(run.codePage.encoded(row.title));
