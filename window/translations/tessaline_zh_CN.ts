@@ -294,5 +294,9 @@
         <source>%1 has no %2</source>
         <translation>%1中没有%2</translation>
     </message>
+    <message>
+        <source>%1 holds at most %2 chapters</source>
+        <translation>%1 最多容纳 %2 个章节</translation>
+    </message>
 </context>
 </TS>
