@@ -57,6 +57,11 @@ Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number
     return *moved;
 }
 
+std::optional<qint64> ChapterChange::endOf(const Chapter &chapter) const
+{
+    return chapter.endMs ? changed(TimeFields {*chapter.endMs / 1000, *chapter.endMs % 1000}) : std::nullopt;
+}
+
 std::optional<QStringView> ChapterChange::replacedTitle(qsizetype number) const
 {
     return NameFromText(m_titles, number);
@@ -98,7 +103,7 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
         if (!start)
             return start.error();
         const QString asRead = chapterTimeText(chapter.startMs);
-        writer.beginChapter(number, ChapterStart {asRead, *start});
+        writer.beginChapter(number, ChapterStart {asRead, *start, change.endOf(chapter), chapter.media});
         const std::optional<QStringView> name = change.replacedTitle(number);
         writer.appendTitle(name ? *name : QStringView(chapter.title));
         writer.endChapter();

@@ -38,6 +38,10 @@ public:
     // was read from, or else its number.
     Expected<qint64> startOf(const Chapter &chapter, qsizetype number) const;
 
+    // The end of a chapter read from another format, changed as its start; nothing where the
+    // input gives none or the change takes it out of the format's range.
+    std::optional<qint64> endOf(const Chapter &chapter) const;
+
     // The title that chapter number (from 1) takes in place of its own, if the names give one.
     std::optional<QStringView> replacedTitle(qsizetype number) const;
 
