@@ -105,7 +105,7 @@ public:
         return m_output.finish();
     }
 
-    QStringList warnings() const { return m_warnings; }
+    QStringList warnings() const override { return m_warnings; }
 
 private:
     struct Line
