@@ -186,7 +186,9 @@ QString examplesText()
                           "  tessaline-convert --recursive --dry-run chapters\n"
                           "      shows what converting every .txt below chapters would write\n"
                           "  tessaline-convert -r --from cue --format matroska music\n"
-                          "      writes NAME_new.xml beside every CUE sheet below music");
+                          "      writes NAME_new.xml beside every CUE sheet below music\n"
+                          "  tessaline-convert --format timestamps film.mkv\n"
+                          "      writes film_new.timestamps.txt, 0:00 Title lines for a video description");
 }
 
 // The input formats --from takes, as one phrase.
@@ -221,12 +223,15 @@ QString outputFormatsHelp()
         + phrase(outputFormatNames(takesEncoding), u"and") + u" only.";
 }
 
-// The outputs of an earlier run, that a recursive run leaves out: "_new.txt, _new.xml and ...".
-QString outputNames()
+// The outputs of an earlier run, that a recursive run leaves out: "_new.txt, _new.xml and ...";
+// with suffix, those whose names end in it.
+QString outputNames(QStringView suffix = {})
 {
     QStringList names;
-    for (const OutputFormat &format : outputFormats())
-        names.append(u"_new" + format.extension);
+    for (const OutputFormat &format : outputFormats()) {
+        if (format.extension.endsWith(suffix))
+            names.append(u"_new" + format.extension);
+    }
     return phrase(names, u"and");
 }
 
@@ -339,11 +344,11 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption recursiveOption(
         {QStringLiteral("r"), QStringLiteral("recursive")},
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
-                       "_new.txt files and not following links to folders; with --from FORMAT other "
+                       "%1 files and not following links to folders; with --from FORMAT other "
                        "than simple, every file of that format by its content, whatever its name, "
-                       "leaving out %1 files. What cannot be read "
+                       "leaving out %2 files. What cannot be read "
                        "or taken (a folder, a FIFO, a link) is reported and fails the run.")
-            .arg(outputNames()));
+            .arg(outputNames(u".txt"), outputNames()));
     parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
                        languageOption, ansiOption, unicodeOption, codePageOption, fromOption, editionOption,
                        titleOption, outputDirOption, stdoutOption, dryRunOption, listOption, recursiveOption});

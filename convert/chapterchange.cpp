@@ -59,6 +59,11 @@ Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number
     return *moved;
 }
 
+std::optional<qint64> ChapterChange::endOf(const Chapter &chapter) const
+{
+    return chapter.endMs ? changed(TimeFields {*chapter.endMs / 1000, *chapter.endMs % 1000}) : std::nullopt;
+}
+
 MaybeFailure ChapterChange::tooManyChapters(qsizetype number) const
 {
     if (m_format.mostChapters == 0 || number <= m_format.mostChapters)
@@ -114,7 +119,7 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
         if (!start)
             return start.error();
         const QString asRead = chapterTimeText(chapter.startMs);
-        writer.beginChapter(number, ChapterStart {asRead, *start});
+        writer.beginChapter(number, ChapterStart {asRead, *start, change.endOf(chapter), chapter.media});
         const std::optional<QStringView> name = change.replacedTitle(number);
         writer.appendTitle(name ? *name : QStringView(chapter.title));
         writer.endChapter();

@@ -40,6 +40,10 @@ public:
     // was read from, or else its number.
     Expected<qint64> startOf(const Chapter &chapter, qsizetype number) const;
 
+    // The end of a chapter read from another format, changed as its start; nothing where the
+    // input gives none or the change takes it out of the format's range.
+    std::optional<qint64> endOf(const Chapter &chapter) const;
+
     // Why chapter number (from 1) cannot be written: the format written holds fewer chapters
     // (OutputFormat::mostChapters); nothing when it can.
     MaybeFailure tooManyChapters(qsizetype number) const;

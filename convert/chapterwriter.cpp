@@ -19,6 +19,8 @@ EncodedOutput::EncodedOutput(QIODevice &device, Form form, CodePage *codePage)
 {
     if (m_form == Form::Utf16LEWithMark)
         writeBytes("\xFF\xFE");
+    else if (m_form == Form::Utf8WithMark)
+        writeBytes("\xEF\xBB\xBF");
 }
 
 void EncodedOutput::flushIfFull()
@@ -53,7 +55,8 @@ void EncodedOutput::flush(bool last)
         m_replaced += m_codePage->encode(text, m_bytes, true);
         writeBytes(m_bytes);
         break;
-    case Form::Utf8: {
+    case Form::Utf8:
+    case Form::Utf8WithMark: {
         QStringEncoder encoder(QStringEncoder::Utf8);
         writeBytes(QByteArray(encoder.encode(text)));
         break;

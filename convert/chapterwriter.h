@@ -19,7 +19,7 @@ class CodePage;
 class EncodedOutput
 {
 public:
-    enum class Form { Utf16LEWithMark, Ansi, Utf8 };
+    enum class Form { Utf16LEWithMark, Ansi, Utf8, Utf8WithMark };
 
     // codePage: used by the Ansi form only; must outlive the output.
     EncodedOutput(QIODevice &device, Form form, CodePage *codePage);
@@ -54,11 +54,14 @@ private:
 };
 
 // The start of a chapter as the writers get it: the time text as read, and the time in
-// milliseconds once it has been rescaled or is needed by the format.
+// milliseconds once it has been rescaled or is needed by the format; and what the input says of
+// the chapter beyond its start (Chapter::endMs, changed as the start is, and Chapter::media).
 struct ChapterStart
 {
     QStringView text;
     std::optional<qint64> milliseconds;
+    std::optional<qint64> endMilliseconds {}; // nothing where the change takes it out of the format's range
+    QStringView media {};
 };
 
 // Receives a file's chapters in order and writes them in one chapter format.

@@ -21,6 +21,9 @@ enum class ChapterFormat {
     Simple, // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read; "_new.txt"
     Matroska, // Matroska chapter XML, as mkvmerge reads it; "_new.xml"
     Ffmetadata, // ffmpeg's metadata file; "_new.ffmetadata"
+    WebVtt, // WebVTT chapters, for the web's players; "_new.vtt"
+    CueSheet, // a CUE sheet, at most 99 tracks; "_new.cue"
+    TimestampList, // "0:00 Title" lines, as video descriptions take them; "_new.timestamps.txt"
 };
 
 // Where a converted file goes.

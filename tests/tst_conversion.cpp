@@ -3,6 +3,7 @@
 #include "chapterchange.h"
 #include "conversion.h"
 #include "formats/outputformat.h"
+#include "formats/timestamplist.h"
 #include "localecodepage.h"
 #include "testsupport.h"
 #include "textlinereader.h"
@@ -83,6 +84,8 @@ private slots:
     void longLines_data();
     void longLines();
     void completionScriptFormats();
+    void timestampListRules_data();
+    void timestampListRules();
     void outputPaths_data();
     void outputPaths();
     void inputPaths_data();
@@ -255,6 +258,37 @@ void TestConversion::completionScriptFormats()
         = QRegularExpression(QStringLiteral(R"(--format\)\s*COMPREPLY=\(\$\(compgen -W '([^']*)')")).match(script);
     QVERIFY(words.hasMatch());
     QCOMPARE(words.captured(1).split(u' ', Qt::SkipEmptyParts), outputFormatNames());
+}
+
+void TestConversion::timestampListRules_data()
+{
+    QTest::addColumn<QStringList>("starts");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("warnings");
+    for (const QStringList &row : tableRows(QFINDTESTDATA("data/timestamprules.tsv")))
+        QTest::newRow(qPrintable(row[0]))
+            << row[1].split(u',') << row[2] << row.value(3).split(QStringLiteral(" | "), Qt::SkipEmptyParts);
+}
+
+void TestConversion::timestampListRules()
+{
+    QFETCH(QStringList, starts);
+    QFETCH(QString, end);
+    QFETCH(QStringList, warnings);
+    QBuffer device;
+    device.open(QIODevice::WriteOnly);
+    EncodedOutput output(device, EncodedOutput::Form::Utf8, nullptr);
+    const std::unique_ptr<ChapterWriter> writer = makeTimestampListWriter(output);
+    for (qsizetype i = 0; i < starts.size(); ++i) {
+        const bool last = i + 1 == starts.size();
+        writer->beginChapter(i + 1,
+                             ChapterStart {{},
+                                           starts[i].toLongLong(),
+                                           last && end != u"-" ? std::optional(end.toLongLong()) : std::nullopt});
+        writer->endChapter();
+    }
+    QVERIFY(writer->finish());
+    QCOMPARE(writer->warnings(), warnings);
 }
 
 void TestConversion::outputPaths_data()

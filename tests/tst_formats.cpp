@@ -5,6 +5,8 @@
 //     edition: N          optional: ReadSettings::edition; "title: N" likewise
 //     codepage: N         optional: the run's ANSI code page (1252 when absent)
 //     failure: KIND N     the reader fails with Failure::Kind KIND at line N, or at byte @N
+//     end: HH:MM:SS.mmm   optional: where the last chapter ends ("none": the file does not say)
+//     media: NAME         optional: the media file the last chapter is in, as the file names it
 //     HH:MM:SS.mmm title  otherwise, one line a chapter, in order; \n, \r and \\ in a title
 //                         stand for a line feed, a carriage return and a backslash
 #include "chaptertime.h"
@@ -80,6 +82,8 @@ void TestFormats::readers()
     QString format;
     QString from;
     QString failure;
+    std::optional<QString> end;
+    std::optional<QString> media;
     ReadSettings settings;
     int codePageNumber = 1252;
     QStringList chapters;
@@ -97,6 +101,10 @@ void TestFormats::readers()
             codePageNumber = value.toInt();
         else if (line.startsWith(u"failure:"))
             failure = value;
+        else if (line.startsWith(u"end:"))
+            end = value;
+        else if (line.startsWith(u"media:"))
+            media = value;
         else
             chapters.append(line);
     }
@@ -130,6 +138,11 @@ void TestFormats::readers()
     for (const QString &line : chapters)
         want.append(line.section(u' ', 0, 0) + u' ' + unescaped(line.section(u' ', 1)));
     QCOMPARE(got, want);
+    const Chapter &last = read->last();
+    if (end)
+        QCOMPARE(last.endMs ? chapterTimeText(*last.endMs) : QStringLiteral("none"), *end);
+    if (media)
+        QCOMPARE(last.media, *media);
 }
 
 // Every simple chapter file the conversion and fuzz tests read stays simple text (the cases'

@@ -1,5 +1,7 @@
 #include "chapter.h"
 
+#include <QFileInfo>
+
 #include <limits>
 
 namespace Tessaline {
@@ -27,13 +29,25 @@ std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64
     return qint64(quotient);
 }
 
-ChapterList numberedChapters(const QList<qint64> &starts, qint64 ticksPerSecond)
+ChapterList numberedChapters(const QList<qint64> &starts, qint64 ticksPerSecond, qint64 end)
 {
     ChapterList chapters;
     chapters.reserve(starts.size());
     for (const qint64 ticks : starts) {
         chapters.append(Chapter {*roundedMilliseconds(ticks, 1, ticksPerSecond),
                                  QStringLiteral("Chapter %1").arg(chapters.size() + 1, 2, 10, QLatin1Char('0'))});
+    }
+    if (!chapters.isEmpty())
+        chapters.last().endMs = roundedMilliseconds(end, 1, ticksPerSecond);
+    return chapters;
+}
+
+Expected<ChapterList> inMediaFile(Expected<ChapterList> chapters, const QString &path)
+{
+    if (chapters) {
+        const QString name = QFileInfo(path).fileName();
+        for (Chapter &chapter : *chapters)
+            chapter.media = name;
     }
     return chapters;
 }

@@ -16,6 +16,12 @@ struct Chapter
     qint64 startMs = 0; // milliseconds from the start of the video
     QString title;
     qint64 line = 0; // the line its start was read from, counted from 1; 0 for formats without lines
+    // Where it ends (ms), where the input says: a cue's or a container's chapter end; for the last
+    // chapter of a playlist or a DVD title, where the playlist or title ends.
+    std::optional<qint64> endMs {};
+    // The media file its times are in, as the input names it: a CUE sheet's FILE, a media file's
+    // own name; empty where the input names none.
+    QString media {};
 
     friend bool operator==(const Chapter &, const Chapter &) = default;
 };
@@ -36,7 +42,10 @@ struct ReadSettings
 std::optional<qint64> roundedMilliseconds(qint64 ticks, qint64 numerator, qint64 denominator);
 
 // Chapters at the given starts, in ticks of 1/ticksPerSecond s, titled "Chapter 01", "Chapter 02",
-// …: for playlists and discs, whose chapters have no titles of their own.
-ChapterList numberedChapters(const QList<qint64> &starts, qint64 ticksPerSecond);
+// …: for playlists and discs, whose chapters have no titles of their own. The last ends at end.
+ChapterList numberedChapters(const QList<qint64> &starts, qint64 ticksPerSecond, qint64 end);
+
+// The chapters read from a media file, each naming that file (by its name alone) as its media.
+Expected<ChapterList> inMediaFile(Expected<ChapterList> chapters, const QString &path);
 
 } // namespace Tessaline

@@ -1,8 +1,12 @@
 #include "cuesheet.h"
 
+#include "chaptertime.h"
+#include "chapterwriter.h"
 #include "failurereason.h"
+#include "simpletext.h"
 #include "textformat.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace Tessaline {
@@ -65,6 +69,17 @@ QString titleText(const QString &rest)
     return rest;
 }
 
+// A FILE's name: between its quotes, or before the file type that ends the line.
+QString mediaName(const QString &rest)
+{
+    if (rest.startsWith(u'"')) {
+        const qsizetype close = rest.lastIndexOf(u'"'); // the name may hold quotes
+        return close > 0 ? rest.mid(1, close - 1) : rest.mid(1);
+    }
+    const qsizetype typeStart = std::max(rest.lastIndexOf(u' '), rest.lastIndexOf(u'\t'));
+    return typeStart < 0 ? rest : rest.left(typeStart).trimmed();
+}
+
 // An INDEX time mm:ss:ff in milliseconds.
 std::optional<qint64> indexMilliseconds(QStringView time)
 {
@@ -104,6 +119,7 @@ public:
                                            "start, and without the files' lengths its tracks cannot be placed")
                                     .arg(m_fileLine));
             m_fileLine = line;
+            m_media = mediaName(cue.rest);
         } else if (cue.keyword == u"TRACK") {
             if (MaybeFailure failure = finishTrack())
                 return failure;
@@ -147,7 +163,7 @@ private:
         const Track track = *std::exchange(m_track, std::nullopt);
         if (!track.startMs)
             return badInput(m_request, track.line, Reason::tr("a TRACK without INDEX 01"));
-        m_chapters.append({*track.startMs, track.title, track.startLine});
+        m_chapters.append({*track.startMs, track.title, track.startLine, std::nullopt, m_media});
         return std::nullopt;
     }
 
@@ -155,6 +171,61 @@ private:
     ChapterList m_chapters;
     std::optional<Track> m_track;
     qint64 m_fileLine = 0; // of the FILE line; 0 before it
+    QString m_media; // the FILE's name
+};
+
+// The FILE line of a sheet whose chapters are in media (empty: the input names none).
+QString fileLine(QStringView media, const QString &inputPath)
+{
+    const QString name = !media.isEmpty() ? media.toString() : QFileInfo(inputPath).completeBaseName() + u".wav";
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    const QStringView type = suffix == u"mp3" ? u"MP3" : suffix == u"aif" || suffix == u"aiff" ? u"AIFF" : u"WAVE";
+    return u"FILE \"" + name + u"\" " + type + u"\r\n";
+}
+
+// mm:ss:ff, minutes of any number of digits.
+void appendIndexTime(QString &text, qint64 frames)
+{
+    appendPadded(text, frames / (kFramesPerSecond * 60), 2);
+    text += u':';
+    appendPadded(text, frames / kFramesPerSecond % 60, 2);
+    text += u':';
+    appendPadded(text, frames % kFramesPerSecond, 2);
+}
+
+class CueSheetWriter : public ChapterWriter
+{
+public:
+    CueSheetWriter(EncodedOutput &output, const QString &inputPath) : m_output(output), m_inputPath(inputPath) { }
+
+    void beginChapter(qsizetype number, const ChapterStart &start) override
+    {
+        QString &text = m_output.text();
+        if (number == 1)
+            text += fileLine(start.media, m_inputPath);
+        text += u"  TRACK ";
+        appendPadded(text, number, 2);
+        text += u" AUDIO\r\n    TITLE \""; // quotes in the title stay: readers take the outer ones
+        m_frames = (*start.milliseconds * 3 + 20) / 40; // 75 / 1000 a millisecond, to the nearest
+    }
+
+    void appendTitle(QStringView piece) override { appendOnOneLine(m_output.text(), piece); }
+
+    void endChapter() override
+    {
+        QString &text = m_output.text();
+        text += u"\"\r\n    INDEX 01 ";
+        appendIndexTime(text, m_frames);
+        text += u"\r\n";
+        m_output.flushIfFull();
+    }
+
+    bool finish() override { return m_output.finish(); }
+
+private:
+    EncodedOutput &m_output;
+    QString m_inputPath;
+    qint64 m_frames = 0; // of the chapter begun
 };
 
 } // namespace
@@ -189,6 +260,11 @@ Expected<ChapterList> readCueSheet(const ReadRequest &request)
             return *failure;
     }
     return sheet.finish();
+}
+
+std::unique_ptr<ChapterWriter> makeCueSheetWriter(EncodedOutput &output, const QString &inputPath)
+{
+    return std::make_unique<CueSheetWriter>(output, inputPath);
 }
 
 } // namespace Tessaline

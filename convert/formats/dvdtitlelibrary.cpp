@@ -256,8 +256,8 @@ Expected<ChapterList> readDvdTitleSetWithLibrary(const ReadRequest &request)
     }
     if (chosen.size() < 2) // no title, or only the title's end
         return Failure {Failure::Kind::NoChapters, request.path, 0, Reason::tr("the title has no chapters")};
-    chosen.removeLast(); // the title's end
-    return numberedChapters(chosen, kTicksPerSecond);
+    const qint64 end = chosen.takeLast(); // the title's end
+    return numberedChapters(chosen, kTicksPerSecond, end);
 }
 
 } // namespace Tessaline

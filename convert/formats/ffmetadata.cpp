@@ -79,6 +79,7 @@ struct Section
     std::optional<qint64> start {};
     qint64 startLine = 0;
     QString startEntry {}; // START=…, as the file holds it
+    std::optional<qint64> end {}; // left out where it cannot be read: the chapter needs none
     QString title {};
 };
 
@@ -120,6 +121,8 @@ MaybeFailure take(const ReadRequest &request, Section &section, const Entry &ent
         section.startEntry = entry.text;
         if (!section.start)
             return badInput(request, entry.line, Reason::tr("START \"%1\" is not a whole number").arg(value));
+    } else if (key == u"END") {
+        section.end = ticks(value);
     } else if (key.compare(u"title", Qt::CaseInsensitive) == 0) {
         section.title = unescaped(value);
     }
@@ -134,7 +137,9 @@ Expected<Chapter> chapter(const ReadRequest &request, const Section &section)
     const std::optional<qint64> startMs = roundedMilliseconds(*section.start, section.numerator, section.denominator);
     if (!startMs) // past what any format holds
         return Failure {Failure::Kind::TimeOutOfRange, request.path, section.startLine, section.startEntry};
-    return Chapter {*startMs, section.title, section.startLine};
+    const std::optional<qint64> endMs
+        = section.end ? roundedMilliseconds(*section.end, section.numerator, section.denominator) : std::nullopt;
+    return Chapter {*startMs, section.title, section.startLine, endMs};
 }
 
 // ffmpeg's metadata file: a [CHAPTER] section a chapter, in milliseconds. A chapter ends where

@@ -17,8 +17,8 @@ class EncodedOutput;
 // 100 when the file starts with ;FFMETADATA1; 0 otherwise.
 int probeFfmetadata(QByteArrayView head);
 
-// The [CHAPTER] sections, in file order, with their titles unescaped (an escaped line end is a
-// line feed); other sections and keys are passed over.
+// The [CHAPTER] sections, in file order, with their END where it can be read and their titles
+// unescaped (an escaped line end is a line feed); other sections and keys are passed over.
 Expected<ChapterList> readFfmetadata(const ReadRequest &request);
 
 // The writer of the format: a [CHAPTER] section a chapter, in milliseconds, each ending where the

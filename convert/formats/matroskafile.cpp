@@ -83,7 +83,7 @@ int probeMatroskaFile(QByteArrayView head)
 
 Expected<ChapterList> readMatroskaFile(const ReadRequest &request)
 {
-    return readThroughModule("tessaline-matroska", "tessalineReadMatroskaFile", request);
+    return inMediaFile(readThroughModule("tessaline-matroska", "tessalineReadMatroskaFile", request), request.path);
 }
 
 } // namespace Tessaline

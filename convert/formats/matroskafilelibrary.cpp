@@ -384,9 +384,11 @@ private:
                 return badInput(Reason::tr("a ChapterAtom without ChapterTimeStart"),
                                 qint64(child.GetElementPosition()));
             // Nanoseconds up to 2^63 - 1, so always within range in milliseconds.
-            const std::optional<qint64> ms
-                = roundedMilliseconds(qint64(std::min<quint64>(*atom->startNs, INT64_MAX)), 1, 1'000'000'000);
-            list.append(Chapter {*ms, atom->title.value_or(QString())});
+            const auto milliseconds = [](quint64 ns) {
+                return roundedMilliseconds(qint64(std::min<quint64>(ns, INT64_MAX)), 1, 1'000'000'000);
+            };
+            list.append(Chapter {*milliseconds(*atom->startNs), atom->title.value_or(QString()), 0,
+                                 atom->endNs ? milliseconds(*atom->endNs) : std::nullopt});
             return Walk::Next;
         });
         if (failure)
@@ -397,6 +399,7 @@ private:
     struct Atom
     {
         std::optional<quint64> startNs; // its first ChapterTimeStart
+        std::optional<quint64> endNs {}; // its first ChapterTimeEnd
         std::optional<QString> title; // the string of its first ChapterDisplay, empty without one
     };
 
@@ -413,6 +416,9 @@ private:
                 if (MaybeFailure failure = readValue(*start))
                     return *failure;
                 read.startNs = start->GetValue();
+            } else if (auto *end = dynamic_cast<KaxChapterTimeEnd *>(&child); end && !read.endNs) {
+                if (!readValue(*end)) // an end that cannot be read is left out: the chapter needs none
+                    read.endNs = end->GetValue();
             } else if (dynamic_cast<KaxChapterDisplay *>(&child) && !read.title) {
                 const Expected<QString> string = displayString(child);
                 if (!string)

@@ -151,6 +151,7 @@ std::optional<Chapter> readAtom(Reading &reading)
     const qint64 atomLine = xml.lineNumber();
     std::optional<qint64> start;
     qint64 startLine = 0;
+    std::optional<qint64> end; // left out where it cannot be read: the chapter needs none
     std::optional<QString> title;
     while (reading.nextStartElement()) {
         if (xml.name() == u"ChapterTimeStart") {
@@ -162,6 +163,8 @@ std::optional<Chapter> readAtom(Reading &reading)
                     = reading.bad(Reason::tr("ChapterTimeStart \"%1\" is not a time [HH:]MM:SS.nnnnnnnnn").arg(text));
                 return std::nullopt;
             }
+        } else if (xml.name() == u"ChapterTimeEnd" && !end) {
+            end = matroskaTimeMilliseconds(reading.elementText(false));
         } else if (xml.name() == u"ChapterDisplay" && !title) {
             title = displayString(reading);
         } else {
@@ -174,7 +177,7 @@ std::optional<Chapter> readAtom(Reading &reading)
         reading.failure = badInput(reading.request, atomLine, Reason::tr("a ChapterAtom without ChapterTimeStart"));
         return std::nullopt;
     }
-    return Chapter {*start, title.value_or(QString()), startLine};
+    return Chapter {*start, title.value_or(QString()), startLine, end};
 }
 
 // The top-level atoms of the EditionEntry the reader stands on.

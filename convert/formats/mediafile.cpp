@@ -41,7 +41,7 @@ int probeMediaFile(QByteArrayView head)
 
 Expected<ChapterList> readMediaFile(const ReadRequest &request)
 {
-    return readThroughModule(kModule, "tessalineReadMediaFile", request);
+    return inMediaFile(readThroughModule(kModule, "tessalineReadMediaFile", request), request.path);
 }
 
 } // namespace Tessaline

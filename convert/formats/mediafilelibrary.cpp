@@ -191,7 +191,10 @@ Expected<ChapterList> readMediaFileWithLibrary(const ReadRequest &request)
             return Failure {Failure::Kind::BadInput, request.path, 0,
                             Reason::tr("chapter %1 has no usable time base").arg(i + 1)};
         const AVDictionaryEntry *title = av_dict_get(chapter.metadata, "title", nullptr, 0);
-        chapters.append(Chapter {*ms, title ? QString::fromUtf8(title->value) : QString()});
+        const std::optional<qint64> end = chapter.end == AV_NOPTS_VALUE
+            ? std::nullopt
+            : roundedMilliseconds(chapter.end, chapter.time_base.num, chapter.time_base.den);
+        chapters.append(Chapter {*ms, title ? QString::fromUtf8(title->value) : QString(), 0, end});
     }
     return chapters;
 }

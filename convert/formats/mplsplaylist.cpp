@@ -145,7 +145,8 @@ Expected<ChapterList> readMplsPlaylist(const ReadRequest &request)
     if (entryTimes.isEmpty())
         return Failure {Failure::Kind::NoChapters, request.path, 0, Reason::tr("the playlist has no entry marks")};
     std::stable_sort(entryTimes.begin(), entryTimes.end());
-    return numberedChapters(entryTimes, kTicksPerSecond);
+    const PlayItem &last = items->last(); // there is one: every mark refers to one
+    return numberedChapters(entryTimes, kTicksPerSecond, last.playlistStart + last.outTime - last.inTime);
 }
 
 } // namespace Tessaline

@@ -1,9 +1,12 @@
 #include "outputformat.h"
 
 #include "chaptertime.h"
+#include "cuesheet.h"
 #include "ffmetadata.h"
 #include "matroskaxml.h"
 #include "simpletext.h"
+#include "timestamplist.h"
+#include "webvtt.h"
 
 #include <algorithm>
 #include <limits>
@@ -23,6 +26,11 @@ EncodedOutput::Form utf8Form(OutputEncoding)
     return EncodedOutput::Form::Utf8;
 }
 
+EncodedOutput::Form utf8WithMarkForm(OutputEncoding)
+{
+    return EncodedOutput::Form::Utf8WithMark;
+}
+
 } // namespace
 
 // One row a format, each writer from its own file under formats/, beside its reader.
@@ -39,6 +47,16 @@ const QList<OutputFormat> &outputFormats()
         {ChapterFormat::Ffmetadata, u"ffmetadata", u"ffmetadata", u".ffmetadata", u"for ffmpeg, UTF-8", utf8Form,
          qint64(1e15), // as far as retiming reaches; ffmpeg holds microseconds in 64 bits
          0, false, [](const WriterRequest &request) { return makeFfmetadataWriter(request.output); }},
+        {ChapterFormat::WebVtt, u"webvtt", u"WebVTT", u".vtt", u"chapters for web players, UTF-8", utf8Form,
+         kLargestChapterTime, // the last cue of unknown end ends there
+         0, false, [](const WriterRequest &request) { return makeWebVttWriter(request.output); }},
+        {ChapterFormat::CueSheet, u"cue", u"CUE sheet", u".cue",
+         u"for mkvmerge and disc tools, UTF-8 after a byte order mark", utf8WithMarkForm, kLargestChapterTime,
+         99, // tracks, numbered in two digits
+         false, [](const WriterRequest &request) { return makeCueSheetWriter(request.output, request.inputPath); }},
+        {ChapterFormat::TimestampList, u"timestamps", u"Timestamp list", u".timestamps.txt",
+         u"0:00 Title lines for video descriptions, UTF-8", utf8Form, kLargestChapterTime, 0, false,
+         [](const WriterRequest &request) { return makeTimestampListWriter(request.output); }},
     };
     return formats;
 }

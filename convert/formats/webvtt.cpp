@@ -1,6 +1,9 @@
 #include "webvtt.h"
 
+#include "chaptertime.h"
+#include "chapterwriter.h"
 #include "failurereason.h"
+#include "simpletext.h"
 #include "textformat.h"
 
 #include <QRegularExpression>
@@ -104,8 +107,8 @@ QString shownCueText(QStringView text)
     return shown;
 }
 
-// The start of a timing line "start --> end [settings]", when both times can be read.
-std::optional<qint64> cueStart(QStringView line)
+// The start and end of a timing line "start --> end [settings]", when both can be read.
+std::optional<std::pair<qint64, qint64>> cueTimes(QStringView line)
 {
     static const QRegularExpression blanks(QStringLiteral("[ \\t]+"));
     const qsizetype arrow = line.indexOf(kArrow);
@@ -114,8 +117,80 @@ std::optional<qint64> cueStart(QStringView line)
     const qsizetype endOfEnd = after.indexOf(blanks);
     const std::optional<qint64> start = cueMilliseconds(before);
     const std::optional<qint64> end = cueMilliseconds(endOfEnd < 0 ? after : after.left(endOfEnd));
-    return start && end ? start : std::nullopt;
+    return start && end ? std::optional(std::pair(*start, *end)) : std::nullopt;
 }
+
+// Cue text that shows as the title: &, < and > (which would start a reference or a tag, and
+// make "-->" of a title's arrow) as references.
+void appendCueText(QString &text, QStringView title)
+{
+    for (const QChar c : title) {
+        if (c == u'&')
+            text += u"&amp;";
+        else if (c == u'<')
+            text += u"&lt;";
+        else if (c == u'>')
+            text += u"&gt;";
+        else
+            text += c;
+    }
+}
+
+// A cue ends where the next begins, so each is written once the next one's start is known.
+class WebVttChapterWriter : public ChapterWriter
+{
+public:
+    explicit WebVttChapterWriter(EncodedOutput &output) : m_output(output) { m_output.text() += u"WEBVTT\n"; }
+
+    void beginChapter(qsizetype number, const ChapterStart &start) override
+    {
+        writePending(*start.milliseconds);
+        m_pending = Cue {number, *start.milliseconds, start.endMilliseconds};
+    }
+
+    void appendTitle(QStringView piece) override { appendOnOneLine(m_title, piece); }
+
+    void endChapter() override { }
+
+    bool finish() override
+    {
+        if (m_pending) {
+            const std::optional<qint64> end = m_pending->end;
+            writePending(end && *end > m_pending->start ? *end : kLargestChapterTime);
+        }
+        return m_output.finish();
+    }
+
+private:
+    struct Cue
+    {
+        qsizetype number;
+        qint64 start; // ms
+        std::optional<qint64> end; // ms, where the input says
+    };
+
+    void writePending(qint64 end)
+    {
+        if (!m_pending)
+            return;
+        QString &text = m_output.text();
+        text += u'\n' + QString::number(m_pending->number) + u'\n';
+        appendChapterTime(text, m_pending->start);
+        text += u" --> ";
+        appendChapterTime(text, std::max(m_pending->start, end));
+        text += u'\n';
+        if (!m_title.isEmpty()) { // an empty line would end the cue
+            appendCueText(text, m_title);
+            text += u'\n';
+        }
+        m_title.resize(0);
+        m_output.flushIfFull();
+    }
+
+    EncodedOutput &m_output;
+    std::optional<Cue> m_pending;
+    QString m_title; // of the pending cue, on one line
+};
 
 } // namespace
 
@@ -152,16 +227,22 @@ Expected<ChapterList> readWebVtt(const ReadRequest &request)
             ++i; // the cue's identifier
         if (!lines->at(i).contains(kArrow)) // where the timing line should be
             return badInput(request, i + 1, Reason::tr("a block that is neither a cue nor a NOTE, STYLE or REGION"));
-        const std::optional<qint64> start = cueStart(lines->at(i));
-        if (!start)
+        const std::optional<std::pair<qint64, qint64>> times = cueTimes(lines->at(i));
+        if (!times)
             return badInput(
                 request, i + 1,
                 Reason::tr("the timing line \"%1\" is not [hh:]mm:ss.ttt --> [hh:]mm:ss.ttt").arg(lines->at(i)));
         const qint64 timingLine = ++i;
-        chapters.append({*start, i < lines->size() ? shownCueText(lines->at(i)) : QString(), timingLine});
+        chapters.append(
+            {times->first, i < lines->size() ? shownCueText(lines->at(i)) : QString(), timingLine, times->second});
         skipBlock();
     }
     return chaptersFound(request, chapters);
+}
+
+std::unique_ptr<ChapterWriter> makeWebVttWriter(EncodedOutput &output)
+{
+    return std::make_unique<WebVttChapterWriter>(output);
 }
 
 } // namespace Tessaline
