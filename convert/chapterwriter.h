@@ -54,11 +54,13 @@ private:
 };
 
 // The start of a chapter as the writers get it: the time text as read, and the time in
-// milliseconds once it has been rescaled or is needed by the format.
+// milliseconds once it has been rescaled or is needed by the format; and the time as read in
+// milliseconds, where it was read as a number.
 struct ChapterStart
 {
     QStringView text;
     std::optional<qint64> milliseconds;
+    std::optional<qint64> readMilliseconds {};
 };
 
 // Receives a file's chapters in order and writes them in one chapter format.
@@ -79,7 +81,7 @@ public:
 // format (language: Matroska's, a BCP 47 tag), which lives beside the format's reader under
 // formats/.
 EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding);
-std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output);
+std::unique_ptr<ChapterWriter> makeChapterWriter(const ConvertOptions &options, EncodedOutput &output);
 
 // The largest time, in milliseconds, that a format can hold.
 qint64 largestTime(ChapterFormat format);

@@ -514,7 +514,7 @@ Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const Inp
                                   const QString &inputPath, const QString &outputPath)
 {
     EncodedOutput output(device, outputForm(run.options.format, run.options.OutputEncoding), &run.codePage);
-    const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options.format, run.options.language, output);
+    const std::unique_ptr<ChapterWriter> writer = makeChapterWriter(run.options, output);
     const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
     if (!chapters)
         return chapters.error();
@@ -538,6 +538,13 @@ public:
         m_row->number = number;
         m_row->timeRead = start.text.toString();
         m_row->timeWritten = start.milliseconds ? chapterTimeText(*start.milliseconds) : m_row->timeRead;
+        m_row->readMs = start.readMilliseconds;
+        if (!m_row->readMs) {
+            // Simple text copied as it stands: its value, where it is a time.
+            if (const std::optional<TimeFields> fields = readTimeFields(start.text))
+                m_row->readMs = plainMilliseconds(*fields);
+        }
+        m_row->writtenMs = start.milliseconds ? start.milliseconds : m_row->readMs;
     }
 
     void appendTitle(QStringView piece) override
@@ -563,6 +570,10 @@ QStringView outputExtension(ChapterFormat format)
         return u".xml";
     case ChapterFormat::Ffmetadata:
         return u".ffmetadata";
+    case ChapterFormat::Qpfile:
+        return u".qpfile";
+    case ChapterFormat::PodcastChapters:
+        return u".json";
     case ChapterFormat::Simple:
         break;
     }
@@ -817,7 +828,8 @@ Failure folderFailure(Failure::Kind kind, const QString &path, const std::error_
 // Whether a name is that of an output of a run, of any format: "_new" and its extension.
 bool isOutputName(QStringView path)
 {
-    for (const ChapterFormat format : {ChapterFormat::Simple, ChapterFormat::Matroska, ChapterFormat::Ffmetadata}) {
+    for (const ChapterFormat format : {ChapterFormat::Simple, ChapterFormat::Matroska, ChapterFormat::Ffmetadata,
+                                       ChapterFormat::Qpfile, ChapterFormat::PodcastChapters}) {
         const QStringView extension = outputExtension(format);
         if (path.endsWith(extension) && path.chopped(extension.size()).endsWith(u"_new"))
             return true;

@@ -74,6 +74,9 @@ struct ChapterPreviewRow
     QString timeRead; // as the file gives it
     QString timeWritten; // HH:MM:SS.mmm, as it will be written
     QString title; // as it will be written, on one line
+    // The times in milliseconds; none for a time copied as it stands that is no time.
+    std::optional<qint64> readMs;
+    std::optional<qint64> writtenMs;
 };
 
 // What a file would become: the format it is read as, and its chapters.

@@ -21,6 +21,14 @@ enum class ChapterFormat {
     Simple, // CHAPTERnn=HH:MM:SS.mmm / CHAPTERnnNAME=title pairs, as read; "_new.txt"
     Matroska, // Matroska chapter XML, as mkvmerge reads it; "_new.xml"
     Ffmetadata, // ffmpeg's metadata file; "_new.ffmetadata"
+    Qpfile, // x264's and x265's QP file, a keyframe a chapter; "_new.qpfile"
+    PodcastChapters, // Podcasting 2.0 chapters JSON; "_new.json"
+};
+
+// The frame type a QP file forces at each chapter.
+enum class QpFrameType {
+    Keyframe, // K: IDR, or a recovery point with the encoder's open GOPs
+    Idr, // I: always IDR
 };
 
 // Where a converted file goes.
@@ -48,6 +56,9 @@ struct ConvertOptions
     qint64 offsetMs = 0; // added to every time after retiming
     ChapterFormat format = ChapterFormat::Simple;
     QString language = QStringLiteral("und"); // Matroska: the titles' language, a BCP 47 tag
+    // QP file: the rate its frames are counted at; none: the rate retiming goes to.
+    std::optional<FrameRate> frameRate;
+    QpFrameType qpFrameType = QpFrameType::Keyframe;
     Tessaline::Destination destination = Tessaline::Destination::BesideInput;
     QString outputFolder; // where outputs are written under their names; empty: beside each input
     // The input format: chosen by each file's content when empty; "simple" or the name of an
