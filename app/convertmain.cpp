@@ -387,7 +387,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
                        "_new.txt files and not following links to folders; with --from FORMAT other "
                        "than simple, every file of that format by its content, whatever its name, "
-                       "leaving out _new.txt, _new.xml and _new.ffmetadata files. What cannot be read "
+                       "leaving out the _new files of every output format (_new.xml, _new.json, ...). "
+                       "What cannot be read "
                        "or taken (a folder, a FIFO, a link) is reported and fails the run."));
     parser.addOptions({helpOption,     versionOption, noShiftOption, rateOption,     offsetOption,    namesOption,
                        formatOption,   fpsOption,     qpTypeOption,  languageOption, ansiOption,      unicodeOption,

@@ -102,7 +102,7 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
 // folders. With inputFormat empty or "simple": every "*.txt" but the "_new.txt" outputs of an
 // earlier run. With the name of another input format: every file whose head (probeScore) that
 // format's probe claims, but the outputs of an earlier run in any format ("_new.txt",
-// "_new.xml", "_new.ffmetadata"). A folder that cannot be read, a name that does not decode and,
+// "_new.xml", "_new.json", ...). A folder that cannot be read, a name that does not decode and,
 // with another format, a file that cannot be looked at (not a regular file, a dangling link, no
 // permission) come in their places as failures. One folder is open at a time, however deep the
 // tree; the files of another format are opened one at a time once the walk is done.
