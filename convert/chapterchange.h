@@ -4,6 +4,7 @@
 #include "convertoptions.h"
 #include "failure.h"
 #include "formats/chapter.h"
+#include "formats/outputformat.h"
 
 #include <QStringList>
 
@@ -20,8 +21,9 @@ QString quotedLineStart(QStringView head);
 
 // The change stage of a conversion: what a run asks of every chapter, whatever format it was
 // read from and is written in. Its start is retimed between frame rates and shifted by the
-// offset, and must then fit the format written; its title is replaced by a line of the names.
-// Reading and writing never see the options: this is where they stop.
+// offset, and must then fit the format written, as must the number of chapters; its title is
+// replaced by a line of the names. Reading and writing never see the options: this is where
+// they stop.
 class ChapterChange
 {
 public:
@@ -38,6 +40,10 @@ public:
     // was read from, or else its number.
     Expected<qint64> startOf(const Chapter &chapter, qsizetype number) const;
 
+    // Why chapter number (from 1) cannot be written: the format written holds fewer chapters
+    // (OutputFormat::mostChapters); nothing when it can.
+    MaybeFailure tooManyChapters(qsizetype number) const;
+
     // The title that chapter number (from 1) takes in place of its own, if the names give one.
     std::optional<QStringView> replacedTitle(qsizetype number) const;
 
@@ -48,7 +54,7 @@ private:
     const QStringList &m_titles;
     bool m_retime;
     bool m_needsMilliseconds; // simple text copied as read otherwise
-    qint64 m_largest; // ms, of the format written
+    const OutputFormat &m_format; // written
 };
 
 // The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the
