@@ -16,6 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 
 #include <array>
@@ -50,15 +53,19 @@ StandardStreams streams;
 
 // Messages and paths are written in the locale's encoding, so that a script reads back the
 // paths it passed.
-void printLine(FILE *stream, const QString &line)
+void printBytes(FILE *stream, const QByteArray &bytes)
 {
-    const QByteArray bytes = (line + u'\n').toLocal8Bit();
     const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     if (stream == stdout) {
         streams.printed = true;
         if (written != size_t(bytes.size()) && streams.outputError == 0)
             streams.outputError = errno;
     }
+}
+
+void printLine(FILE *stream, const QString &line)
+{
+    printBytes(stream, (line + u'\n').toLocal8Bit());
 }
 
 // Whether standard output is a pipe whose reader has gone (as "| head" leaves it once it has its
@@ -200,6 +207,57 @@ QString inputFormatNames()
     return names.join(QStringLiteral(", "));
 }
 
+QString rateTermsError(QStringView option, const QString &value)
+{
+    return option + u" takes frame rates whose terms are at most " + QString::number(kLargestRateTerm)
+        + u" (10^7), not " + value;
+}
+
+constexpr qint64 kLargestQpfileRate = 1000; // fps: frames longer than the millisecond times are rounded to
+
+// Reads the options of the qpfile format (--fps, --qp-type) into options; why they cannot be
+// used. A QP file's frames are counted at --fps, or at --rate's TO: a run names one of them,
+// since a guessed rate would put every keyframe in the wrong place.
+std::optional<QString> readQpfileOptions(const QCommandLineParser &parser, const QCommandLineOption &fpsOption,
+                                         const QCommandLineOption &qpTypeOption, ConvertOptions &options)
+{
+    const bool qpfile = options.format == ChapterFormat::Qpfile;
+    const bool rate = parser.isSet(QStringLiteral("rate"));
+    for (const QCommandLineOption *option : {&fpsOption, &qpTypeOption}) {
+        if (parser.isSet(*option) && !qpfile)
+            return u"--" + option->names().constFirst() + u" goes with --format qpfile only";
+    }
+    if (!qpfile)
+        return std::nullopt;
+    if (parser.isSet(fpsOption)) {
+        const QString value = parser.value(fpsOption);
+        const std::optional<FrameRate> fps = parseFrameRate(value);
+        if (!fps)
+            return u"--fps takes a frame rate such as 23.976 or 24000/1001, not " + value;
+        if (!isWithinRateTerms(*fps))
+            return rateTermsError(u"--fps", value);
+        if (rate)
+            return QStringLiteral("--fps and --rate contradict each other: with --rate, frames are counted at its TO");
+        options.frameRate = *fps;
+        options.ShiftFrameRate = false;
+    } else if (!rate) {
+        return QStringLiteral("--format qpfile counts frames at the video's frame rate: give --fps RATE, or --rate "
+                              "FROM:TO to count them at TO");
+    }
+    const FrameRate counted = options.frameRate.value_or(options.retiming.to);
+    if (counted.numerator > kLargestQpfileRate * counted.denominator)
+        return QStringLiteral("--format qpfile counts frames of at most %1 fps, since chapter times are in "
+                              "milliseconds")
+            .arg(kLargestQpfileRate);
+    if (parser.isSet(qpTypeOption)) {
+        const QString value = parser.value(qpTypeOption);
+        if (value != u"K" && value != u"I")
+            return u"--qp-type takes K or I, not " + value;
+        options.qpFrameType = value == u"I" ? QpFrameType::Idr : QpFrameType::Keyframe;
+    }
+    return std::nullopt;
+}
+
 // Names as a phrase: "a", "a or b", "a, b or c" (conjunction "or"; "and" likewise).
 QString phrase(const QStringList &names, QStringView conjunction)
 {
@@ -245,6 +303,7 @@ struct Request
     QString codePageText;
     bool recursive = false;
     bool list = false; // list the chapters, write nothing
+    bool json = false; // the listing or dry run as one JSON document
 };
 
 // The arguments that do not decode in the locale's encoding, as they were decoded: a name that
@@ -307,6 +366,18 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
                        "that would fall below zero or past what the format holds fails the file."),
         QStringLiteral("MS"));
     const QCommandLineOption formatOption(QStringLiteral("format"), outputFormatsHelp(), QStringLiteral("FORMAT"));
+    const QCommandLineOption fpsOption(
+        QStringLiteral("fps"),
+        QStringLiteral("The frame rate the qpfile format counts frames at, written as --rate's rates; the "
+                       "times are taken as they are, as with --no-shift (with --rate instead, frames are "
+                       "counted at its TO). Each chapter's frame is the one nearest its time, half-way "
+                       "going to the even frame, as retiming snaps. At most 1000 fps."),
+        QStringLiteral("RATE"));
+    const QCommandLineOption qpTypeOption(
+        QStringLiteral("qp-type"),
+        QStringLiteral("The frame type the qpfile format forces at each chapter: K (the default: a keyframe, "
+                       "IDR, or a recovery point with --open-gop) or I (always IDR)."),
+        QStringLiteral("TYPE"));
     const QCommandLineOption languageOption(
         QStringLiteral("language"),
         QStringLiteral("The titles' language in %1 output: an ISO 639 code or a tag such as "
@@ -327,6 +398,10 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("list"),
         QStringLiteral("List each file's chapters (number, time as read, time as it would be written, title as "
                        "it would be written) and write nothing."));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"),
+        QStringLiteral("With --list or --dry-run: print one JSON document for scripts instead (its keys are "
+                       "in the README); failures are in it rather than on standard error."));
     const QCommandLineOption fromOption(
         QStringLiteral("from"),
         QStringLiteral("Read every file as FORMAT, whatever its content looks like: %1.").arg(inputFormatNames()),
@@ -349,9 +424,10 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
                        "leaving out %2 files. What cannot be read "
                        "or taken (a folder, a FIFO, a link) is reported and fails the run.")
             .arg(outputNames(u".txt"), outputNames()));
-    parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
-                       languageOption, ansiOption, unicodeOption, codePageOption, fromOption, editionOption,
-                       titleOption, outputDirOption, stdoutOption, dryRunOption, listOption, recursiveOption});
+    parser.addOptions({helpOption,     versionOption, noShiftOption, rateOption,     offsetOption,    namesOption,
+                       formatOption,   fpsOption,     qpTypeOption,  languageOption, ansiOption,      unicodeOption,
+                       codePageOption, fromOption,    editionOption, titleOption,    outputDirOption, stdoutOption,
+                       dryRunOption,   listOption,    jsonOption,    recursiveOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Chapter files to convert."),
                                  QStringLiteral("FILE..."));
 
@@ -379,8 +455,7 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         if (!from || !to)
             return usageError(u"--rate takes FROM:TO, two frame rates such as 25:23.976, not " + value);
         if (!isWithinRateTerms(*from) || !isWithinRateTerms(*to))
-            return usageError(u"--rate takes frame rates whose terms are at most " + QString::number(kLargestRateTerm)
-                              + u" (10^7), not " + value);
+            return usageError(rateTermsError(u"--rate", value));
         if (!options.ShiftFrameRate)
             return usageError(QStringLiteral("--rate and --no-shift contradict each other"));
         options.retiming = {*from, *to};
@@ -405,6 +480,8 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
             return usageError(u"--format takes " + phrase(outputFormatNames(), u"or") + u", not " + value);
         options.format = format->format;
     }
+    if (const std::optional<QString> error = readQpfileOptions(parser, fpsOption, qpTypeOption, options))
+        return usageError(*error);
     const OutputFormat &written = outputFormatOf(options.format);
     if (!takesEncoding(written)
         && (parser.isSet(ansiOption) || parser.isSet(unicodeOption) || parser.isSet(codePageOption)))
@@ -423,6 +500,9 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     if (parser.isSet(stdoutOption) + parser.isSet(dryRunOption) + parser.isSet(listOption) > 1)
         return usageError(QStringLiteral("only one of --stdout, --dry-run and --list can be given"));
     request.list = parser.isSet(listOption);
+    request.json = parser.isSet(jsonOption);
+    if (request.json && !request.list && !parser.isSet(dryRunOption))
+        return usageError(QStringLiteral("--json goes with --list or --dry-run only"));
     // Formats other than simple text carry true times: they are retimed only when a rate is given.
     options.retimeOtherFormats = parser.isSet(rateOption);
     if (parser.isSet(fromOption)) {
@@ -562,18 +642,16 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
     return std::move(*run);
 }
 
-// What was written, and warnings when characters became '?', the writer's (on standard error,
-// "tessaline-convert: FILE: WARNING") and when a names file does not match the chapters.
-void reportConverted(const QString &file, const EntryResult &result, const RunContext &run)
+QString count(qsizetype n, QStringView one, QStringView many)
 {
-    const auto count = [](qsizetype n, QStringView one, QStringView many) -> QString {
-        return QString::number(n) + u' ' + (n == 1 ? one : many);
-    };
+    return QString::number(n) + u' ' + (n == 1 ? one : many);
+}
+
+// Warnings on standard error when characters became '?', the writer's ("tessaline-convert: FILE:
+// WARNING") and when a names file does not match the chapters.
+void warnOfConverted(const QString &file, const EntryResult &result, const RunContext &run)
+{
     const QString chapters = count(result.chapters, u"chapter", u"chapters");
-    if (run.options.destination == Destination::BesideInput)
-        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath));
-    else if (run.options.destination == Destination::Nowhere)
-        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath) + u" (" + chapters + u')');
     if (result.replacedCharacters > 0)
         printLine(stderr,
                   shownName(file) + u": code page " + QString::number(run.options.codePage) + u" cannot represent "
@@ -596,6 +674,18 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
                                                       : span(u"name", u"names", result.chapters + 1, names)
             + (result.chapters + 1 == names ? u" is not used" : u" are not used");
     printLine(stderr, shownName(file) + u": " + chapters + u", " + count(names, u"name", u"names") + u"; " + unmatched);
+}
+
+// What was written, and the warnings.
+void reportConverted(const QString &file, const EntryResult &result, const RunContext &run)
+{
+    if (run.options.destination == Destination::BesideInput)
+        printLine(stdout, shownName(file) + u" -> " + shownName(result.outputPath));
+    else if (run.options.destination == Destination::Nowhere)
+        printLine(stdout,
+                  shownName(file) + u" -> " + shownName(result.outputPath) + u" ("
+                      + count(result.chapters, u"chapter", u"chapters") + u')');
+    warnOfConverted(file, result, run);
 }
 
 // The chapters of every file, as they would be written, as a table; the exit status. Once the
@@ -622,6 +712,66 @@ int listFiles(const QList<Expected<QString>> &entries, RunContext &run)
                 stdout,
                 QStringLiteral("%1  %2  %3  %4").arg(row.number, width).arg(row.timeRead, row.timeWritten, row.title));
     }
+    return status;
+}
+
+// A time in milliseconds for JSON: a number, or null where there is none.
+QJsonValue millisecondsJson(std::optional<qint64> milliseconds)
+{
+    return milliseconds ? QJsonValue(*milliseconds) : QJsonValue(QJsonValue::Null);
+}
+
+// A file of --list --json and --dry-run --json: its path and output, and the format read and its
+// chapters, or the failure's reason.
+QJsonObject fileJson(const QString &path, const QString &outputPath, const Expected<FilePreview> &preview)
+{
+    QJsonObject file {{QStringLiteral("path"), path}, {QStringLiteral("output"), outputPath}};
+    if (!preview) {
+        file.insert(QStringLiteral("failure"), reasonText(preview.error()));
+        return file;
+    }
+    QJsonArray chapters;
+    for (const ChapterPreviewRow &row : preview->rows)
+        chapters.append(QJsonObject {{QStringLiteral("number"), row.number},
+                                     {QStringLiteral("read"), row.timeRead},
+                                     {QStringLiteral("readMs"), millisecondsJson(row.readMs)},
+                                     {QStringLiteral("written"), row.timeWritten},
+                                     {QStringLiteral("writtenMs"), millisecondsJson(row.writtenMs)},
+                                     {QStringLiteral("title"), row.title}});
+    file.insert(QStringLiteral("format"), preview->format);
+    file.insert(QStringLiteral("chapters"), chapters);
+    return file;
+}
+
+// An entry's chapters as a listing shows them, or why it fails. A dry run first converts the file
+// as the run would, with its warnings on standard error, so that it fails as the run would.
+Expected<FilePreview> previewOf(const Expected<QString> &entry, RunContext &run)
+{
+    if (!entry)
+        return entry.error();
+    if (run.options.destination == Destination::Nowhere) {
+        const Expected<EntryResult> converted = ConvertEntry(*entry, run);
+        if (!converted)
+            return converted.error();
+        warnOfConverted(*entry, *converted, run);
+    }
+    return previewEntry(*entry, run, std::numeric_limits<qsizetype>::max());
+}
+
+// The listing, or what a dry run would write and refuse, as one JSON document on standard output,
+// in UTF-8; the exit status.
+int printJson(const QList<Expected<QString>> &entries, RunContext &run)
+{
+    int status = kAllConverted;
+    QJsonArray files;
+    for (const Expected<QString> &entry : entries) {
+        const QString path = entry ? *entry : entry.error().path;
+        const Expected<FilePreview> preview = previewOf(entry, run);
+        if (!preview)
+            status = kSomeFailed;
+        files.append(fileJson(path, OutputPathFor(path, run.options.format, run.options.outputFolder), preview));
+    }
+    printBytes(stdout, QJsonDocument(QJsonObject {{QStringLiteral("files"), files}}).toJson());
     return status;
 }
 
@@ -704,7 +854,9 @@ int main(int argc, char *argv[])
         return *status;
     const Request &asked = std::get<Request>(request);
     RunContext &context = std::get<RunContext>(run);
-    const bool outputIsTheWork = asked.list || context.options.destination == Destination::StandardOutput;
-    return checkedStandardOutput(asked.list ? listFiles(asked.entries, context) : convertFiles(asked.entries, context),
-                                 outputIsTheWork);
+    const bool outputIsTheWork = asked.list || asked.json || context.options.destination == Destination::StandardOutput;
+    const int status = asked.json ? printJson(asked.entries, context)
+        : asked.list              ? listFiles(asked.entries, context)
+                                  : convertFiles(asked.entries, context);
+    return checkedStandardOutput(status, outputIsTheWork);
 }

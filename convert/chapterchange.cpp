@@ -43,7 +43,7 @@ Expected<ChapterStart> ChapterChange::startOf(QStringView field, QStringView lin
     const std::optional<qint64> milliseconds = changed(*fields);
     if (!milliseconds)
         return failure(Failure::Kind::TimeOutOfRange);
-    return ChapterStart {field, milliseconds};
+    return ChapterStart {field, milliseconds, plainMilliseconds(*fields)};
 }
 
 Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number) const
@@ -119,7 +119,8 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
         if (!start)
             return start.error();
         const QString asRead = chapterTimeText(chapter.startMs);
-        writer.beginChapter(number, ChapterStart {asRead, *start, change.endOf(chapter), chapter.media});
+        writer.beginChapter(number,
+                            ChapterStart {asRead, *start, chapter.startMs, change.endOf(chapter), chapter.media});
         const std::optional<QStringView> name = change.replacedTitle(number);
         writer.appendTitle(name ? *name : QStringView(chapter.title));
         writer.endChapter();

@@ -130,6 +130,11 @@ std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retim
     return qint64(moved);
 }
 
+qint64 nearestFrame(qint64 milliseconds, FrameRate rate)
+{
+    return qint64(quotientHalfToEven(Wide(milliseconds) * rate.numerator, Wide(rate.denominator) * 1000));
+}
+
 void appendChapterTime(QString &text, qint64 milliseconds)
 {
     const qint64 whole = milliseconds / 1000;

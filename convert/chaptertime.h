@@ -64,6 +64,11 @@ qint64 plainMilliseconds(TimeFields time);
 // on a tie. Nothing for a negative time or one past about 30,000 years.
 std::optional<qint64> retimedMilliseconds(TimeFields time, const Retiming &retiming);
 
+// The frame at rate (counted from 0) nearest to a time in milliseconds, not negative, as retiming
+// snaps a time to a frame: a time half-way goes to the even frame. A retimed time is the start of
+// the very frame it was snapped to, for rates below 1000 fps (frames longer than its rounding).
+qint64 nearestFrame(qint64 milliseconds, FrameRate rate);
+
 // HH:MM:SS.mmm; hours of three digits and more are written in full.
 QString chapterTimeText(qint64 milliseconds);
 void appendChapterTime(QString &text, qint64 milliseconds);

@@ -54,12 +54,14 @@ private:
 };
 
 // The start of a chapter as the writers get it: the time text as read, and the time in
-// milliseconds once it has been rescaled or is needed by the format; and what the input says of
-// the chapter beyond its start (Chapter::endMs, changed as the start is, and Chapter::media).
+// milliseconds once it has been rescaled or is needed by the format; the time as read in
+// milliseconds, where it was read as a number; and what the input says of the chapter beyond its
+// start (Chapter::endMs, changed as the start is, and Chapter::media).
 struct ChapterStart
 {
     QStringView text;
     std::optional<qint64> milliseconds;
+    std::optional<qint64> readMilliseconds {};
     std::optional<qint64> endMilliseconds {}; // nothing where the change takes it out of the format's range
     QStringView media {};
 };

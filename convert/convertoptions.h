@@ -24,6 +24,14 @@ enum class ChapterFormat {
     WebVtt, // WebVTT chapters, for the web's players; "_new.vtt"
     CueSheet, // a CUE sheet, at most 99 tracks; "_new.cue"
     TimestampList, // "0:00 Title" lines, as video descriptions take them; "_new.timestamps.txt"
+    Qpfile, // x264's and x265's QP file, a keyframe a chapter; "_new.qpfile"
+    PodcastChapters, // Podcasting 2.0 chapters JSON; "_new.json"
+};
+
+// The frame type a QP file forces at each chapter.
+enum class QpFrameType {
+    Keyframe, // K: IDR, or a recovery point with the encoder's open GOPs
+    Idr, // I: always IDR
 };
 
 // Where a converted file goes.
@@ -51,6 +59,9 @@ struct ConvertOptions
     qint64 offsetMs = 0; // added to every time after retiming
     ChapterFormat format = ChapterFormat::Simple;
     QString language = QStringLiteral("und"); // Matroska: the titles' language, a BCP 47 tag
+    // QP file: the rate its frames are counted at; none: the rate retiming goes to.
+    std::optional<FrameRate> frameRate;
+    QpFrameType qpFrameType = QpFrameType::Keyframe;
     Tessaline::Destination destination = Tessaline::Destination::BesideInput;
     QString outputFolder; // where outputs are written under their names; empty: beside each input
     // The input format: chosen by each file's content when empty; "simple" or the name of an

@@ -28,6 +28,13 @@ public:
         m_row->number = number;
         m_row->timeRead = start.text.toString();
         m_row->timeWritten = start.milliseconds ? chapterTimeText(*start.milliseconds) : m_row->timeRead;
+        m_row->readMs = start.readMilliseconds;
+        if (!m_row->readMs) {
+            // Simple text copied as it stands: its value, where it is a time.
+            if (const std::optional<TimeFields> fields = readTimeFields(start.text))
+                m_row->readMs = plainMilliseconds(*fields);
+        }
+        m_row->writtenMs = start.milliseconds ? start.milliseconds : m_row->readMs;
     }
 
     void appendTitle(QStringView piece) override

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace Tessaline {
 
 struct RunContext;
@@ -19,6 +21,9 @@ struct ChapterPreviewRow
     QString timeRead; // as the file gives it
     QString timeWritten; // HH:MM:SS.mmm, as it will be written
     QString title; // as it will be written, on one line
+    // The times in milliseconds; none for a time copied as it stands that is no time.
+    std::optional<qint64> readMs {};
+    std::optional<qint64> writtenMs {};
 };
 
 // What a file would become: the format it is read as, and its chapters.

@@ -46,4 +46,4 @@ completion=$(bash -c 'source /usr/share/bash-completion/bash_completion
     COMP_LINE="tessaline-convert --format " COMP_POINT=${#COMP_LINE}
     COMP_WORDS=(tessaline-convert --format "") COMP_CWORD=2
     _tessaline_convert; echo "${COMPREPLY[@]}"')
-[ "$completion" = "simple matroska ffmetadata webvtt cue timestamps" ] || { echo "completion: '$completion'"; exit 1; }
+[ "$completion" = "simple matroska ffmetadata webvtt cue timestamps qpfile json" ] || { echo "completion: '$completion'"; exit 1; }

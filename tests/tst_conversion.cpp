@@ -281,10 +281,11 @@ void TestConversion::timestampListRules()
     const std::unique_ptr<ChapterWriter> writer = makeTimestampListWriter(output);
     for (qsizetype i = 0; i < starts.size(); ++i) {
         const bool last = i + 1 == starts.size();
-        writer->beginChapter(i + 1,
-                             ChapterStart {{},
-                                           starts[i].toLongLong(),
-                                           last && end != u"-" ? std::optional(end.toLongLong()) : std::nullopt});
+        writer->beginChapter(
+            i + 1,
+            ChapterStart {.text = {},
+                          .milliseconds = starts[i].toLongLong(),
+                          .endMilliseconds = last && end != u"-" ? std::optional(end.toLongLong()) : std::nullopt});
         writer->endChapter();
     }
     QVERIFY(writer->finish());

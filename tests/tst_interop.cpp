@@ -7,6 +7,8 @@
 // mkvmerge a CUE sheet to the frame of 1/75 s (data/interop/tracks.txt: film.txt's first 99
 // chapters, as many as a sheet holds). data/interop/hostile.txt holds titles the formats must
 // escape: ending in a backslash, "&", of spaces and tabs alone or at the ends.
+// x264 encodes with our QP file and ffprobe finds the keyframes at our chapters; our JSON, the
+// Podcasting 2.0 chapters and the listing of --list --json, keeps its rules for a JSON parser.
 // The other way round, our readers read what the real tools wrote as those tools' own readers do:
 // an .mkv and an .mp4 as ffprobe, a DVD as lsdvd.
 #include "testsupport.h"
@@ -61,6 +63,35 @@ QStringList ffprobeChapters(const QString &folder, const QString &movie)
               << number + u"NAME=" + chapter[QStringLiteral("tags")][QStringLiteral("title")].toString();
     }
     return lines;
+}
+
+// The chapters of film.txt in folder as tessaline-convert --stdout writes them with arguments, as
+// lines of our simple form.
+QStringList ourSimpleChapters(const QString &folder, const QStringList &arguments)
+{
+    const QByteArray bytes = run(folder, QStringLiteral(TESSALINE_CONVERT),
+                                 QStringList(arguments) << QStringLiteral("--stdout") << QStringLiteral("film.txt"));
+    return QString(QStringDecoder(QStringDecoder::Utf16).decode(bytes)).split(QStringLiteral("\r\n"));
+}
+
+// A JSON document as Qt's parser reads it, or the parser's complaint as a failure.
+QJsonObject parsedJson(const QByteArray &bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        QTest::qFail(qPrintable(u"not a JSON object: " + error.errorString()), __FILE__, __LINE__);
+    return document.object();
+}
+
+// Whether python3's parser, independent of Qt's, reads the file (true where there is no python3).
+bool pythonReads(const QString &folder, const QString &file)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        return true;
+    QProcess process;
+    return succeeds(process, folder, QStringLiteral("python3"),
+                    {QStringLiteral("-m"), QStringLiteral("json.tool"), file});
 }
 
 // What our readers read from file, as lines of our simple form.
@@ -136,6 +167,11 @@ private slots:
     void weReadWhatToolsWrite_data();
     void weReadWhatToolsWrite();
     void languageTagsAsMkvmergeWritesThem();
+    void keyframesWhereOurQpfilePutsThem_data();
+    void keyframesWhereOurQpfilePutsThem();
+    void podcastChaptersKeepTheirRules_data();
+    void podcastChaptersKeepTheirRules();
+    void listingKeepsItsKeys();
 };
 
 void TestInterop::consumersReadOurChapters_data()
@@ -277,6 +313,143 @@ void TestInterop::languageTagsAsMkvmergeWritesThem()
             QStringLiteral("-q -o film.mkv --chapters film_new.xml cue.srt").split(u' '));
         QVERIFY2(mkvmergeWrote() == written, qPrintable(tag));
     }
+}
+
+void TestInterop::keyframesWhereOurQpfilePutsThem_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("rate"); // the video's, as ffmpeg takes it
+    QTest::newRow("counted at --fps 25, IDR frames") << QStringLiteral("--fps 25 --qp-type I") << QStringLiteral("25");
+    QTest::newRow("retimed from 30 to 29.97") << QStringLiteral("--rate 30:29.97") << QStringLiteral("30000/1001");
+}
+
+// x264 with our QP file, no keyframe interval and no scene cuts, puts a keyframe at each frame the
+// file names and nowhere else, and ffprobe finds each within half a frame of our chapter's time.
+void TestInterop::keyframesWhereOurQpfilePutsThem()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, rate);
+    for (const QString &program : {QStringLiteral("x264"), QStringLiteral("ffmpeg"), QStringLiteral("ffprobe")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("film.txt")),
+                      "CHAPTER01=00:00:00.000\nCHAPTER01NAME=a\nCHAPTER02=00:00:01.000\nCHAPTER02NAME=b\n"
+                      "CHAPTER03=00:00:01.620\nCHAPTER03NAME=c\nCHAPTER04=00:00:02.500\nCHAPTER04NAME=d\n"
+                      "CHAPTER05=00:00:03.960\nCHAPTER05NAME=e\n"));
+    const QStringList ours = arguments.split(u' ') << QStringLiteral("--format") << QStringLiteral("qpfile");
+    run(folder, QStringLiteral(TESSALINE_CONVERT), QStringList(ours) << QStringLiteral("film.txt"));
+    run(folder, QStringLiteral("ffmpeg"),
+        QString(u"-nostdin -v error -f lavfi -i testsrc=d=4:s=160x120:r=" + rate
+                + u" -pix_fmt yuv420p -f yuv4mpegpipe -y film.y4m")
+            .split(u' '));
+    run(folder, QStringLiteral("x264"),
+        QStringLiteral(
+            "--quiet --preset ultrafast --keyint infinite --no-scenecut --qpfile film_new.qpfile -o film.mkv "
+            "film.y4m")
+            .split(u' '));
+    const QJsonObject probed = parsedJson(run(
+        folder, QStringLiteral("ffprobe"),
+        QStringLiteral("-v error -select_streams v -skip_frame nokey -show_entries frame=pts_time -of json film.mkv")
+            .split(u' ')));
+    const QStringList terms = rate.split(u'/');
+    const double fps = terms.value(0).toDouble() / terms.value(1, QStringLiteral("1")).toDouble();
+    QStringList keyframes; // as lines of a QP file
+    QList<double> keyframeMs;
+    for (const QJsonValue &frame : probed[QStringLiteral("frames")].toArray()) {
+        const double seconds = frame[QStringLiteral("pts_time")].toString().toDouble();
+        keyframes << QString::number(qRound64(seconds * fps)) + (arguments.contains(u"-type I") ? u" I" : u" K");
+        keyframeMs << seconds * 1000;
+    }
+    QCOMPARE(
+        keyframes,
+        QString::fromUtf8(readFile(dir.filePath(QStringLiteral("film_new.qpfile")))).split(u'\n', Qt::SkipEmptyParts));
+    const QJsonArray listed = parsedJson(run(
+        folder, QStringLiteral(TESSALINE_CONVERT),
+        QStringList(ours) << QStringLiteral("--list") << QStringLiteral("--json")
+                          << QStringLiteral("film.txt")))[QStringLiteral("files")][0][QStringLiteral("chapters")]
+                                  .toArray();
+    QCOMPARE(keyframeMs.size(), listed.size());
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        const double chapterMs = listed[i][QStringLiteral("writtenMs")].toDouble();
+        QVERIFY2(qAbs(keyframeMs[i] - chapterMs) <= 500 / fps + 0.001, qPrintable(QString::number(chapterMs)));
+    }
+}
+
+void TestInterop::podcastChaptersKeepTheirRules_data()
+{
+    QTest::addColumn<QString>("film");
+    QTest::newRow("Chinese titles, past ten hours") << QStringLiteral("film.txt");
+    QTest::newRow("hostile titles") << QStringLiteral("hostile.txt");
+}
+
+// Podcasting 2.0 chapters as Qt's and python3's parsers read them, by the format's rules: a
+// version string; a chapters array of objects in ascending startTime, each a number of seconds
+// written with at most three decimals, a title a string. Times and titles are our simple output's.
+void TestInterop::podcastChaptersKeepTheirRules()
+{
+    QFETCH(QString, film);
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    QVERIFY(QFile::copy(QFINDTESTDATA(u"data/interop/" + film), dir.filePath(QStringLiteral("film.txt"))));
+    run(folder, QStringLiteral(TESSALINE_CONVERT),
+        {QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("film.txt")});
+    const QByteArray bytes = readFile(dir.filePath(QStringLiteral("film_new.json")));
+    QVERIFY(pythonReads(folder, QStringLiteral("film_new.json")));
+    const QJsonObject document = parsedJson(bytes);
+    QCOMPARE(document[QStringLiteral("version")].toString(), QStringLiteral("1.2.0"));
+    QVERIFY(document[QStringLiteral("chapters")].isArray());
+    QStringList theirs;
+    double previous = 0;
+    for (const QJsonValue &chapter : document[QStringLiteral("chapters")].toArray()) {
+        QVERIFY(chapter.isObject() && chapter[QStringLiteral("startTime")].isDouble());
+        QVERIFY(chapter[QStringLiteral("title")].isString() || chapter[QStringLiteral("title")].isUndefined());
+        const double seconds = chapter[QStringLiteral("startTime")].toDouble();
+        QVERIFY(seconds >= previous);
+        previous = seconds;
+        const QString number = QStringLiteral("CHAPTER%1").arg(theirs.size() / 2 + 1, 2, 10, QLatin1Char('0'));
+        theirs << number + u'=' + Tessaline::chapterTimeText(qRound64(seconds * 1000))
+               << number + u"NAME=" + chapter[QStringLiteral("title")].toString();
+    }
+    static const QRegularExpression number(QStringLiteral("\"startTime\": (\\d+(\\.\\d{1,3})?)[,}]"));
+    QCOMPARE(QString::fromUtf8(bytes).count(number), theirs.size() / 2);
+    QCOMPARE(theirs, ourSimpleChapters(folder, {}));
+}
+
+// --list --json as a script reads it: a files array, each file with its path, output, the format
+// read and its chapters, numbered from 1, with the times as read and as written (text, and
+// milliseconds or null) and the title; what it lists is what the simple output holds.
+void TestInterop::listingKeepsItsKeys()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    QVERIFY(QFile::copy(QFINDTESTDATA("data/interop/film.txt"), dir.filePath(QStringLiteral("film.txt"))));
+    const QByteArray bytes = run(folder, QStringLiteral(TESSALINE_CONVERT),
+                                 {QStringLiteral("--list"), QStringLiteral("--json"), QStringLiteral("film.txt")});
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("listing.json")), bytes));
+    QVERIFY(pythonReads(folder, QStringLiteral("listing.json")));
+    const QJsonArray files = parsedJson(bytes)[QStringLiteral("files")].toArray();
+    QCOMPARE(files.size(), 1);
+    const QJsonValue file = files[0];
+    QCOMPARE(file[QStringLiteral("path")].toString(), QStringLiteral("film.txt"));
+    QCOMPARE(file[QStringLiteral("output")].toString(), QStringLiteral("film_new.txt"));
+    QCOMPARE(file[QStringLiteral("format")].toString(), QStringLiteral("simple"));
+    QStringList theirs;
+    for (const QJsonValue &chapter : file[QStringLiteral("chapters")].toArray()) {
+        const QString number = QStringLiteral("CHAPTER%1").arg(theirs.size() / 2 + 1, 2, 10, QLatin1Char('0'));
+        QCOMPARE(chapter[QStringLiteral("number")].toInteger(), theirs.size() / 2 + 1);
+        for (const QString &key : {QStringLiteral("readMs"), QStringLiteral("writtenMs")})
+            QVERIFY(chapter[key].isDouble() || chapter[key].isNull());
+        QCOMPARE(Tessaline::chapterTimeText(chapter[QStringLiteral("readMs")].toInteger()),
+                 chapter[QStringLiteral("read")].toString());
+        QCOMPARE(Tessaline::chapterTimeText(chapter[QStringLiteral("writtenMs")].toInteger()),
+                 chapter[QStringLiteral("written")].toString());
+        theirs << number + u'=' + chapter[QStringLiteral("written")].toString()
+               << number + u"NAME=" + chapter[QStringLiteral("title")].toString();
+    }
+    QCOMPARE(theirs, ourSimpleChapters(folder, {}));
 }
 
 void TestInterop::weReadWhatToolsWrite_data()

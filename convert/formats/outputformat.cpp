@@ -4,6 +4,8 @@
 #include "cuesheet.h"
 #include "ffmetadata.h"
 #include "matroskaxml.h"
+#include "podcastchapters.h"
+#include "qpfile.h"
 #include "simpletext.h"
 #include "timestamplist.h"
 #include "webvtt.h"
@@ -57,6 +59,19 @@ const QList<OutputFormat> &outputFormats()
         {ChapterFormat::TimestampList, u"timestamps", u"Timestamp list", u".timestamps.txt",
          u"0:00 Title lines for video descriptions, UTF-8", utf8Form, kLargestChapterTime, 0, false,
          [](const WriterRequest &request) { return makeTimestampListWriter(request.output); }},
+        {ChapterFormat::Qpfile, u"qpfile", u"QP file", u".qpfile",
+         u"a keyframe a chapter for x264's and x265's --qpfile, frames at --fps or --rate's TO", utf8Form,
+         kLargestChapterTime, // frames within x264's int at any rate the command line takes
+         0, false,
+         [](const WriterRequest &request) {
+             const ConvertOptions &options = request.options;
+             return makeQpfileWriter(request.output, options.frameRate.value_or(options.retiming.to),
+                                     options.qpFrameType);
+         }},
+        {ChapterFormat::PodcastChapters, u"json", u"Podcasting 2.0 chapters", u".json",
+         u"Podcasting 2.0 chapters, UTF-8", utf8Form,
+         qint64(1e15), // as far as retiming reaches; a double holds each millisecond of it
+         0, false, [](const WriterRequest &request) { return makePodcastChaptersWriter(request.output); }},
     };
     return formats;
 }
