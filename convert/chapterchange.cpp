@@ -11,10 +11,11 @@ QString quotedLineStart(QStringView head)
     return head.first(kQuotedLineLength) + u'…';
 }
 
-ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText)
-    : m_options(options), m_titles(titles),
+ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText,
+                             const QList<qint64> *keyframes)
+    : m_options(options), m_titles(titles), m_keyframes(keyframes),
       m_retime(options.ShiftFrameRate && (fromSimpleText || options.retimeOtherFormats)),
-      m_needsMilliseconds(m_retime || options.offsetMs != 0 || options.format != ChapterFormat::Simple),
+      m_needsMilliseconds(m_retime || options.offsetMs != 0 || options.format != ChapterFormat::Simple || keyframes),
       m_largest(largestTime(options.format))
 { }
 
@@ -41,7 +42,7 @@ Expected<ChapterStart> ChapterChange::startOf(QStringView field, QStringView lin
     const std::optional<qint64> milliseconds = changed(*fields);
     if (!milliseconds)
         return failure(Failure::Kind::TimeOutOfRange);
-    return ChapterStart {field, milliseconds};
+    return snapped(field, *milliseconds);
 }
 
 Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number) const
@@ -55,6 +56,15 @@ Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number
         return failure;
     }
     return *moved;
+}
+
+ChapterStart ChapterChange::snapped(QStringView text, qint64 ms) const
+{
+    if (!m_keyframes)
+        return {text, ms};
+    // Snapped times move back by at most the window, onto a keyframe (never below 0): they still fit.
+    const SnappedTime snap = snappedToKeyframe(ms, *m_keyframes, m_options.snapWindowMs);
+    return {text, snap.toMs, snap};
 }
 
 std::optional<QStringView> ChapterChange::replacedTitle(qsizetype number) const
@@ -98,7 +108,7 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
         if (!start)
             return start.error();
         const QString asRead = chapterTimeText(chapter.startMs);
-        writer.beginChapter(number, ChapterStart {asRead, *start});
+        writer.beginChapter(number, change.snapped(asRead, *start));
         const std::optional<QStringView> name = change.replacedTitle(number);
         writer.appendTitle(name ? *name : QStringView(chapter.title));
         writer.endChapter();

@@ -20,23 +20,30 @@ QString quotedLineStart(QStringView head);
 
 // The change stage of a conversion: what a run asks of every chapter, whatever format it was
 // read from and is written in. Its start is retimed between frame rates and shifted by the
-// offset, and must then fit the format written; its title is replaced by a line of the names.
+// offset, and must then fit the format written, and is then snapped to a keyframe; its title is
+// replaced by a line of the names.
 // Reading and writing never see the options: this is where they stop.
 class ChapterChange
 {
 public:
     // fromSimpleText: the chapters come from simple text, which is retimed whenever the options
     // ask for it; chapters of the other formats carry true times, retimed only when the options
-    // say so for them too (retimeOtherFormats).
-    ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText);
+    // say so for them too (retimeOtherFormats). keyframes: the times (ms, sorted) that starts are
+    // snapped to, within the options' snapWindowMs; null: none.
+    ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText,
+                  const QList<qint64> *keyframes = nullptr);
 
     // The start of a chapter read from a simple-text time field, copied as it stands when nothing
     // asks for its value; failures give the line and quote its start (lineHead).
     Expected<ChapterStart> startOf(QStringView field, QStringView lineHead, qint64 lineNumber) const;
 
-    // The start of chapter number (from 1) read from another format; failures give the line it
-    // was read from, or else its number.
+    // The start of chapter number (from 1) read from another format, before snapping; failures
+    // give the line it was read from, or else its number.
     Expected<qint64> startOf(const Chapter &chapter, qsizetype number) const;
+
+    // A start as written: ms (retimed and offset) snapped to a keyframe when the run asks for it;
+    // text: as read.
+    ChapterStart snapped(QStringView text, qint64 ms) const;
 
     // The title that chapter number (from 1) takes in place of its own, if the names give one.
     std::optional<QStringView> replacedTitle(qsizetype number) const;
@@ -46,6 +53,7 @@ private:
 
     const ConvertOptions &m_options;
     const QStringList &m_titles;
+    const QList<qint64> *m_keyframes;
     bool m_retime;
     bool m_needsMilliseconds; // simple text copied as read otherwise
     qint64 m_largest; // ms, of the format written

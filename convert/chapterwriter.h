@@ -2,6 +2,7 @@
 
 #include "convertoptions.h"
 #include "failure.h"
+#include "keyframes.h"
 
 #include <QString>
 
@@ -54,11 +55,13 @@ private:
 };
 
 // The start of a chapter as the writers get it: the time text as read, and the time in
-// milliseconds once it has been rescaled or is needed by the format.
+// milliseconds once it has been rescaled or is needed by the format; when the run snaps chapters
+// to keyframes, where from and whether it moved (milliseconds is then snap->toMs).
 struct ChapterStart
 {
     QStringView text;
     std::optional<qint64> milliseconds;
+    std::optional<SnappedTime> snap {};
 };
 
 // Receives a file's chapters in order and writes them in one chapter format.
