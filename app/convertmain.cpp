@@ -5,6 +5,7 @@
 #include "codepage.h"
 #include "conversion.h"
 #include "formats/inputformat.h"
+#include "formats/outputformat.h"
 #include "languagetag.h"
 #include "textlinereader.h"
 
@@ -167,6 +168,8 @@ QString reasonText(const Failure &failure)
     case Failure::Kind::ModuleUnavailable:
         return QStringLiteral("cannot be read: the module that reads its format cannot be loaded (%1)")
             .arg(failure.detail);
+    case Failure::Kind::TooManyChapters:
+        return QStringLiteral("cannot be converted: %1").arg(failure.detail);
     }
     return {};
 }
@@ -193,6 +196,38 @@ QString inputFormatNames()
     for (const InputFormat &format : inputFormats())
         names.append(format.name.toString());
     return names.join(QStringLiteral(", "));
+}
+
+// Names as a phrase: "a", "a or b", "a, b or c" (conjunction "or"; "and" likewise).
+QString phrase(const QStringList &names, QStringView conjunction)
+{
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.first(names.size() - 1).join(QStringLiteral(", ")) + u' ' + conjunction + u' ' + names.last();
+}
+
+bool takesLanguage(const OutputFormat &format)
+{
+    return format.takesLanguage;
+}
+
+// What --help says of --format: every output format with its output's name.
+QString outputFormatsHelp()
+{
+    QStringList formats;
+    for (const OutputFormat &format : outputFormats())
+        formats.append(format.name + u" (" + format.summary + u", FILE_new" + format.extension + u')');
+    return phrase(formats, u"or") + u". --ansi, --unicode and --code-page go with "
+        + phrase(outputFormatNames(takesEncoding), u"and") + u" only.";
+}
+
+// The outputs of an earlier run, that a recursive run leaves out: "_new.txt, _new.xml and ...".
+QString outputNames()
+{
+    QStringList names;
+    for (const OutputFormat &format : outputFormats())
+        names.append(u"_new" + format.extension);
+    return phrase(names, u"and");
 }
 
 // What the command line asks for.
@@ -266,16 +301,12 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("Add MS milliseconds (negative: subtract) to every time, after retiming. A time "
                        "that would fall below zero or past what the format holds fails the file."),
         QStringLiteral("MS"));
-    const QCommandLineOption formatOption(
-        QStringLiteral("format"),
-        QStringLiteral("simple (the default: CHAPTERnn lines, FILE_new.txt), matroska (chapter XML for "
-                       "mkvmerge, UTF-8, FILE_new.xml) or ffmetadata (for ffmpeg, UTF-8, "
-                       "FILE_new.ffmetadata). --ansi, --unicode and --code-page go with simple only."),
-        QStringLiteral("FORMAT"));
+    const QCommandLineOption formatOption(QStringLiteral("format"), outputFormatsHelp(), QStringLiteral("FORMAT"));
     const QCommandLineOption languageOption(
         QStringLiteral("language"),
-        QStringLiteral("The titles' language in matroska output: an ISO 639 code or a tag such as "
-                       "zh-Hans-CN (default und)."),
+        QStringLiteral("The titles' language in %1 output: an ISO 639 code or a tag such as "
+                       "zh-Hans-CN (default und).")
+            .arg(phrase(outputFormatNames(takesLanguage), u"and")),
         QStringLiteral("CODE"));
     const QCommandLineOption stdoutOption(
         QStringLiteral("stdout"),
@@ -310,8 +341,9 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
         QStringLiteral("Convert every .txt file below a folder given, in path order, leaving out "
                        "_new.txt files and not following links to folders; with --from FORMAT other "
                        "than simple, every file of that format by its content, whatever its name, "
-                       "leaving out _new.txt, _new.xml and _new.ffmetadata files. What cannot be read "
-                       "or taken (a folder, a FIFO, a link) is reported and fails the run."));
+                       "leaving out %1 files. What cannot be read "
+                       "or taken (a folder, a FIFO, a link) is reported and fails the run.")
+            .arg(outputNames()));
     parser.addOptions({helpOption, versionOption, noShiftOption, rateOption, offsetOption, namesOption, formatOption,
                        languageOption, ansiOption, unicodeOption, codePageOption, fromOption, editionOption,
                        titleOption, outputDirOption, stdoutOption, dryRunOption, listOption, recursiveOption});
@@ -363,19 +395,20 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     }
     if (parser.isSet(formatOption)) {
         const QString value = parser.value(formatOption);
-        if (value == u"matroska")
-            options.format = ChapterFormat::Matroska;
-        else if (value == u"ffmetadata")
-            options.format = ChapterFormat::Ffmetadata;
-        else if (value != u"simple")
-            return usageError(u"--format takes simple, matroska or ffmetadata, not " + value);
+        const OutputFormat *format = outputFormatNamed(value);
+        if (!format)
+            return usageError(u"--format takes " + phrase(outputFormatNames(), u"or") + u", not " + value);
+        options.format = format->format;
     }
-    const bool simple = options.format == ChapterFormat::Simple;
-    if (!simple && (parser.isSet(ansiOption) || parser.isSet(unicodeOption) || parser.isSet(codePageOption)))
-        return usageError(QStringLiteral("--ansi, --unicode and --code-page go with --format simple only"));
+    const OutputFormat &written = outputFormatOf(options.format);
+    if (!takesEncoding(written)
+        && (parser.isSet(ansiOption) || parser.isSet(unicodeOption) || parser.isSet(codePageOption)))
+        return usageError(u"--ansi, --unicode and --code-page go with --format "
+                          + phrase(outputFormatNames(takesEncoding), u"or") + u" only");
     if (parser.isSet(languageOption)) {
-        if (options.format != ChapterFormat::Matroska)
-            return usageError(QStringLiteral("--language goes with --format matroska only"));
+        if (!written.takesLanguage)
+            return usageError(u"--language goes with --format " + phrase(outputFormatNames(takesLanguage), u"or")
+                              + u" only");
         const std::optional<QString> tag = canonicalLanguageTag(parser.value(languageOption));
         if (!tag)
             return usageError(u"--language takes an ISO 639 code or a tag such as zh-Hans-CN, not "
@@ -524,8 +557,8 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
     return std::move(*run);
 }
 
-// What was written, and warnings when characters became '?' and when a names file does not
-// match the chapters.
+// What was written, and warnings when characters became '?', the writer's (on standard error,
+// "tessaline-convert: FILE: WARNING") and when a names file does not match the chapters.
 void reportConverted(const QString &file, const EntryResult &result, const RunContext &run)
 {
     const auto count = [](qsizetype n, QStringView one, QStringView many) -> QString {
@@ -541,6 +574,8 @@ void reportConverted(const QString &file, const EntryResult &result, const RunCo
                   shownName(file) + u": code page " + QString::number(run.options.codePage) + u" cannot represent "
                       + count(result.replacedCharacters, u"character", u"characters") + u", written as '?'"
                       + (result.outputPath.isEmpty() ? QString() : u" in " + shownName(result.outputPath)));
+    for (const QString &warning : result.warnings)
+        printError(shownName(file) + u": " + warning);
 
     const qsizetype names = run.titles.size();
     if (!run.options.UseNameBox || names == result.chapters)

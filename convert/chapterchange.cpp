@@ -1,5 +1,7 @@
 #include "chapterchange.h"
 
+#include "failurereason.h"
+
 #include <QtNumeric>
 
 namespace Tessaline {
@@ -16,7 +18,7 @@ ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &t
     : m_options(options), m_titles(titles), m_keyframes(keyframes),
       m_retime(options.ShiftFrameRate && (fromSimpleText || options.retimeOtherFormats)),
       m_needsMilliseconds(m_retime || options.offsetMs != 0 || options.format != ChapterFormat::Simple || keyframes),
-      m_largest(largestTime(options.format))
+      m_format(outputFormatOf(options.format))
 { }
 
 std::optional<qint64> ChapterChange::changed(TimeFields time) const
@@ -26,7 +28,7 @@ std::optional<qint64> ChapterChange::changed(TimeFields time) const
     // A time read from another format may be near the 64-bit limit: past it, it is out of range.
     if (milliseconds && qAddOverflow(*milliseconds, m_options.offsetMs, &*milliseconds))
         milliseconds.reset();
-    if (!milliseconds || *milliseconds < 0 || *milliseconds > m_largest)
+    if (!milliseconds || *milliseconds < 0 || *milliseconds > m_format.largestMs)
         return std::nullopt;
     return milliseconds;
 }
@@ -67,6 +69,18 @@ ChapterStart ChapterChange::snapped(QStringView text, qint64 ms) const
     return {text, snap.toMs, snap};
 }
 
+MaybeFailure ChapterChange::tooManyChapters(qsizetype number) const
+{
+    if (m_format.mostChapters == 0 || number <= m_format.mostChapters)
+        return std::nullopt;
+    Failure failure {Failure::Kind::TooManyChapters,
+                     {},
+                     0,
+                     Reason::tr("%1 holds at most %2 chapters").arg(m_format.caption).arg(m_format.mostChapters)};
+    failure.chapter = number;
+    return failure;
+}
+
 std::optional<QStringView> ChapterChange::replacedTitle(qsizetype number) const
 {
     return NameFromText(m_titles, number);
@@ -104,6 +118,8 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
     qsizetype number = 0;
     for (const Chapter &chapter : chapters) {
         ++number;
+        if (MaybeFailure refused = change.tooManyChapters(number))
+            return *refused;
         const Expected<qint64> start = change.startOf(chapter, number);
         if (!start)
             return start.error();

@@ -4,6 +4,7 @@
 #include "convertoptions.h"
 #include "failure.h"
 #include "formats/chapter.h"
+#include "formats/outputformat.h"
 
 #include <QStringList>
 
@@ -20,9 +21,9 @@ QString quotedLineStart(QStringView head);
 
 // The change stage of a conversion: what a run asks of every chapter, whatever format it was
 // read from and is written in. Its start is retimed between frame rates and shifted by the
-// offset, and must then fit the format written, and is then snapped to a keyframe; its title is
-// replaced by a line of the names.
-// Reading and writing never see the options: this is where they stop.
+// offset, and must then fit the format written, as must the number of chapters, and is then
+// snapped to a keyframe; its title is replaced by a line of the names. Reading and writing never
+// see the options: this is where they stop.
 class ChapterChange
 {
 public:
@@ -45,6 +46,10 @@ public:
     // text: as read.
     ChapterStart snapped(QStringView text, qint64 ms) const;
 
+    // Why chapter number (from 1) cannot be written: the format written holds fewer chapters
+    // (OutputFormat::mostChapters); nothing when it can.
+    MaybeFailure tooManyChapters(qsizetype number) const;
+
     // The title that chapter number (from 1) takes in place of its own, if the names give one.
     std::optional<QStringView> replacedTitle(qsizetype number) const;
 
@@ -56,7 +61,7 @@ private:
     const QList<qint64> *m_keyframes;
     bool m_retime;
     bool m_needsMilliseconds; // simple text copied as read otherwise
-    qint64 m_largest; // ms, of the format written
+    const OutputFormat &m_format; // written
 };
 
 // The lines of a names text, separated by CR LF (a CR or LF on its own is part of a line); the

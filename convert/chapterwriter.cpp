@@ -1,15 +1,10 @@
 #include "chapterwriter.h"
 
 #include "codepage.h"
-#include "formats/ffmetadata.h"
-#include "formats/matroskaxml.h"
-#include "formats/simpletext.h"
 
 #include <QIODevice>
 #include <QStringEncoder>
 #include <QSysInfo>
-
-#include <limits>
 
 namespace Tessaline {
 
@@ -81,39 +76,6 @@ void EncodedOutput::writeBytes(QByteArrayView bytes)
         }
         bytes = bytes.sliced(written);
     }
-}
-
-EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding)
-{
-    if (format != ChapterFormat::Simple)
-        return EncodedOutput::Form::Utf8;
-    return encoding == OutputEncoding::Ansi ? EncodedOutput::Form::Ansi : EncodedOutput::Form::Utf16LEWithMark;
-}
-
-std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output)
-{
-    switch (format) {
-    case ChapterFormat::Matroska:
-        return makeMatroskaXmlWriter(output, language);
-    case ChapterFormat::Ffmetadata:
-        return makeFfmetadataWriter(output);
-    case ChapterFormat::Simple:
-        break;
-    }
-    return makeSimpleTextWriter(output);
-}
-
-qint64 largestTime(ChapterFormat format)
-{
-    switch (format) {
-    case ChapterFormat::Matroska:
-        return std::numeric_limits<qint64>::max() / 1'000'000; // nanoseconds in 64 bits
-    case ChapterFormat::Ffmetadata:
-        return qint64(1e15); // as far as retiming reaches; ffmpeg holds microseconds in 64 bits
-    case ChapterFormat::Simple:
-        break;
-    }
-    return kLargestChapterTime;
 }
 
 } // namespace Tessaline

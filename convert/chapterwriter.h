@@ -5,8 +5,8 @@
 #include "keyframes.h"
 
 #include <QString>
+#include <QStringList>
 
-#include <memory>
 #include <optional>
 
 class QIODevice;
@@ -76,15 +76,9 @@ public:
     virtual void endChapter() = 0;
     // After the last chapter; false when writing failed.
     virtual bool finish() = 0;
+    // After finish(): the writer's notes on what it wrote, each a reason (Reason::tr) such as a
+    // rule of the format that the chapters break; they fail nothing.
+    virtual QStringList warnings() const { return {}; }
 };
-
-// The output form of a format (the encoding is the simple format's), and the writer of the
-// format (language: Matroska's, a BCP 47 tag), which lives beside the format's reader under
-// formats/.
-EncodedOutput::Form outputForm(ChapterFormat format, OutputEncoding encoding);
-std::unique_ptr<ChapterWriter> makeChapterWriter(ChapterFormat format, const QString &language, EncodedOutput &output);
-
-// The largest time, in milliseconds, that a format can hold.
-qint64 largestTime(ChapterFormat format);
 
 } // namespace Tessaline

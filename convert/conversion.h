@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "convertoptions.h"
 #include "failure.h"
+#include "preview.h"
 
 #include <QList>
 #include <QSet>
@@ -30,7 +31,8 @@ bool isChapterListPath(QStringView path);
 bool isChapterSource(const QString &path);
 
 // The output path of an input: its last extension becomes "_new" and the format's extension
-// ("film.txt" gives "film_new.txt", "00800.mpls" with Matroska XML "00800_new.xml"; a name
+// (OutputFormat::extension: "film.txt" gives "film_new.txt", "00800.mpls" with Matroska XML
+// "00800_new.xml"; a name
 // without an extension gets them added), beside the input or, given outputFolder, there.
 QString OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFormat::Simple,
                       const QString &outputFolder = {});
@@ -57,6 +59,7 @@ struct EntryResult
     QString outputPath; // where it went; empty for standard output
     qsizetype chapters = 0;
     qsizetype replacedCharacters = 0; // written as '?': the ANSI code page cannot represent them
+    QStringList warnings; // the writer's notes on what it wrote (ChapterWriter::warnings)
 };
 
 // Converts one file into its output. Only regular files are read (a FIFO, device or folder fails
@@ -65,28 +68,6 @@ struct EntryResult
 // dry run (Destination::Nowhere) checks the output as far as making its temporary file; standard
 // output gets a file only once it is whole, up to 64 MiB, past which it is written as it comes.
 Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
-
-// A chapter as a conversion would write it. What is "as it will be written" is what the output
-// holds: in ANSI output, a character the code page cannot represent is the '?' it becomes.
-struct ChapterPreviewRow
-{
-    qsizetype number = 0; // from 1
-    QString timeRead; // as the file gives it
-    QString timeWritten; // HH:MM:SS.mmm, as it will be written
-    QString title; // as it will be written, on one line
-};
-
-// What a file would become: the format it is read as, and its chapters.
-struct FilePreview
-{
-    QString format; // the input format's name; "simple" for simple text
-    QList<ChapterPreviewRow> rows; // the first chapters, as many as asked for
-    qsizetype chapters = 0; // all of them
-};
-
-// Reads and changes a file as ConvertEntry would, writing nothing: its first limit chapters as
-// they would be written, or why the file would fail.
-Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qsizetype limit);
 
 // Opens a regular file for reading, as ConvertEntry opens its input: a FIFO, device or folder
 // fails at once, without waiting.
@@ -98,10 +79,10 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run);
 // The chapter files below a folder, for a recursive run, in path order, not following links to
 // folders. With inputFormat empty or "simple": every "*.txt" but the "_new.txt" outputs of an
 // earlier run. With the name of another input format: every file whose head (probeScore) that
-// format's probe claims, but the outputs of an earlier run in any format ("_new.txt",
-// "_new.xml", "_new.ffmetadata"). A folder that cannot be read, a name that does not decode and,
-// with another format, a file that cannot be looked at (not a regular file, a dangling link, no
-// permission) come in their places as failures. One folder is open at a time, however deep the
+// format's probe claims, but the outputs of an earlier run in any format written ("_new" and
+// the format's extension: "_new.txt", "_new.xml", ...). A folder that cannot be read, a name that
+// does not decode and, with another format, a file that cannot be looked at (not a regular file,
+// a dangling link, no permission) come in their places as failures. One folder is open at a time, however deep the
 // tree; the files of another format are opened one at a time once the walk is done.
 QList<Expected<QString>> chapterFilesBelow(const QString &folder, QStringView inputFormat = {});
 
@@ -122,6 +103,13 @@ struct TitleCountMismatch
     qsizetype titles;
 };
 
+// A writer's note on a file it wrote (ChapterWriter::warnings).
+struct FileWarning
+{
+    QString path; // the input
+    QString text; // a reason, as the writer words it
+};
+
 // What a run did: how many files were written, and which failed and why, in list order.
 struct ConvertReport
 {
@@ -131,6 +119,7 @@ struct ConvertReport
     QList<TitleCountMismatch> titleMismatches;
     QStringList replacedCharacters; // converted files whose output has a '?' for a character
                                     // that the ANSI code page cannot represent
+    QList<FileWarning> warnings; // of the converted files, in list order
     bool cancelled = false; // the run was stopped before its last file
     qsizetype notConverted = 0; // files not started because of the stop
 };

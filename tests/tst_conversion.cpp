@@ -2,6 +2,7 @@
 // How whole files convert is tested through the command line (tst_convertcommand).
 #include "chapterchange.h"
 #include "conversion.h"
+#include "formats/outputformat.h"
 #include "keyframes.h"
 #include "localecodepage.h"
 #include "testsupport.h"
@@ -9,6 +10,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -81,6 +83,7 @@ private slots:
     void systemCodePage();
     void longLines_data();
     void longLines();
+    void completionScriptFormats();
     void outputPaths_data();
     void outputPaths();
     void inputPaths_data();
@@ -245,6 +248,16 @@ void TestConversion::longLines()
     const Expected<QByteArray> output = convertBytes(bytes, *run);
     QVERIFY(output);
     QVERIFY(*output == unicodeFile(text));
+}
+
+// The completion script cannot ask the writers' table: its --format words are those of the table.
+void TestConversion::completionScriptFormats()
+{
+    const QString script = QString::fromUtf8(readFile(QFINDTESTDATA("../app/tessaline-convert.bash-completion")));
+    const QRegularExpressionMatch words
+        = QRegularExpression(QStringLiteral(R"(--format\)\s*COMPREPLY=\(\$\(compgen -W '([^']*)')")).match(script);
+    QVERIFY(words.hasMatch());
+    QCOMPARE(words.captured(1).split(u' ', Qt::SkipEmptyParts), outputFormatNames());
 }
 
 void TestConversion::outputPaths_data()

@@ -808,6 +808,12 @@ void TestWindow::completionMessage_data()
     QTest::newRow("characters written as '?': a warning naming the files")
         << replaced << QStringLiteral("部分字符已替换")
         << u"已成功转换1个文件\n以下文件中有ANSI代码页无法表示的字符，已写为“?”：\n" + native;
+    ConvertReport warned;
+    warned.converted = 1;
+    warned.warnings = {{path, QStringLiteral("a")}};
+    QTest::newRow("a writer's warning: a warning naming the file")
+        << warned << QStringLiteral("已转换，有提示")
+        << u"已成功转换1个文件\n以下文件的输出有提示：\n" + native + u"：a";
 }
 
 void TestWindow::completionMessage()

@@ -92,6 +92,8 @@ QString failureText(const Failure &failure)
         return QStringLiteral("没有章节");
     case Failure::Kind::ModuleUnavailable:
         return QStringLiteral("无法加载读取此格式的模块（%1）").arg(failure.detail);
+    case Failure::Kind::TooManyChapters:
+        return QStringLiteral("无法转换：%1").arg(failure.detail);
     }
     return {};
 }
@@ -127,9 +129,20 @@ CompletionMessage completionMessage(const ConvertReport &report)
         if (replaced.size() > kListedFailures)
             text += u"\n……另有" + QString::number(replaced.size() - kListedFailures) + u"个文件";
     }
-    if (report.failures.isEmpty() && !report.runFailure && !report.cancelled)
-        return {replaced.isEmpty() ? QStringLiteral("成功") : QStringLiteral("部分字符已替换"), text,
-                !replaced.isEmpty()};
+    const QList<FileWarning> &warnings = report.warnings;
+    if (!warnings.isEmpty()) {
+        text += QStringLiteral("\n以下文件的输出有提示：");
+        for (const FileWarning &warning : warnings.first(std::min(kListedFailures, warnings.size())))
+            text += u'\n' + nativePath(warning.path) + u"：" + warning.text;
+        if (warnings.size() > kListedFailures)
+            text += u"\n……另有" + QString::number(warnings.size() - kListedFailures) + u"条提示";
+    }
+    if (report.failures.isEmpty() && !report.runFailure && !report.cancelled) {
+        const QString title = !replaced.isEmpty() ? QStringLiteral("部分字符已替换")
+            : !warnings.isEmpty()                 ? QStringLiteral("已转换，有提示")
+                                                  : QStringLiteral("成功");
+        return {title, text, !replaced.isEmpty() || !warnings.isEmpty()};
+    }
     return {report.cancelled ? QStringLiteral("已取消") : QStringLiteral("未能全部转换"), text, true};
 }
 

@@ -18,7 +18,8 @@ struct CompletionMessage
 // each with its reason in Chinese; when the run was cancelled, a warning that says how many files
 // were left unconverted. A file whose chapter count differs from the number of titles adds a line
 // saying so, without making the message a warning; files whose ANSI output has '?' for characters
-// the code page cannot represent are listed under a warning.
+// the code page cannot represent are listed under a warning, as are the writers' warnings
+// ("PATH：WARNING").
 CompletionMessage completionMessage(const ConvertReport &report);
 
 // Why a file was not converted, in the window's words.

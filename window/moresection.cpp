@@ -2,6 +2,7 @@
 
 #include "chapterchange.h"
 #include "chaptertime.h"
+#include "formats/outputformat.h"
 #include "languagetag.h"
 #include "previewpane.h"
 
@@ -87,9 +88,8 @@ MoreSection::MoreSection(QWidget *parent)
     m_rateTo->setCurrentText(QStringLiteral("29.97"));
     m_offset->setObjectName(QStringLiteral("offset"));
     m_format->setObjectName(QStringLiteral("format"));
-    m_format->addItem(QStringLiteral("Simple text"), int(ChapterFormat::Simple));
-    m_format->addItem(QStringLiteral("Matroska XML"), int(ChapterFormat::Matroska));
-    m_format->addItem(QStringLiteral("ffmetadata"), int(ChapterFormat::Ffmetadata));
+    for (const OutputFormat &format : outputFormats())
+        m_format->addItem(format.caption.toString(), int(format.format));
     m_language->setObjectName(QStringLiteral("language"));
     m_language->setPlaceholderText(QStringLiteral("und"));
     m_language->setToolTip(QStringLiteral("An ISO 639 code or a tag such as zh-Hans-CN"));
@@ -146,7 +146,7 @@ void MoreSection::applyTo(ConvertOptions &options) const
         options.retiming = {*from, *to};
     options.offsetMs = parseOffsetMs(m_offset->text()).value_or(options.offsetMs);
     options.format = ChapterFormat(m_format->currentData().toInt());
-    if (options.format == ChapterFormat::Matroska)
+    if (outputFormatOf(options.format).takesLanguage)
         options.language = canonicalLanguageTag(languageText(m_language)).value_or(options.language);
     options.read = {m_edition->value(), m_title->value()};
     if (m_inFolder->isChecked())
@@ -160,7 +160,7 @@ QStringList MoreSection::problems() const
 
 bool MoreSection::writesSimpleText() const
 {
-    return ChapterFormat(m_format->currentData().toInt()) == ChapterFormat::Simple;
+    return takesEncoding(outputFormatOf(ChapterFormat(m_format->currentData().toInt())));
 }
 
 void MoreSection::setRetiming(bool retiming)
@@ -297,15 +297,15 @@ void MoreSection::chooseFolder()
 }
 
 // Marks each field whose value is invalid, the reason in the mark's tool tip. The rates are
-// checked only while they retime, the language only for Matroska output, which alone uses it.
+// checked only while they retime, the language only for the formats that take one.
 void MoreSection::check()
 {
-    const bool matroska = ChapterFormat(m_format->currentData().toInt()) == ChapterFormat::Matroska;
-    m_language->setEnabled(matroska);
+    const bool takesLanguage = outputFormatOf(ChapterFormat(m_format->currentData().toInt())).takesLanguage;
+    m_language->setEnabled(takesLanguage);
     const QString offsetProblem = parseOffsetMs(m_offset->text()) ? QString()
                                                                   : u"偏移：" + quoted(m_offset->text()) + u"不是−"
             + QString::number(kLargestOffsetMs) + u"到" + QString::number(kLargestOffsetMs) + u"之间的整数毫秒";
-    const QString languageProblem = !matroska || canonicalLanguageTag(languageText(m_language))
+    const QString languageProblem = !takesLanguage || canonicalLanguageTag(languageText(m_language))
         ? QString()
         : u"语言：" + quoted(m_language->text()) + u"不是ISO 639代码或zh-Hans-CN这样的标记";
     const std::pair<QWidget *, QString> checked[] = {

@@ -47,7 +47,7 @@ public:
     // value; empty when every field is valid.
     QStringList problems() const;
 
-    // Whether the output is simple text, the one format that "ANSI" and "Unicode" apply to.
+    // Whether "ANSI" and "Unicode" apply to the output format (takesEncoding): simple text's.
     bool writesSimpleText() const;
 
     // The rates are used only while the window retimes.

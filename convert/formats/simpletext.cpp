@@ -171,6 +171,10 @@ Expected<qsizetype> ConvertFile(TextLineReader &reader, const ChapterChange &cha
                 if (!time)
                     return time.error();
                 ++chapters;
+                if (MaybeFailure refused = change.tooManyChapters(chapters)) {
+                    refused->line = timeLineNumber;
+                    return *refused;
+                }
                 writer.beginChapter(chapters, *time);
                 const std::optional<QStringView> name = change.replacedTitle(chapters);
                 titleFromFile = !name;
