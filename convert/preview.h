@@ -19,6 +19,10 @@ struct ChapterPreviewRow
     QString timeRead; // as the file gives it
     QString timeWritten; // HH:MM:SS.mmm, as it will be written
     QString title; // as it will be written, on one line
+    // When the run snaps to keyframes: the time before snapping (retimed and offset), and, for a
+    // chapter left where it was, why (notSnappedText); empty otherwise.
+    QString timeUnsnapped {};
+    QString notSnapped {};
 };
 
 // What a file would become: the format it is read as, and its chapters.
