@@ -125,6 +125,20 @@ QList<qint64> ffprobeKeyframes(const QString &folder, const QString &movie)
     return keyframes;
 }
 
+// An x264 encode with B-frames in folder, film.264, whose keyframes fall at its scene cuts (four
+// scenes of other lengths, the last of them of changing cells) and every 40 frames at most.
+void encodeFilm(const QString &folder)
+{
+    run(folder, QStringLiteral("ffmpeg"),
+        QStringLiteral("-nostdin -v error -f lavfi -i testsrc2=s=128x72:r=24000/1001:d=2.3 -f lavfi -i "
+                       "rgbtestsrc=s=128x72:r=24000/1001:d=1.7 -f lavfi -i smptebars=s=128x72:r=24000/1001:d=0.9 "
+                       "-f lavfi -i life=s=128x72:r=24000/1001:mold=10:ratio=0.5 -filter_complex "
+                       "[3]trim=duration=4.1[l];[0][1][2][l]concat=n=4,format=yuv420p -f yuv4mpegpipe -y film.y4m")
+            .split(u' '));
+    run(folder, QStringLiteral("x264"),
+        QStringLiteral("--quiet --bframes 3 --keyint 40 --min-keyint 8 -o film.264 film.y4m").split(u' '));
+}
+
 } // namespace
 
 class TestInterop : public QObject
@@ -139,6 +153,7 @@ private slots:
     void languageTagsAsMkvmergeWritesThem();
     void keyframesAsFfprobeDecodesThem_data();
     void keyframesAsFfprobeDecodesThem();
+    void snappedChaptersStartOnKeyframes();
 };
 
 void TestInterop::consumersReadOurChapters_data()
@@ -330,8 +345,6 @@ void TestInterop::keyframesAsFfprobeDecodesThem_data()
         << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mp4");
 }
 
-// An x264 encode with B-frames, whose keyframes fall at its scene cuts (four scenes of other
-// lengths, the last of them of changing cells) and every 40 frames at most.
 void TestInterop::keyframesAsFfprobeDecodesThem()
 {
     QFETCH(QString, mkvmerge);
@@ -342,14 +355,7 @@ void TestInterop::keyframesAsFfprobeDecodesThem()
     }
     QTemporaryDir dir;
     const QString folder = dir.path();
-    run(folder, QStringLiteral("ffmpeg"),
-        QStringLiteral("-nostdin -v error -f lavfi -i testsrc2=s=128x72:r=24000/1001:d=2.3 -f lavfi -i "
-                       "rgbtestsrc=s=128x72:r=24000/1001:d=1.7 -f lavfi -i smptebars=s=128x72:r=24000/1001:d=0.9 "
-                       "-f lavfi -i life=s=128x72:r=24000/1001:mold=10:ratio=0.5 -filter_complex "
-                       "[3]trim=duration=4.1[l];[0][1][2][l]concat=n=4,format=yuv420p -f yuv4mpegpipe -y film.y4m")
-            .split(u' '));
-    run(folder, QStringLiteral("x264"),
-        QStringLiteral("--quiet --bframes 3 --keyint 40 --min-keyint 8 -o film.264 film.y4m").split(u' '));
+    encodeFilm(folder);
     if (mkvmerge.contains(u"noise.wav"))
         run(folder, QStringLiteral("ffmpeg"),
             QStringLiteral("-nostdin -v error -f lavfi -i anoisesrc=r=48000:d=110 -ac 2 -y noise.wav").split(u' '));
@@ -363,6 +369,39 @@ void TestInterop::keyframesAsFfprobeDecodesThem()
     const QList<qint64> theirs = ffprobeKeyframes(folder, movie);
     QVERIFY(theirs.size() > 4);
     QCOMPARE(*ours, theirs);
+}
+
+// Chapters a quarter of a second after each keyframe of a real encode, snapped to its keyframes and
+// muxed into it by mkvmerge, start on them as ffprobe reads them; one 1.5 s past the last stays.
+void TestInterop::snappedChaptersStartOnKeyframes()
+{
+    for (const QString &program : {QStringLiteral("x264"), QStringLiteral("ffmpeg"), QStringLiteral("mkvmerge")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    encodeFilm(folder);
+    run(folder, QStringLiteral("mkvmerge"), QStringLiteral("-q -o film.mkv film.264").split(u' '));
+    QList<qint64> starts = ffprobeKeyframes(folder, QStringLiteral("film.mkv"));
+    QVERIFY(starts.size() > 4);
+    starts.append(starts.last() + 1500);
+    QByteArray chapters;
+    QStringList expected;
+    for (qsizetype i = 0; i < starts.size(); ++i) {
+        const bool last = i + 1 == starts.size();
+        const QString number = QStringLiteral("CHAPTER%1").arg(i + 1, 2, 10, QLatin1Char('0'));
+        chapters += (number + u'=' + Tessaline::chapterTimeText(starts[i] + (last ? 0 : 250)) + u"\n" + number
+                     + u"NAME=Scene\n")
+                        .toUtf8();
+        expected << number + u'=' + Tessaline::chapterTimeText(starts[i]) << number + u"NAME=Scene";
+    }
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("film.txt")), chapters));
+    run(folder, QStringLiteral(TESSALINE_CONVERT),
+        QStringLiteral("--no-shift --format matroska --snap-keyframes film.mkv film.txt").split(u' '));
+    run(folder, QStringLiteral("mkvmerge"),
+        QStringLiteral("-q -o snapped.mkv --chapters film_new.xml film.mkv").split(u' '));
+    QCOMPARE(ffprobeChapters(folder, QStringLiteral("snapped.mkv")), expected);
 }
 
 QTEST_GUILESS_MAIN(TestInterop)
