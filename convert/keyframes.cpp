@@ -7,13 +7,27 @@
 #include "formats/mediafile.h"
 #endif
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
 
 #include <algorithm>
 
 namespace Tessaline {
 
-Expected<QList<qint64>> readKeyframesOf(const QString &path, const KeyframeProgress &progress)
+namespace {
+
+// The keyframes last read, of the file as it was then (its size and time of last change).
+struct RememberedKeyframes
+{
+    QString path;
+    qint64 size = -1;
+    QDateTime modified;
+    QList<qint64> keyframes;
+};
+
+Expected<QList<qint64>> readKeyframesFromFile(const QString &path, const KeyframeProgress &progress)
 {
     const Expected<std::unique_ptr<QFile>> file = openRegularFile(path);
     if (!file)
@@ -24,6 +38,26 @@ Expected<QList<qint64>> readKeyframesOf(const QString &path, const KeyframeProgr
     Q_UNUSED(progress);
     return Failure {Failure::Kind::ModuleUnavailable, path, 0, Reason::tr("this build reads no media files")};
 #endif
+}
+
+} // namespace
+
+Expected<QList<qint64>> readKeyframesOf(const QString &path, const KeyframeProgress &progress)
+{
+    static QMutex mutex;
+    static RememberedKeyframes remembered;
+    const QFileInfo info(path);
+    {
+        const QMutexLocker lock(&mutex);
+        if (remembered.path == path && remembered.size == info.size() && remembered.modified == info.lastModified())
+            return remembered.keyframes;
+    }
+    Expected<QList<qint64>> read = readKeyframesFromFile(path, progress);
+    if (read) {
+        const QMutexLocker lock(&mutex);
+        remembered = {path, info.size(), info.lastModified(), *read};
+    }
+    return read;
 }
 
 SnappedTime snappedToKeyframe(qint64 ms, const QList<qint64> &keyframes, qint64 windowMs)

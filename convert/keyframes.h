@@ -15,7 +15,9 @@ namespace Tessaline {
 using KeyframeProgress = std::function<void(qint64 done, qint64 total)>;
 
 // The keyframe times of the video at path (ms, sorted: formats/mediafile.h's readVideoKeyframes),
-// opened as the conversion opens its inputs (a regular file only, so that nothing blocks).
+// opened as the conversion opens its inputs (a regular file only, so that nothing blocks). The
+// last video read is remembered, and read again only once its size or time of last change
+// differs: the window's preview asks at every change of a field, and "Save" after it.
 Expected<QList<qint64>> readKeyframesOf(const QString &path, const KeyframeProgress &progress = {});
 
 constexpr qint64 kDefaultSnapWindowMs = 1000;
