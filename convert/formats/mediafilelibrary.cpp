@@ -229,6 +229,11 @@ namespace {
 // seek that lands before it.
 constexpr int kSeekAttempts = 4;
 constexpr int kPacketsBeforeKeyframe = 256;
+// The seeks to keyframes, times the packets indexed (the steps of each of libavformat's MP4
+// seeks), that a file may ask for: some ten seconds. A 2-hour film at 60 fps with a keyframe every
+// 2 s asks for 1.6e9; an index that lists millions of keyframes among millions of packets, which
+// a few bytes of a hostile MP4 can declare, is refused.
+constexpr double kLargestSeekWork = 1.6e10;
 // What reading a Matroska file's Cues may take: a million cue points, every frame of 11 hours at
 // 25 fps.
 constexpr qint64 kCueBytes = 16 << 20;
@@ -333,8 +338,10 @@ class ZeroedPacket
 public:
     ZeroedPacket(LibraryInput &input, const AVIndexEntry &entry) : m_input(input)
     {
+        // Never past the end: a packet that an index makes larger than the file gets its bytes
+        // up to the end only, and is no larger in memory.
         m_input.zeroedStart = entry.pos;
-        m_input.zeroedEnd = entry.pos + std::max(entry.size, 0);
+        m_input.zeroedEnd = std::clamp<qint64>(entry.pos + std::max(entry.size, 0), entry.pos, m_input.device.size());
     }
     ~ZeroedPacket() { m_input.zeroedStart = m_input.zeroedEnd = 0; }
     ZeroedPacket(const ZeroedPacket &) = delete;
