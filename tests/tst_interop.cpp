@@ -126,8 +126,9 @@ QList<qint64> ffprobeKeyframes(const QString &folder, const QString &movie)
 }
 
 // An x264 encode with B-frames in folder, film.264, whose keyframes fall at its scene cuts (four
-// scenes of other lengths, the last of them of changing cells) and every 40 frames at most.
-void encodeFilm(const QString &folder)
+// scenes of other lengths, the last of them of changing cells) and every 40 frames at most;
+// options: x264's besides.
+void encodeFilm(const QString &folder, const QString &options = {})
 {
     run(folder, QStringLiteral("ffmpeg"),
         QStringLiteral("-nostdin -v error -f lavfi -i testsrc2=s=128x72:r=24000/1001:d=2.3 -f lavfi -i "
@@ -136,7 +137,8 @@ void encodeFilm(const QString &folder)
                        "[3]trim=duration=4.1[l];[0][1][2][l]concat=n=4,format=yuv420p -f yuv4mpegpipe -y film.y4m")
             .split(u' '));
     run(folder, QStringLiteral("x264"),
-        QStringLiteral("--quiet --bframes 3 --keyint 40 --min-keyint 8 -o film.264 film.y4m").split(u' '));
+        QString(u"--quiet --bframes 3 --keyint 40 --min-keyint 8 " + options + u" -o film.264 film.y4m")
+            .split(u' ', Qt::SkipEmptyParts));
 }
 
 } // namespace
@@ -334,28 +336,34 @@ void TestInterop::keyframesAsFfprobeDecodesThem_data()
 {
     QTest::addColumn<QString>("mkvmerge"); // what it makes film.mkv of (noise.wav: 21 MB of audio)
     QTest::addColumn<QString>("movie"); // film.mp4: copied from film.mkv by ffmpeg
-    QTest::newRow("Matroska by mkvmerge: its Cues") << QStringLiteral("film.264") << QStringLiteral("film.mkv");
+    QTest::addColumn<QString>("x264"); // its options besides encodeFilm's
+    QTest::newRow("Matroska by mkvmerge: its Cues")
+        << QStringLiteral("film.264") << QStringLiteral("film.mkv") << QString();
     QTest::newRow("Matroska without Cues: indexed by libavformat's first seek")
-        << QStringLiteral("--no-cues film.264") << QStringLiteral("film.mkv");
+        << QStringLiteral("--no-cues film.264") << QStringLiteral("film.mkv") << QString();
     QTest::newRow("Matroska without Cues, past what that seek may read: its blocks read whole")
-        << QStringLiteral("--no-cues film.264 noise.wav") << QStringLiteral("film.mkv");
+        << QStringLiteral("--no-cues film.264 noise.wav") << QStringLiteral("film.mkv") << QString();
     // Timestamps to the µs (not mkvmerge's ms), which ffmpeg keeps in MP4: keyframes between
     // milliseconds.
     QTest::newRow("MP4 by ffmpeg: sync samples, and B-frames' composition offsets")
-        << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mp4");
+        << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mp4") << QString();
+    QTest::newRow("MP4 of keyframes alone: their decoding times, shifted as the first's")
+        << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mp4")
+        << QStringLiteral("--keyint 1");
 }
 
 void TestInterop::keyframesAsFfprobeDecodesThem()
 {
     QFETCH(QString, mkvmerge);
     QFETCH(QString, movie);
+    QFETCH(QString, x264);
     for (const QString &program : {QStringLiteral("x264"), QStringLiteral("ffmpeg"), QStringLiteral("mkvmerge")}) {
         if (QStandardPaths::findExecutable(program).isEmpty())
             QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
     }
     QTemporaryDir dir;
     const QString folder = dir.path();
-    encodeFilm(folder);
+    encodeFilm(folder, x264);
     if (mkvmerge.contains(u"noise.wav"))
         run(folder, QStringLiteral("ffmpeg"),
             QStringLiteral("-nostdin -v error -f lavfi -i anoisesrc=r=48000:d=110 -ac 2 -y noise.wav").split(u' '));

@@ -371,6 +371,8 @@ public:
             m_seekShift = m_packet.pts - m_packet.dts;
     }
 
+    int64_t seekShift() const { return m_seekShift; }
+
     // Appends the keyframe's time to times, unless it is not shown (cut by an MP4's edit list).
     MaybeFailure appendTimeOf(const AVIndexEntry &entry, QList<qint64> &times)
     {
@@ -511,11 +513,28 @@ Expected<QList<qint64>> readVideoKeyframesWithLibrary(const KeyframeRequest &req
         return keyframeFailure(request.path,
                                Reason::tr("the file has no index of its keyframes, and only Matroska "
                                           "files are read whole for them"));
-    KeyframePackets packets(*source->context, *source->stream, input, *packet, request.path);
-    packets.learnSeekShift();
+    KeyframePackets keyframes(*source->context, *source->stream, input, *packet, request.path);
+    keyframes.learnSeekShift();
     QList<qint64> times;
+    const int packets = avformat_index_get_entries_count(source->stream);
+    if (qsizetype(entries.size()) == packets) {
+        // Every packet a keyframe (video of intra frames alone): none is shown out of its
+        // decoding order, so each is shown as long after it is decoded as the first.
+        for (const AVIndexEntry &entry : entries) {
+            const std::optional<qint64> ms
+                = millisecondsAtOrAfter(entry.timestamp + keyframes.seekShift(), source->stream->time_base);
+            if (ms && !(entry.flags & AVINDEX_DISCARD_FRAME))
+                times.append(*ms);
+        }
+        return keyframeTimeline(std::move(times));
+    }
+    if (double(entries.size()) * packets > kLargestSeekWork)
+        return keyframeFailure(request.path,
+                               Reason::tr("its index lists %1 keyframes among %2 packets, more than are sought")
+                                   .arg(entries.size())
+                                   .arg(packets));
     for (const AVIndexEntry &entry : entries) {
-        if (MaybeFailure failure = packets.appendTimeOf(entry, times))
+        if (MaybeFailure failure = keyframes.appendTimeOf(entry, times))
             return *failure;
     }
     return keyframeTimeline(std::move(times));
