@@ -21,17 +21,21 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <variant>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
+#else
+#include <io.h>
 #endif
 
 using namespace Tessaline;
@@ -397,11 +401,25 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     const QCommandLineOption listOption(
         QStringLiteral("list"),
         QStringLiteral("List each file's chapters (number, time as read, time as it would be written, title as "
-                       "it would be written) and write nothing."));
+                       "it would be written; with --snap-keyframes the time before snapping comes before the "
+                       "time written) and write nothing."));
     const QCommandLineOption jsonOption(
         QStringLiteral("json"),
         QStringLiteral("With --list or --dry-run: print one JSON document for scripts instead (its keys are "
                        "in the README); failures are in it rather than on standard error."));
+    const QCommandLineOption snapOption(
+        QStringLiteral("snap-keyframes"),
+        QStringLiteral("Move each chapter, once retimed and offset, back onto the latest keyframe of VIDEO at or "
+                       "before it, when that keyframe lies within the --snap-window; a chapter with none there "
+                       "stays, and standard error says so. The keyframes are read once, from VIDEO's index "
+                       "(Matroska's Cues, MP4's sync samples) without decoding; a Matroska file without Cues is "
+                       "read whole, with a progress line; a VIDEO that cannot be read stops the run."),
+        QStringLiteral("VIDEO"));
+    const QCommandLineOption snapWindowOption(
+        QStringLiteral("snap-window"),
+        QStringLiteral("How far back, in milliseconds, --snap-keyframes moves a chapter (default %1).")
+            .arg(kDefaultSnapWindowMs),
+        QStringLiteral("MS"));
     const QCommandLineOption fromOption(
         QStringLiteral("from"),
         QStringLiteral("Read every file as FORMAT, whatever its content looks like: %1.").arg(inputFormatNames()),
@@ -424,10 +442,11 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
                        "leaving out %2 files. What cannot be read "
                        "or taken (a folder, a FIFO, a link) is reported and fails the run.")
             .arg(outputNames(u".txt"), outputNames()));
-    parser.addOptions({helpOption,     versionOption, noShiftOption, rateOption,     offsetOption,    namesOption,
-                       formatOption,   fpsOption,     qpTypeOption,  languageOption, ansiOption,      unicodeOption,
-                       codePageOption, fromOption,    editionOption, titleOption,    outputDirOption, stdoutOption,
-                       dryRunOption,   listOption,    jsonOption,    recursiveOption});
+    parser.addOptions({helpOption,  versionOption,   noShiftOption,    rateOption,     offsetOption,
+                       namesOption, formatOption,    fpsOption,        qpTypeOption,   languageOption,
+                       ansiOption,  unicodeOption,   codePageOption,   fromOption,     editionOption,
+                       titleOption, outputDirOption, stdoutOption,     dryRunOption,   listOption,
+                       jsonOption,  snapOption,      snapWindowOption, recursiveOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Chapter files to convert."),
                                  QStringLiteral("FILE..."));
 
@@ -544,6 +563,21 @@ std::variant<Request, int> parseCommandLine(QCommandLineParser &parser)
     }
     if (parser.isSet(namesOption))
         request.namesPath = parser.value(namesOption);
+    if (parser.isSet(snapOption)) {
+        options.snapKeyframes = parser.value(snapOption);
+        if (options.snapKeyframes.isEmpty())
+            return usageError(QStringLiteral("--snap-keyframes takes a video file"));
+    }
+    if (parser.isSet(snapWindowOption)) {
+        const QString value = parser.value(snapWindowOption);
+        if (!parser.isSet(snapOption))
+            return usageError(QStringLiteral("--snap-window goes with --snap-keyframes only"));
+        bool isNumber = false;
+        options.snapWindowMs = value.toLongLong(&isNumber);
+        const bool digitsOnly = std::all_of(value.begin(), value.end(), [](QChar c) { return c.isDigit(); });
+        if (!isNumber || !digitsOnly)
+            return usageError(u"--snap-window takes a whole number of milliseconds from 0, not " + value);
+    }
     if (request.files.isEmpty())
         return usageError(QStringLiteral("no chapter files given"));
     return request;
@@ -594,6 +628,29 @@ Expected<QStringList> readNameLines(const QString &path, CodePage &codePage)
     return lines;
 }
 
+// Says, once, that the video is read whole for its keyframes, and on a terminal how far it has got.
+KeyframeProgress keyframeProgress(const QString &video)
+{
+#ifdef Q_OS_UNIX
+    const bool terminal = ::isatty(STDERR_FILENO);
+#else
+    const bool terminal = _isatty(_fileno(stderr));
+#endif
+    const QString line = QCoreApplication::applicationName() + u": " + shownName(video)
+        + u" has no Cues: reading the whole file for its keyframes";
+    return [line, terminal, told = false](qint64 done, qint64 total) mutable {
+        if (!terminal) {
+            if (!std::exchange(told, true))
+                printLine(stderr, line);
+            return;
+        }
+        const QByteArray shown = (u'\r' + line + QStringLiteral(": %1%").arg(done * 100 / total)).toLocal8Bit();
+        std::fputs(shown.constData(), stderr);
+        if (done == total)
+            std::fputc('\n', stderr);
+    };
+}
+
 // Checks what the arguments name and prepares the run; the status to exit with when the command
 // line cannot be used.
 std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &undecodable)
@@ -620,9 +677,16 @@ std::variant<RunContext, int> prepare(Request &request, const QSet<QString> &und
         return usageError(QStringLiteral("--stdout takes exactly one chapter file"));
     if (request.options.destination == Destination::StandardOutput && streams.closed[1])
         return usageError(QStringLiteral("--stdout writes to standard output, which is closed"));
-    Expected<RunContext> run = prepareRun(request.options);
-    if (!run)
+    const QString &video = request.options.snapKeyframes;
+    if (undecodable.contains(video))
+        return usageError(QStringLiteral("the video's name is not valid in the locale's encoding"));
+    Expected<RunContext> run = prepareRun(request.options, keyframeProgress(video));
+    if (!run && run.error().kind == Failure::Kind::UnsupportedCodePage)
         return usageError(u"code page " + request.codePageText + u" is not supported");
+    if (!run) {
+        printError(u"--snap-keyframes " + shownName(video) + u": " + reasonText(run.error()));
+        return kUsageError;
+    }
     if (!request.list)
         request.entries = refuseCollidingOutputs(std::move(request.entries), request.options);
     if (request.namesPath) {
@@ -707,10 +771,16 @@ int listFiles(const QList<Expected<QString>> &entries, RunContext &run)
                   shownName(*entry) + u": " + preview->format + u", " + QString::number(preview->chapters)
                       + (preview->chapters == 1 ? u" chapter" : u" chapters"));
         const int width = int(QString::number(preview->chapters).size());
-        for (const ChapterPreviewRow &row : preview->rows)
-            printLine(
-                stdout,
-                QStringLiteral("%1  %2  %3  %4").arg(row.number, width).arg(row.timeRead, row.timeWritten, row.title));
+        for (const ChapterPreviewRow &row : preview->rows) {
+            const QString number = QStringLiteral("%1").arg(row.number, width);
+            printLine(stdout,
+                      run.keyframes
+                          ? QStringLiteral("%1  %2  %3  %4  %5")
+                                .arg(number, row.timeRead, row.timeUnsnapped, row.timeWritten, row.title)
+                          : QStringLiteral("%1  %2  %3  %4").arg(number, row.timeRead, row.timeWritten, row.title));
+            if (!row.notSnapped.isEmpty())
+                printError(shownName(*entry) + u": " + row.notSnapped);
+        }
     }
     return status;
 }

@@ -13,10 +13,11 @@ QString quotedLineStart(QStringView head)
     return head.first(kQuotedLineLength) + u'…';
 }
 
-ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText)
-    : m_options(options), m_titles(titles),
+ChapterChange::ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText,
+                             const QList<qint64> *keyframes)
+    : m_options(options), m_titles(titles), m_keyframes(keyframes),
       m_retime(options.ShiftFrameRate && (fromSimpleText || options.retimeOtherFormats)),
-      m_needsMilliseconds(m_retime || options.offsetMs != 0 || options.format != ChapterFormat::Simple),
+      m_needsMilliseconds(m_retime || options.offsetMs != 0 || options.format != ChapterFormat::Simple || keyframes),
       m_format(outputFormatOf(options.format))
 { }
 
@@ -43,7 +44,9 @@ Expected<ChapterStart> ChapterChange::startOf(QStringView field, QStringView lin
     const std::optional<qint64> milliseconds = changed(*fields);
     if (!milliseconds)
         return failure(Failure::Kind::TimeOutOfRange);
-    return ChapterStart {field, milliseconds, plainMilliseconds(*fields)};
+    ChapterStart start = snapped(field, *milliseconds);
+    start.readMilliseconds = plainMilliseconds(*fields);
+    return start;
 }
 
 Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number) const
@@ -62,6 +65,15 @@ Expected<qint64> ChapterChange::startOf(const Chapter &chapter, qsizetype number
 std::optional<qint64> ChapterChange::endOf(const Chapter &chapter) const
 {
     return chapter.endMs ? changed(TimeFields {*chapter.endMs / 1000, *chapter.endMs % 1000}) : std::nullopt;
+}
+
+ChapterStart ChapterChange::snapped(QStringView text, qint64 ms) const
+{
+    if (!m_keyframes)
+        return {.text = text, .milliseconds = ms};
+    // Snapped times move back by at most the window, onto a keyframe (never below 0): they still fit.
+    const SnappedTime snap = snappedToKeyframe(ms, *m_keyframes, m_options.snapWindowMs);
+    return {.text = text, .milliseconds = snap.toMs, .snap = snap};
 }
 
 MaybeFailure ChapterChange::tooManyChapters(qsizetype number) const
@@ -119,8 +131,11 @@ Expected<qsizetype> writeChapters(const ChapterList &chapters, const ChapterChan
         if (!start)
             return start.error();
         const QString asRead = chapterTimeText(chapter.startMs);
-        writer.beginChapter(number,
-                            ChapterStart {asRead, *start, chapter.startMs, change.endOf(chapter), chapter.media});
+        ChapterStart written = change.snapped(asRead, *start);
+        written.readMilliseconds = chapter.startMs;
+        written.endMilliseconds = change.endOf(chapter);
+        written.media = chapter.media;
+        writer.beginChapter(number, written);
         const std::optional<QStringView> name = change.replacedTitle(number);
         writer.appendTitle(name ? *name : QStringView(chapter.title));
         writer.endChapter();

@@ -21,28 +21,34 @@ QString quotedLineStart(QStringView head);
 
 // The change stage of a conversion: what a run asks of every chapter, whatever format it was
 // read from and is written in. Its start is retimed between frame rates and shifted by the
-// offset, and must then fit the format written, as must the number of chapters; its title is
-// replaced by a line of the names. Reading and writing never see the options: this is where
-// they stop.
+// offset, and must then fit the format written, as must the number of chapters, and is then
+// snapped to a keyframe; its title is replaced by a line of the names. Reading and writing never
+// see the options: this is where they stop.
 class ChapterChange
 {
 public:
     // fromSimpleText: the chapters come from simple text, which is retimed whenever the options
     // ask for it; chapters of the other formats carry true times, retimed only when the options
-    // say so for them too (retimeOtherFormats).
-    ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText);
+    // say so for them too (retimeOtherFormats). keyframes: the times (ms, sorted) that starts are
+    // snapped to, within the options' snapWindowMs; null: none.
+    ChapterChange(const ConvertOptions &options, const QStringList &titles, bool fromSimpleText,
+                  const QList<qint64> *keyframes = nullptr);
 
     // The start of a chapter read from a simple-text time field, copied as it stands when nothing
     // asks for its value; failures give the line and quote its start (lineHead).
     Expected<ChapterStart> startOf(QStringView field, QStringView lineHead, qint64 lineNumber) const;
 
-    // The start of chapter number (from 1) read from another format; failures give the line it
-    // was read from, or else its number.
+    // The start of chapter number (from 1) read from another format, before snapping; failures
+    // give the line it was read from, or else its number.
     Expected<qint64> startOf(const Chapter &chapter, qsizetype number) const;
 
     // The end of a chapter read from another format, changed as its start; nothing where the
     // input gives none or the change takes it out of the format's range.
     std::optional<qint64> endOf(const Chapter &chapter) const;
+
+    // A start as written: ms (retimed and offset) snapped to a keyframe when the run asks for it;
+    // text: as read.
+    ChapterStart snapped(QStringView text, qint64 ms) const;
 
     // Why chapter number (from 1) cannot be written: the format written holds fewer chapters
     // (OutputFormat::mostChapters); nothing when it can.
@@ -56,6 +62,7 @@ private:
 
     const ConvertOptions &m_options;
     const QStringList &m_titles;
+    const QList<qint64> *m_keyframes;
     bool m_retime;
     bool m_needsMilliseconds; // simple text copied as read otherwise
     const OutputFormat &m_format; // written

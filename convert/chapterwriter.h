@@ -2,6 +2,7 @@
 
 #include "convertoptions.h"
 #include "failure.h"
+#include "keyframes.h"
 
 #include <QString>
 #include <QStringList>
@@ -56,7 +57,8 @@ private:
 // The start of a chapter as the writers get it: the time text as read, and the time in
 // milliseconds once it has been rescaled or is needed by the format; the time as read in
 // milliseconds, where it was read as a number; and what the input says of the chapter beyond its
-// start (Chapter::endMs, changed as the start is, and Chapter::media).
+// start (Chapter::endMs, changed as the start is, and Chapter::media); when the run snaps
+// chapters to keyframes, where from and whether it moved (milliseconds is then snap->toMs).
 struct ChapterStart
 {
     QStringView text;
@@ -64,6 +66,7 @@ struct ChapterStart
     std::optional<qint64> readMilliseconds {};
     std::optional<qint64> endMilliseconds {}; // nothing where the change takes it out of the format's range
     QStringView media {};
+    std::optional<SnappedTime> snap {};
 };
 
 // Receives a file's chapters in order and writes them in one chapter format.

@@ -22,6 +22,30 @@ namespace Tessaline {
 
 namespace {
 
+// Hands a file's chapters on to its writer, and notes those that the run did not snap to a
+// keyframe, before the writer's own warnings.
+class SnapNotingWriter : public ChapterWriter
+{
+public:
+    SnapNotingWriter(ChapterWriter &writer, qint64 windowMs) : m_writer(writer), m_windowMs(windowMs) { }
+
+    void beginChapter(qsizetype number, const ChapterStart &start) override
+    {
+        if (start.snap && !start.snap->snapped)
+            m_notes.append(notSnappedText(number, *start.snap, m_windowMs));
+        m_writer.beginChapter(number, start);
+    }
+    void appendTitle(QStringView piece) override { m_writer.appendTitle(piece); }
+    void endChapter() override { m_writer.endChapter(); }
+    bool finish() override { return m_writer.finish(); }
+    QStringList warnings() const override { return m_notes + m_writer.warnings(); }
+
+private:
+    ChapterWriter &m_writer;
+    qint64 m_windowMs;
+    QStringList m_notes;
+};
+
 // Reads the opened input, changes its chapters and writes them into device: what was written to
 // outputPath, or the failure, which names the input, and outputPath too when writing failed.
 Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
@@ -29,13 +53,14 @@ Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const Inp
 {
     const OutputFormat &written = outputFormatOf(run.options.format);
     EncodedOutput output(device, written.form(run.options.OutputEncoding), &run.codePage);
-    const std::unique_ptr<ChapterWriter> writer = written.makeWriter({output, run.options, inputPath});
-    const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, *writer);
+    const std::unique_ptr<ChapterWriter> formatWriter = written.makeWriter({output, run.options, inputPath});
+    SnapNotingWriter writer(*formatWriter, run.options.snapWindowMs);
+    const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, writer);
     if (!chapters)
         return chapters.error();
-    if (!writer->finish())
+    if (!writer.finish())
         return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, output.error(), output.systemError());
-    return EntryResult {outputPath, *chapters, output.replacedCharacters(), writer->warnings()};
+    return EntryResult {outputPath, *chapters, output.replacedCharacters(), writer.warnings()};
 }
 
 } // namespace
@@ -43,7 +68,7 @@ Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const Inp
 Expected<qsizetype> convertChapters(QIODevice &input, const InputFormat *format, RunContext &run,
                                     const QString &inputPath, ChapterWriter &writer)
 {
-    const ChapterChange change(run.options, run.titles, !format);
+    const ChapterChange change(run.options, run.titles, !format, run.keyframes ? &*run.keyframes : nullptr);
     Expected<qsizetype> chapters = 0;
     if (!format) {
         TextLineReader reader(input, run.codePage);
@@ -73,12 +98,19 @@ QString OutputPathFor(const QString &inputPath, ChapterFormat format, const QStr
     return QDir::toNativeSeparators(QDir(outputFolder).filePath(path.sliced(nameStart)));
 }
 
-Expected<RunContext> prepareRun(const ConvertOptions &options)
+Expected<RunContext> prepareRun(const ConvertOptions &options, const KeyframeProgress &progress)
 {
     Expected<CodePage> codePage = CodePage::open(options.codePage);
     if (!codePage)
         return codePage.error();
-    return RunContext {options, std::move(*codePage), titlesFor(options)};
+    RunContext run {options, std::move(*codePage), titlesFor(options), std::nullopt};
+    if (!options.snapKeyframes.isEmpty()) {
+        Expected<QList<qint64>> keyframes = readKeyframesOf(options.snapKeyframes, progress);
+        if (!keyframes)
+            return keyframes.error();
+        run.keyframes = std::move(*keyframes);
+    }
+    return run;
 }
 
 Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)

@@ -3,6 +3,7 @@
 #include "codepage.h"
 #include "convertoptions.h"
 #include "failure.h"
+#include "keyframes.h"
 #include "preview.h"
 
 #include <QList>
@@ -42,16 +43,19 @@ QString OutputPathFor(const QString &inputPath, ChapterFormat format = ChapterFo
 // run killed before the rename can leave such a file on file systems without unnamed files.
 QString temporaryPathFor(const QString &outputPath);
 
-// What every file of a run shares: its options, the code page opened once, and the titles.
+// What every file of a run shares: its options, the code page opened once, the titles, and the
+// keyframes read once.
 struct RunContext
 {
     ConvertOptions options;
     CodePage codePage;
     QStringList titles;
+    std::optional<QList<qint64>> keyframes; // with snapKeyframes: the video's (ms, sorted)
 };
 
-// The run's context, or why no file can be converted (the code page cannot be used).
-Expected<RunContext> prepareRun(const ConvertOptions &options);
+// The run's context, or why no file can be converted: the code page cannot be used, or the video
+// to snap to (the failure names it) cannot be read; progress hears of a video read whole.
+Expected<RunContext> prepareRun(const ConvertOptions &options, const KeyframeProgress &progress = {});
 
 // One converted file.
 struct EntryResult
@@ -59,7 +63,9 @@ struct EntryResult
     QString outputPath; // where it went; empty for standard output
     qsizetype chapters = 0;
     qsizetype replacedCharacters = 0; // written as '?': the ANSI code page cannot represent them
-    QStringList warnings; // the writer's notes on what it wrote (ChapterWriter::warnings)
+    // The notes on what was written: on each chapter not snapped to a keyframe (notSnappedText),
+    // then the writer's (ChapterWriter::warnings).
+    QStringList warnings;
 };
 
 // Converts one file into its output. Only regular files are read (a FIFO, device or folder fails

@@ -3,6 +3,7 @@
 #include "chaptertime.h"
 #include "codepage.h"
 #include "formats/chapter.h"
+#include "keyframes.h"
 
 #include <QString>
 #include <QStringList>
@@ -57,6 +58,10 @@ struct ConvertOptions
     // too (the window's box applies to whatever is listed; the command line asks for a rate).
     bool retimeOtherFormats = true;
     qint64 offsetMs = 0; // added to every time after retiming
+    // The video whose keyframes the chapters are snapped to, once retimed and offset (each moved
+    // back onto the latest keyframe at most snapWindowMs before it); empty: none.
+    QString snapKeyframes;
+    qint64 snapWindowMs = kDefaultSnapWindowMs;
     ChapterFormat format = ChapterFormat::Simple;
     QString language = QStringLiteral("und"); // Matroska: the titles' language, a BCP 47 tag
     // QP file: the rate its frames are counted at; none: the rate retiming goes to.

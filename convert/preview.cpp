@@ -8,6 +8,7 @@
 #include "formats/outputformat.h"
 #include "formats/simpletext.h"
 #include "inputfile.h"
+#include "keyframes.h"
 
 namespace Tessaline {
 
@@ -17,7 +18,9 @@ namespace {
 class PreviewWriter : public ChapterWriter
 {
 public:
-    PreviewWriter(FilePreview &preview, qsizetype limit) : m_preview(preview), m_limit(limit) { }
+    PreviewWriter(FilePreview &preview, qsizetype limit, qint64 snapWindowMs)
+        : m_preview(preview), m_limit(limit), m_snapWindowMs(snapWindowMs)
+    { }
 
     void beginChapter(qsizetype number, const ChapterStart &start) override
     {
@@ -35,6 +38,11 @@ public:
                 m_row->readMs = plainMilliseconds(*fields);
         }
         m_row->writtenMs = start.milliseconds ? start.milliseconds : m_row->readMs;
+        if (start.snap) {
+            m_row->timeUnsnapped = chapterTimeText(start.snap->fromMs);
+            if (!start.snap->snapped)
+                m_row->notSnapped = notSnappedText(number, *start.snap, m_snapWindowMs);
+        }
     }
 
     void appendTitle(QStringView piece) override
@@ -49,6 +57,7 @@ public:
 private:
     FilePreview &m_preview;
     qsizetype m_limit;
+    qint64 m_snapWindowMs;
     ChapterPreviewRow *m_row = nullptr;
 };
 
@@ -61,7 +70,7 @@ Expected<FilePreview> previewEntry(const QString &inputPath, RunContext &run, qs
         return source.error();
     FilePreview preview;
     preview.format = source->format ? source->format->name.toString() : QStringLiteral("simple");
-    PreviewWriter writer(preview, limit);
+    PreviewWriter writer(preview, limit, run.options.snapWindowMs);
     const Expected<qsizetype> chapters = convertChapters(*source->input.file, source->format, run, inputPath, writer);
     if (!chapters)
         return chapters.error();

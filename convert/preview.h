@@ -24,6 +24,10 @@ struct ChapterPreviewRow
     // The times in milliseconds; none for a time copied as it stands that is no time.
     std::optional<qint64> readMs {};
     std::optional<qint64> writtenMs {};
+    // When the run snaps to keyframes: the time before snapping (retimed and offset), and, for a
+    // chapter left where it was, why (notSnappedText); empty otherwise.
+    QString timeUnsnapped {};
+    QString notSnapped {};
 };
 
 // What a file would become: the format it is read as, and its chapters.

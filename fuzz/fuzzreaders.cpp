@@ -6,7 +6,9 @@
 // from 0x80 its value modulo 6: cue, webvtt, ffmetadata, timestamps, media files, matroska-xml);
 // the remaining bytes are the file. A reader either fails with a reason of its own kinds, or
 // yields at least one chapter; the playlist and DVD readers yield times in order from 0 up, titled
-// "Chapter 01", ...; the text readers' chapters carry the line they were read from.
+// "Chapter 01", ...; the text readers' chapters carry the line they were read from. Media files
+// are read for their keyframes too, which either fail with a reason or come sorted, each once,
+// from 0 up.
 #include "codepage.h"
 #include "cuesheet.h"
 #include "dvdtitle.h"
@@ -38,6 +40,7 @@ struct Reader
     Tessaline::Expected<Tessaline::ChapterList> (*read)(const Tessaline::ReadRequest &request);
     bool numbered; // times in order, titled "Chapter NN"
     bool lined = false; // every chapter has its line
+    bool keyframes = false; // the file is read for its video's keyframes too
 };
 
 const Reader kBinaryReaders[] = {
@@ -50,7 +53,7 @@ const Reader kOtherReaders[] = {
     {Tessaline::probeWebVtt, Tessaline::readWebVtt, false, true},
     {Tessaline::probeFfmetadata, Tessaline::readFfmetadata, false, true},
     {Tessaline::probeTimestampList, Tessaline::readTimestampList, false, true},
-    {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false},
+    {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false, false, true},
     {Tessaline::probeMatroskaXml, Tessaline::readMatroskaXml, false, true},
 };
 
@@ -69,6 +72,26 @@ void checkChapters(const Tessaline::ChapterList &chapters, const Reader &reader)
             fail("chapter times out of order", QString::number(chapters[i].startMs));
         if (chapters[i].title != QStringLiteral("Chapter %1").arg(i + 1, 2, 10, QLatin1Char('0')))
             fail("chapter title", chapters[i].title);
+    }
+}
+
+void checkKeyframes(QByteArray &bytes, const QString &path)
+{
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
+    const std::function<void(qint64, qint64)> progress = [](qint64 done, qint64 total) {
+        if (done < 0 || done > total)
+            fail("keyframe progress out of range", QString::number(done));
+    };
+    const Tessaline::Expected<QList<qint64>> read = Tessaline::readVideoKeyframesWithLibrary({path, file, progress});
+    if (!read) {
+        if (read.error().path != path || read.error().detail.isEmpty())
+            fail("keyframe failure without its path or reason");
+        return;
+    }
+    for (qsizetype i = 0; i < read->size(); ++i) {
+        if ((*read)[i] < (i == 0 ? 0 : (*read)[i - 1] + 1))
+            fail("keyframes out of order", QString::number((*read)[i]));
     }
 }
 
@@ -106,6 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     file.open(QIODevice::ReadOnly);
     const QString path = QStringLiteral("fuzzed");
     const Tessaline::ReadSettings settings {1 + data[0] / 3 % 3, data[0] / 9 % 3};
+    if (reader.keyframes)
+        checkKeyframes(bytes, path);
     const Tessaline::Expected<Tessaline::ChapterList> read = reader.read({path, file, *codePage, settings});
     if (!read) {
         const Tessaline::Failure &why = read.error();

@@ -2,7 +2,7 @@
 # help2man writes the manual pages; lupdate and lrelease, qt6-l10n-tools, with their CMake package
 # in qt6-tools-dev, build the window's Chinese; fontconfig's headers let the window program read
 # the font configuration while Qt connects to the display); those the tests need besides (clang with
-# libFuzzer for the fuzz targets, mkvtoolnix, ffmpeg, dvdauthor, lsdvd and x264 for the interop tests,
+# libFuzzer for the fuzz targets, mkvtoolnix, ffmpeg, x264, dvdauthor and lsdvd for the interop tests,
 # and for the package test cpack's helpers dpkg-shlibdeps and file, then lintian,
 # desktop-file-validate, appstreamcli, man and bash-completion); those the program needs to run on
 # a desktop (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and for the
@@ -11,7 +11,7 @@
 # against, and GNU time for the peak memory.
 build_packages=(cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools libicu-dev help2man pkg-config libfontconfig-dev
     libavformat-dev libavutil-dev libdvdread-dev libebml-dev libmatroska-dev)
-test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg dvdauthor lsdvd x264 dpkg-dev file lintian
+test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg x264 dvdauthor lsdvd dpkg-dev file lintian
     desktop-file-utils appstream man-db bash-completion)
 run_packages=(qt6-qpa-plugins fonts-arphic-uming)
 bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins ffmpeg mkvtoolnix time)

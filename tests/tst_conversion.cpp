@@ -4,6 +4,7 @@
 #include "conversion.h"
 #include "formats/outputformat.h"
 #include "formats/timestamplist.h"
+#include "keyframes.h"
 #include "localecodepage.h"
 #include "testsupport.h"
 #include "textlinereader.h"
@@ -101,6 +102,8 @@ private slots:
     void runNamesFilesWithReplacedCharacters();
     void namesBoxLines_data();
     void namesBoxLines();
+    void snapToKeyframes_data();
+    void snapToKeyframes();
 };
 
 void TestConversion::chapterTimes_data()
@@ -569,6 +572,40 @@ void TestConversion::namesBoxLines()
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
     QCOMPARE(nameLines(text), lines);
+}
+
+void TestConversion::snapToKeyframes_data()
+{
+    QTest::addColumn<qint64>("ms");
+    QTest::addColumn<QList<qint64>>("keyframes");
+    QTest::addColumn<qint64>("windowMs");
+    QTest::addColumn<SnappedTime>("expected");
+    const QList<qint64> keyframes {0, 4600, 5000, 5600, 9000};
+    QTest::newRow("on a keyframe") << qint64(5000) << keyframes << qint64(1000)
+                                   << SnappedTime {5000, 5000, true, {}, {}};
+    QTest::newRow("back to the latest keyframe, not the nearest")
+        << qint64(5500) << keyframes << qint64(1000) << SnappedTime {5500, 5000, true, {}, {}};
+    QTest::newRow("the whole window back")
+        << qint64(6600) << keyframes << qint64(1000) << SnappedTime {6600, 5600, true, {}, {}};
+    QTest::newRow("past the window: left, the keyframes either side named")
+        << qint64(6601) << keyframes << qint64(1000) << SnappedTime {6601, 6601, false, 5600, 9000};
+    QTest::newRow("after the last keyframe")
+        << qint64(10001) << keyframes << qint64(1000) << SnappedTime {10001, 10001, false, 9000, {}};
+    QTest::newRow("before the first keyframe")
+        << qint64(500) << QList<qint64> {1000} << qint64(1000) << SnappedTime {500, 500, false, {}, 1000};
+    QTest::newRow("a window of 0: on keyframes only")
+        << qint64(5001) << keyframes << qint64(0) << SnappedTime {5001, 5001, false, 5000, 5600};
+}
+
+void TestConversion::snapToKeyframes()
+{
+    QFETCH(qint64, ms);
+    QFETCH(QList<qint64>, keyframes);
+    QFETCH(qint64, windowMs);
+    QFETCH(SnappedTime, expected);
+    const SnappedTime snapped = snappedToKeyframe(ms, keyframes, windowMs);
+    QCOMPARE(snapped.toMs, expected.toMs);
+    QCOMPARE(snapped, expected);
 }
 
 QTEST_GUILESS_MAIN(TestConversion)

@@ -10,12 +10,14 @@
 // x264 encodes with our QP file and ffprobe finds the keyframes at our chapters; our JSON, the
 // Podcasting 2.0 chapters and the listing of --list --json, keeps its rules for a JSON parser.
 // The other way round, our readers read what the real tools wrote as those tools' own readers do:
-// an .mkv and an .mp4 as ffprobe, a DVD as lsdvd.
+// an .mkv and an .mp4 as ffprobe, a DVD as lsdvd; and the keyframes of an x264 encode with
+// B-frames and scene cuts, muxed by mkvmerge and copied into MP4 by ffmpeg, as ffprobe decodes them.
 #include "testsupport.h"
 
 #include "chaptertime.h"
 #include "codepage.h"
 #include "inputformat.h"
+#include "keyframes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
+#include <QtMath>
 
 using namespace TestSupport;
 
@@ -155,6 +158,37 @@ QStringList withinTolerance(QStringList theirs, const QStringList &ours, qint64 
     return theirs;
 }
 
+// The keyframes that ffprobe decodes, each at the first whole millisecond at or after it, as ours.
+QList<qint64> ffprobeKeyframes(const QString &folder, const QString &movie)
+{
+    const QString times = QString::fromUtf8(
+        run(folder, QStringLiteral("ffprobe"),
+            QStringLiteral("-v error -select_streams v -skip_frame nokey -show_entries frame=pts_time -of csv=p=0")
+                    .split(u' ')
+                << movie));
+    QList<qint64> keyframes;
+    for (const QString &line : times.split(u'\n', Qt::SkipEmptyParts)) // "0.000000," for a frame with side data
+        keyframes.append(qCeil(line.section(u',', 0, 0).toDouble() * 1000 - 0.001)); // printed to the µs
+    std::sort(keyframes.begin(), keyframes.end());
+    return keyframes;
+}
+
+// An x264 encode with B-frames in folder, film.264, whose keyframes fall at its scene cuts (four
+// scenes of other lengths, the last of them of changing cells) and every 40 frames at most;
+// options: x264's besides.
+void encodeFilm(const QString &folder, const QString &options = {})
+{
+    run(folder, QStringLiteral("ffmpeg"),
+        QStringLiteral("-nostdin -v error -f lavfi -i testsrc2=s=128x72:r=24000/1001:d=2.3 -f lavfi -i "
+                       "rgbtestsrc=s=128x72:r=24000/1001:d=1.7 -f lavfi -i smptebars=s=128x72:r=24000/1001:d=0.9 "
+                       "-f lavfi -i life=s=128x72:r=24000/1001:mold=10:ratio=0.5 -filter_complex "
+                       "[3]trim=duration=4.1[l];[0][1][2][l]concat=n=4,format=yuv420p -f yuv4mpegpipe -y film.y4m")
+            .split(u' '));
+    run(folder, QStringLiteral("x264"),
+        QString(u"--quiet --bframes 3 --keyint 40 --min-keyint 8 " + options + u" -o film.264 film.y4m")
+            .split(u' ', Qt::SkipEmptyParts));
+}
+
 } // namespace
 
 class TestInterop : public QObject
@@ -172,6 +206,9 @@ private slots:
     void podcastChaptersKeepTheirRules_data();
     void podcastChaptersKeepTheirRules();
     void listingKeepsItsKeys();
+    void keyframesAsFfprobeDecodesThem_data();
+    void keyframesAsFfprobeDecodesThem();
+    void snappedChaptersStartOnKeyframes();
 };
 
 void TestInterop::consumersReadOurChapters_data()
@@ -502,6 +539,86 @@ void TestInterop::weReadWhatToolsWrite()
                                                   : ffprobeChapters(folder, movie);
     QVERIFY(!theirs.isEmpty());
     QCOMPARE(ours, theirs);
+}
+
+void TestInterop::keyframesAsFfprobeDecodesThem_data()
+{
+    QTest::addColumn<QString>("mkvmerge"); // what it makes film.mkv of (noise.wav: 21 MB of audio)
+    QTest::addColumn<QString>("movie"); // film.mp4: copied from film.mkv by ffmpeg
+    QTest::addColumn<QString>("x264"); // its options besides encodeFilm's
+    QTest::newRow("Matroska by mkvmerge: its Cues")
+        << QStringLiteral("film.264") << QStringLiteral("film.mkv") << QString();
+    QTest::newRow("Matroska without Cues: indexed by libavformat's first seek")
+        << QStringLiteral("--no-cues film.264") << QStringLiteral("film.mkv") << QString();
+    QTest::newRow("Matroska without Cues, past what that seek may read: its blocks read whole")
+        << QStringLiteral("--no-cues film.264 noise.wav") << QStringLiteral("film.mkv") << QString();
+    // Timestamps to the µs (not mkvmerge's ms), which ffmpeg keeps in MP4: keyframes between
+    // milliseconds.
+    QTest::newRow("MP4 by ffmpeg: sync samples, and B-frames' composition offsets")
+        << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mp4") << QString();
+    QTest::newRow("MP4 of keyframes alone: their decoding times, shifted as the first's")
+        << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mp4")
+        << QStringLiteral("--keyint 1");
+}
+
+void TestInterop::keyframesAsFfprobeDecodesThem()
+{
+    QFETCH(QString, mkvmerge);
+    QFETCH(QString, movie);
+    QFETCH(QString, x264);
+    for (const QString &program : {QStringLiteral("x264"), QStringLiteral("ffmpeg"), QStringLiteral("mkvmerge")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    encodeFilm(folder, x264);
+    if (mkvmerge.contains(u"noise.wav"))
+        run(folder, QStringLiteral("ffmpeg"),
+            QStringLiteral("-nostdin -v error -f lavfi -i anoisesrc=r=48000:d=110 -ac 2 -y noise.wav").split(u' '));
+    run(folder, QStringLiteral("mkvmerge"),
+        QStringList {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("film.mkv")} + mkvmerge.split(u' '));
+    if (movie.endsWith(u".mp4"))
+        run(folder, QStringLiteral("ffmpeg"),
+            QStringLiteral("-nostdin -v error -i film.mkv -c copy -y film.mp4").split(u' '));
+    const Tessaline::Expected<QList<qint64>> ours = Tessaline::readKeyframesOf(dir.filePath(movie));
+    QVERIFY2(ours, qPrintable(ours ? QString() : ours.error().detail));
+    const QList<qint64> theirs = ffprobeKeyframes(folder, movie);
+    QVERIFY(theirs.size() > 4);
+    QCOMPARE(*ours, theirs);
+}
+
+// Chapters a quarter of a second after each keyframe of a real encode, snapped to its keyframes and
+// muxed into it by mkvmerge, start on them as ffprobe reads them; one 1.5 s past the last stays.
+void TestInterop::snappedChaptersStartOnKeyframes()
+{
+    for (const QString &program : {QStringLiteral("x264"), QStringLiteral("ffmpeg"), QStringLiteral("mkvmerge")}) {
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(program + u" is missing (scripts/test installs it)"));
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    encodeFilm(folder);
+    run(folder, QStringLiteral("mkvmerge"), QStringLiteral("-q -o film.mkv film.264").split(u' '));
+    QList<qint64> starts = ffprobeKeyframes(folder, QStringLiteral("film.mkv"));
+    QVERIFY(starts.size() > 4);
+    starts.append(starts.last() + 1500);
+    QByteArray chapters;
+    QStringList expected;
+    for (qsizetype i = 0; i < starts.size(); ++i) {
+        const bool last = i + 1 == starts.size();
+        const QString number = QStringLiteral("CHAPTER%1").arg(i + 1, 2, 10, QLatin1Char('0'));
+        chapters += (number + u'=' + Tessaline::chapterTimeText(starts[i] + (last ? 0 : 250)) + u"\n" + number
+                     + u"NAME=Scene\n")
+                        .toUtf8();
+        expected << number + u'=' + Tessaline::chapterTimeText(starts[i]) << number + u"NAME=Scene";
+    }
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("film.txt")), chapters));
+    run(folder, QStringLiteral(TESSALINE_CONVERT),
+        QStringLiteral("--no-shift --format matroska --snap-keyframes film.mkv film.txt").split(u' '));
+    run(folder, QStringLiteral("mkvmerge"),
+        QStringLiteral("-q -o snapped.mkv --chapters film_new.xml film.mkv").split(u' '));
+    QCOMPARE(ffprobeChapters(folder, QStringLiteral("snapped.mkv")), expected);
 }
 
 QTEST_GUILESS_MAIN(TestInterop)

@@ -185,10 +185,10 @@ void TestWindow::layoutAndTabOrder()
     QTest::mouseClick(child(form, "more"), Qt::LeftButton);
     child(form, "Command1")->setFocus();
     const QStringList section
-        = {QStringLiteral("addFiles"),      QStringLiteral("rateFrom"),    QStringLiteral("rateTo"),
-           QStringLiteral("offset"),        QStringLiteral("format"),      QStringLiteral("edition"),
-           QStringLiteral("title"),         QStringLiteral("besideInput"), QStringLiteral("chooseFolder"),
-           QStringLiteral("previewStatus"), QStringLiteral("lstFiles")};
+        = {QStringLiteral("addFiles"),     QStringLiteral("rateFrom"),      QStringLiteral("rateTo"),
+           QStringLiteral("offset"),       QStringLiteral("snapKeyframes"), QStringLiteral("format"),
+           QStringLiteral("edition"),      QStringLiteral("title"),         QStringLiteral("besideInput"),
+           QStringLiteral("chooseFolder"), QStringLiteral("previewStatus"), QStringLiteral("lstFiles")};
     for (const QString &name : section) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -495,6 +495,11 @@ void TestWindow::moreSectionReachesOptions_data()
     QTest::newRow("chosen folder") << QStringLiteral("chooseFolder") << QStringLiteral("/v/out") << simple
                                    << with([](ConvertOptions &o) { o.outputFolder = QStringLiteral("/v/out"); })
                                    << QString();
+    QTest::newRow("keyframes video") << QStringLiteral("snapKeyframes") << QStringLiteral("/v/film.mkv") << simple
+                                     << with([](ConvertOptions &o) { o.snapKeyframes = QStringLiteral("/v/film.mkv"); })
+                                     << QString();
+    QTest::newRow("keyframes video chosen, then cleared")
+        << QStringLiteral("clearKeyframes") << QStringLiteral("/v/film.mkv") << simple << today << QString();
     QTest::newRow("Matroska edition") << QStringLiteral("edition") << QStringLiteral("2") << simple
                                       << with([](ConvertOptions &o) { o.read.edition = 2; }) << QString();
     QTest::newRow("DVD title") << QStringLiteral("title") << QStringLiteral("3") << simple
@@ -530,6 +535,7 @@ void TestWindow::moreSectionReachesOptions()
     auto *section = form.findChild<MoreSection *>();
     QVERIFY(section && section->isVisible() && form.width() > closedSize.width());
     section->setFolderChooser([&value](QWidget *, const QString &) { return value; });
+    section->setVideoChooser([&value](QWidget *, const QString &) { return value; });
 
     auto *formatBox = child<QComboBox>(*section, "format");
     formatBox->setCurrentIndex(formatBox->findText(format));
@@ -540,6 +546,8 @@ void TestWindow::moreSectionReachesOptions()
         line->clear();
     if (auto *number = qobject_cast<QAbstractSpinBox *>(control))
         number->clear();
+    if (field == u"clearKeyframes") // which clears a video chosen
+        QTest::mouseClick(child(*section, "snapKeyframes"), Qt::LeftButton);
     if (qobject_cast<QAbstractButton *>(control))
         QTest::mouseClick(control, Qt::LeftButton);
     else
@@ -554,6 +562,7 @@ void TestWindow::moreSectionReachesOptions()
         QCOMPARE(options.format, wanted.format);
         QCOMPARE(options.language, wanted.language);
         QCOMPARE(options.outputFolder, wanted.outputFolder);
+        QCOMPARE(options.snapKeyframes, wanted.snapKeyframes);
         QCOMPARE(options.read.edition, wanted.read.edition);
         QCOMPARE(options.read.title, wanted.read.title);
         QCOMPARE(child(form, "Option1_0")->isEnabled(), wanted.format == ChapterFormat::Simple);
@@ -613,6 +622,24 @@ void TestWindow::previewFollowsSelectionAndOptions()
     QTest::keyClicks(child(form, "offset"), QStringLiteral("5")); // "05": 5 ms
     QVERIFY(shown.wait());
     QCOMPARE(cell(2), QStringLiteral("00:00:30.035"));
+    // Snapped to the keyframes of a video (0, 2.002, 2.336, 4.046 and 4.963 s): 30.035 s is past them.
+    const QString video = QFINDTESTDATA("data/cases/snap-keyframes/film.mkv");
+    form.findChild<MoreSection *>()->setVideoChooser([&video](QWidget *, const QString &) { return video; });
+    QTest::mouseClick(child(form, "snapKeyframes"), Qt::LeftButton);
+    QVERIFY(shown.wait());
+    const QModelIndex written = table->model()->index(0, 2);
+    QCOMPARE(written.data().toString(), QStringLiteral("00:00:30.035"));
+    QVERIFY(!written.data(Qt::DecorationRole).isNull());
+    QVERIFY(written.data(Qt::ToolTipRole).toString().startsWith(u"未对齐到关键帧：chapter 1 at 00:00:30.035"));
+    QCOMPARE(written.data(Qt::AccessibleTextRole).toString(), u"00:00:30.035，未对齐到关键帧"_qs);
+    child<QLineEdit>(form, "offset")->setText(QStringLiteral("-25530")); // 4.5 s: 454 ms after 4.046 s
+    QVERIFY(shown.wait());
+    QCOMPARE(cell(2), QStringLiteral("00:00:04.046"));
+    QVERIFY(table->model()->index(0, 2).data(Qt::DecorationRole).isNull());
+    QCOMPARE(table->model()->index(0, 2).data(Qt::ToolTipRole).toString(), u"已对齐到关键帧，原为00:00:04.500"_qs);
+    QTest::mouseClick(child(form, "clearKeyframes"), Qt::LeftButton);
+    QVERIFY(shown.wait());
+    QCOMPARE(cell(2), QStringLiteral("00:00:04.500"));
     clickIndicator(child<QCheckBox>(form, "Check2"));
     QTest::keyClicks(child(form, "Text1"), QStringLiteral("Intro"));
     QVERIFY(shown.wait());
@@ -797,6 +824,11 @@ void TestWindow::completionMessage_data()
     QTest::newRow("past ten failures") << many << QStringLiteral("未能全部转换")
                                        << u"已成功转换0个文件"
             + QString(u'\n' + native + u"：是文件夹，不是章节文件").repeated(10) + u"\n……另有2个文件未能转换";
+    ConvertReport noVideo;
+    noVideo.runFailure = Failure {Failure::Kind::BadInput, QStringLiteral("/v/a.m4a"), 0, QStringLiteral("no video")};
+    QTest::newRow("the run stopped by the video to snap to, named") << noVideo << QStringLiteral("未能全部转换")
+                                                                    << u"已成功转换0个文件\n"
+            + QDir::toNativeSeparators(QStringLiteral("/v/a.m4a")) + u"：无法读取：no video，未转换任何文件";
     ConvertReport mismatch;
     mismatch.converted = 1;
     mismatch.titleMismatches = {{path, 3, 2}};

@@ -111,7 +111,7 @@ CompletionMessage completionMessage(const ConvertReport &report)
     if (report.cancelled)
         text += u"\n已取消：其余" + QString::number(report.notConverted) + u"个文件未转换";
     if (report.runFailure)
-        text += u'\n' + failureText(*report.runFailure) + u"，未转换任何文件";
+        text += u'\n' + failureLine(*report.runFailure) + u"，未转换任何文件"; // the video to snap to named
     const qsizetype listed = std::min(kListedFailures, report.failures.size());
     for (const Failure &failure : report.failures.first(listed))
         text += u'\n' + failureLine(failure);

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -74,19 +75,29 @@ void fitPreviewColumns(QTableView *table)
 
 MoreSection::MoreSection(QWidget *parent)
     : QWidget(parent), m_addFiles(new QPushButton(QStringLiteral("Add files…"), this)), m_rateFrom(rateBox("rateFrom")),
-      m_rateTo(rateBox("rateTo")), m_offset(new QLineEdit(QStringLiteral("0"), this)), m_format(new QComboBox(this)),
+      m_rateTo(rateBox("rateTo")), m_offset(new QLineEdit(QStringLiteral("0"), this)),
+      m_chooseVideo(new QPushButton(QStringLiteral("Keyframes from video…"), this)), m_video(new QLabel(this)),
+      m_clearVideo(new QPushButton(QStringLiteral("Clear"), this)), m_format(new QComboBox(this)),
       m_language(new QLineEdit(QStringLiteral("und"), this)), m_edition(new QSpinBox(this)),
       m_title(new QSpinBox(this)), m_besideInput(new QRadioButton(QStringLiteral("Beside each file"), this)),
       m_inFolder(new QRadioButton(QStringLiteral("In folder"), this)),
       m_chooseFolder(new QPushButton(QStringLiteral("Choose…"), this)), m_folder(new QLabel(this)),
       m_preview(new PreviewPane(this)), m_chooseFolderDialog([](QWidget *parent, const QString &current) {
           return QFileDialog::getExistingDirectory(parent, QStringLiteral("Output folder"), current);
+      }),
+      m_chooseVideoDialog([](QWidget *parent, const QString &current) {
+          return QFileDialog::getOpenFileName(parent, QStringLiteral("Keyframes from video"), current);
       })
 {
     setObjectName(QStringLiteral("moreSection"));
     m_rateFrom->setCurrentText(QStringLiteral("30"));
     m_rateTo->setCurrentText(QStringLiteral("29.97"));
     m_offset->setObjectName(QStringLiteral("offset"));
+    m_chooseVideo->setObjectName(QStringLiteral("snapKeyframes"));
+    m_video->setObjectName(QStringLiteral("keyframesVideo"));
+    m_video->setTextFormat(Qt::PlainText);
+    m_clearVideo->setObjectName(QStringLiteral("clearKeyframes"));
+    m_clearVideo->setEnabled(false);
     m_format->setObjectName(QStringLiteral("format"));
     for (const OutputFormat &format : outputFormats())
         m_format->addItem(format.caption.toString(), int(format.format));
@@ -117,6 +128,7 @@ MoreSection::MoreSection(QWidget *parent)
     form->addRow(caption(QStringLiteral("From (fps):"), m_rateFrom), inRow({m_rateFrom, problemMark(m_rateFrom)}));
     form->addRow(caption(QStringLiteral("To (fps):"), m_rateTo), inRow({m_rateTo, problemMark(m_rateTo)}));
     form->addRow(caption(QStringLiteral("Offset (ms):"), m_offset), inRow({m_offset, problemMark(m_offset)}));
+    form->addRow(caption(QStringLiteral("Snap:"), m_chooseVideo), inRow({m_chooseVideo, m_video, m_clearVideo}));
     form->addRow(caption(QStringLiteral("Format:"), m_format), m_format);
     form->addRow(caption(QStringLiteral("Language:"), m_language), inRow({m_language, problemMark(m_language)}));
     form->addRow(caption(QStringLiteral("Edition:"), m_edition),
@@ -135,6 +147,8 @@ MoreSection::MoreSection(QWidget *parent)
         connect(number, &QSpinBox::valueChanged, this, &MoreSection::changed);
     connect(m_besideInput, &QRadioButton::toggled, this, &MoreSection::changed);
     connect(m_chooseFolder, &QPushButton::clicked, this, &MoreSection::chooseFolder);
+    connect(m_chooseVideo, &QPushButton::clicked, this, &MoreSection::chooseVideo);
+    connect(m_clearVideo, &QPushButton::clicked, this, &MoreSection::clearVideo);
     check();
 }
 
@@ -151,6 +165,7 @@ void MoreSection::applyTo(ConvertOptions &options) const
     options.read = {m_edition->value(), m_title->value()};
     if (m_inFolder->isChecked())
         options.outputFolder = m_outputFolder;
+    options.snapKeyframes = m_videoPath;
 }
 
 QStringList MoreSection::problems() const
@@ -174,6 +189,11 @@ void MoreSection::setRetiming(bool retiming)
 void MoreSection::setFolderChooser(FolderChooser chooser)
 {
     m_chooseFolderDialog = std::move(chooser);
+}
+
+void MoreSection::setVideoChooser(FolderChooser chooser)
+{
+    m_chooseVideoDialog = std::move(chooser);
 }
 
 QComboBox *MoreSection::rateBox(const char *name)
@@ -243,6 +263,10 @@ void MoreSection::describeFields()
     m_inFolder->setAccessibleDescription(QStringLiteral("Write the outputs into the chosen folder"));
     m_chooseFolder->setAccessibleDescription(QStringLiteral("Choose the output folder"));
     m_folder->setAccessibleName(QStringLiteral("Output folder"));
+    m_chooseVideo->setAccessibleDescription(QStringLiteral("Snap the chapters to the keyframes of a video"));
+    m_video->setAccessibleName(QStringLiteral("Keyframes video"));
+    m_clearVideo->setAccessibleName(QStringLiteral("Clear the keyframes video"));
+    m_clearVideo->setAccessibleDescription(QStringLiteral("Leave the chapters where they are"));
     // An editable list's or a number box's text field is a control of its own to a screen reader.
     for (QWidget *field : std::initializer_list<QWidget *> {m_rateFrom, m_rateTo, m_edition, m_title})
         field->findChild<QLineEdit *>()->setAccessibleName(field->accessibleName());
@@ -280,6 +304,29 @@ QVBoxLayout *MoreSection::destinationRows()
     layout->addLayout(inRow({m_inFolder, m_chooseFolder}));
     layout->addWidget(m_folder);
     return layout;
+}
+
+// A video whose keyframes the chapters snap to; its name is shown, its path in the tool tip.
+void MoreSection::chooseVideo()
+{
+    const QString video = m_chooseVideoDialog(this, m_videoPath);
+    if (video.isEmpty())
+        return;
+    m_videoPath = video;
+    const QString shown = QDir::toNativeSeparators(video);
+    m_video->setText(m_video->fontMetrics().elidedText(QFileInfo(video).fileName(), Qt::ElideMiddle, kFolderNameWidth));
+    m_video->setToolTip(shown);
+    m_clearVideo->setEnabled(true);
+    emit changed();
+}
+
+void MoreSection::clearVideo()
+{
+    m_videoPath.clear();
+    m_video->clear();
+    m_video->setToolTip({});
+    m_clearVideo->setEnabled(false);
+    emit changed();
 }
 
 void MoreSection::chooseFolder()

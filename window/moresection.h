@@ -26,12 +26,13 @@ class PreviewPane;
 // reach, and at its bottom the preview of the selected file. The rates retime when
 // "30FPS->29.97FPS" is ticked; an offset in milliseconds; the output format; the Matroska
 // titles' language; which edition of a Matroska file and which title of a DVD is read; outputs
-// beside each file or in a chosen folder. Typed values are checked as
+// beside each file or in a chosen folder; a video whose keyframes the chapters are snapped to,
+// which can be cleared. Typed values are checked as
 // the command line checks them; an invalid one is marked beside its field (object name of the
 // field plus "Problem"), and the field's accessible description says why; it is never replaced
 // by another. Each field is labelled by its caption. Object names: addFiles, rateFrom,
-// rateTo, offset, format, language, edition, title, besideInput, inFolder, chooseFolder, folder,
-// preview.
+// rateTo, offset, snapKeyframes, keyframesVideo, clearKeyframes, format, language, edition, title,
+// besideInput, inFolder, chooseFolder, folder, preview.
 class MoreSection : public QWidget
 {
     Q_OBJECT
@@ -60,6 +61,10 @@ public:
     using FolderChooser = std::function<QString(QWidget *parent, const QString &current)>;
     void setFolderChooser(FolderChooser chooser);
 
+    // Asks for the video to snap to, starting at the current one; an empty result leaves the
+    // choice as it was. The default is QFileDialog::getOpenFileName.
+    void setVideoChooser(FolderChooser chooser);
+
 signals:
     // "Add files…" was pressed; the window asks for the files.
     void addFilesClicked();
@@ -75,12 +80,18 @@ private:
     void describeFields();
     void describeValidity(QWidget *field, const QString &problem);
     void chooseFolder();
+    void chooseVideo();
+    void clearVideo();
     void check();
 
     QPushButton *m_addFiles; // first: the fields follow it in the Tab order
     QComboBox *m_rateFrom;
     QComboBox *m_rateTo;
     QLineEdit *m_offset;
+    QPushButton *m_chooseVideo;
+    QLabel *m_video;
+    QPushButton *m_clearVideo;
+    QString m_videoPath; // whose keyframes the chapters are snapped to; empty: none
     QComboBox *m_format;
     QLineEdit *m_language;
     QSpinBox *m_edition; // from 1
@@ -95,6 +106,7 @@ private:
     QHash<const QWidget *, QString> m_validDescriptions; // of the checked fields, while valid
     PreviewPane *m_preview;
     FolderChooser m_chooseFolderDialog;
+    FolderChooser m_chooseVideoDialog;
 };
 
 // The message that refuses "Save" while fields hold invalid values, in the completion message's

@@ -3,10 +3,12 @@
 #include "completionmessage.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStyle>
 #include <QTableView>
 #include <QThreadPool>
 #include <QTimer>
@@ -39,9 +41,13 @@ public:
 
     QVariant data(const QModelIndex &index, int role) const override
     {
-        if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+        if (!checkIndex(index, CheckIndexOption::IndexIsValid))
             return {};
         const ChapterPreviewRow &row = m_rows[index.row()];
+        if (index.column() == 2 && role != Qt::DisplayRole)
+            return snapData(row, role);
+        if (role != Qt::DisplayRole)
+            return {};
         switch (index.column()) {
         case 0:
             return qlonglong(row.number);
@@ -62,6 +68,25 @@ public:
     }
 
 private:
+    // The time written, when the run snaps to keyframes: a chapter that stayed where it was is
+    // marked, and says why; one that moved, where from.
+    static QVariant snapData(const ChapterPreviewRow &row, int role)
+    {
+        const bool stayed = !row.notSnapped.isEmpty();
+        switch (role) {
+        case Qt::DecorationRole:
+            return stayed ? QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning) : QVariant();
+        case Qt::ToolTipRole:
+            return stayed                     ? QVariant(u"未对齐到关键帧：" + row.notSnapped)
+                : row.timeUnsnapped.isEmpty() ? QVariant()
+                                              : QVariant(u"已对齐到关键帧，原为" + row.timeUnsnapped);
+        case Qt::AccessibleTextRole:
+            return stayed ? QVariant(row.timeWritten + u"，未对齐到关键帧") : QVariant();
+        default:
+            return {};
+        }
+    }
+
     static constexpr std::array<QStringView, 4> kHeaders = {u"序号", u"读取时间", u"写入时间", u"标题"};
 
     QList<ChapterPreviewRow> m_rows;

@@ -44,4 +44,16 @@ Expected<ChapterList> readMediaFile(const ReadRequest &request)
     return inMediaFile(readThroughModule(kModule, "tessalineReadMediaFile", request), request.path);
 }
 
+Expected<QList<qint64>> readVideoKeyframes(const KeyframeRequest &request)
+{
+    const Expected<QFunctionPointer> reader = moduleFunction(kModule, "tessalineReadVideoKeyframes");
+    if (!reader) {
+        Failure failure = reader.error();
+        failure.path = request.path;
+        return failure;
+    }
+    using Reader = Expected<QList<qint64>> (*)(const KeyframeRequest &);
+    return reinterpret_cast<Reader>(*reader)(request);
+}
+
 } // namespace Tessaline

@@ -5,6 +5,7 @@
 #include <QIODevice>
 
 extern "C" {
+#include <libavcodec/packet.h>
 #include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
@@ -17,6 +18,7 @@ extern "C" {
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace Tessaline {
 
@@ -59,17 +61,41 @@ bool isSingleFileDemuxer(const AVInputFormat &format)
                        [&](const char *name) { return qstrcmp(format.name, name) == 0; });
 }
 
-// libavformat's reads and seeks, on the file the conversion opened and checked (a regular file,
-// so that nothing blocks).
-int readFromDevice(void *device, uint8_t *buffer, int size)
+// The file libavformat reads, through the callbacks below: the file the conversion opened and
+// checked (a regular file, so that nothing blocks). While the keyframes' times are taken from
+// their packets, the bytes of the packet about to be read (zeroed: from its start up to its end)
+// are not needed: the callbacks give zeros in their place and move on, so that only the
+// container's headers and index are read from the disk, never a frame. A step that may read only
+// so much sets bytesLeft: past it, reads fail.
+struct LibraryInput
 {
-    const qint64 read = static_cast<QIODevice *>(device)->read(reinterpret_cast<char *>(buffer), size);
+    QIODevice &device;
+    qint64 zeroedStart = 0;
+    qint64 zeroedEnd = 0; // zeroedStart: nothing is zeroed
+    qint64 bytesLeft = std::numeric_limits<qint64>::max();
+};
+
+int readFromDevice(void *opaque, uint8_t *buffer, int size)
+{
+    auto &input = *static_cast<LibraryInput *>(opaque);
+    if (input.bytesLeft <= 0)
+        return AVERROR_EXIT;
+    const qint64 position = input.device.pos();
+    if (position >= input.zeroedStart && position < input.zeroedEnd) {
+        const int zeroed = int(std::min<qint64>(size, input.zeroedEnd - position));
+        std::fill_n(buffer, zeroed, 0);
+        return input.device.seek(position + zeroed) ? zeroed : AVERROR(EIO);
+    }
+    if (position < input.zeroedStart && position + size > input.zeroedStart)
+        size = int(input.zeroedStart - position); // the real bytes up to the zeroed ones
+    const qint64 read = input.device.read(reinterpret_cast<char *>(buffer), size);
+    input.bytesLeft -= std::max<qint64>(read, 0);
     return read > 0 ? int(read) : read == 0 ? AVERROR_EOF : AVERROR(EIO);
 }
 
 int64_t seekDevice(void *opaque, int64_t offset, int whence)
 {
-    auto &device = *static_cast<QIODevice *>(opaque);
+    QIODevice &device = static_cast<LibraryInput *>(opaque)->device;
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE)
         return device.size();
@@ -98,12 +124,12 @@ struct DeviceIoDeleter
 };
 using DeviceIo = std::unique_ptr<AVIOContext, DeviceIoDeleter>;
 
-DeviceIo deviceIo(QIODevice &device)
+DeviceIo deviceIo(LibraryInput &input)
 {
     auto *buffer = static_cast<unsigned char *>(av_malloc(kReadBufferBytes));
     if (!buffer)
         return nullptr;
-    AVIOContext *io = avio_alloc_context(buffer, kReadBufferBytes, 0, &device, readFromDevice, nullptr, seekDevice);
+    AVIOContext *io = avio_alloc_context(buffer, kReadBufferBytes, 0, &input, readFromDevice, nullptr, seekDevice);
     if (!io)
         av_free(buffer);
     return DeviceIo(io);
@@ -174,7 +200,8 @@ int probeMediaFileWithLibrary(QByteArrayView head)
 Expected<ChapterList> readMediaFileWithLibrary(const ReadRequest &request)
 {
     quietLibav();
-    const DeviceIo io = deviceIo(request.file);
+    LibraryInput input {request.file};
+    const DeviceIo io = deviceIo(input);
     if (!io)
         return libraryFailure(request.path, AVERROR(ENOMEM));
     const Expected<Input> context = openedInput(*io, request.path);
@@ -199,6 +226,323 @@ Expected<ChapterList> readMediaFileWithLibrary(const ReadRequest &request)
     return chapters;
 }
 
+namespace {
+
+// Seeks that land past a keyframe before its packet is given up on, and the packets read on from a
+// seek that lands before it.
+constexpr int kSeekAttempts = 4;
+constexpr int kPacketsBeforeKeyframe = 256;
+// The seeks to keyframes, times the packets indexed (the steps of each of libavformat's MP4
+// seeks), that a file may ask for: some ten seconds. A 2-hour film at 60 fps with a keyframe every
+// 2 s asks for 1.6e9; an index that lists millions of keyframes among millions of packets, which
+// a few bytes of a hostile MP4 can declare, is refused.
+constexpr double kLargestSeekWork = 1.6e10;
+// What reading a Matroska file's Cues may take: a million cue points, every frame of 11 hours at
+// 25 fps.
+constexpr qint64 kCueBytes = 16 << 20;
+
+struct PacketDeleter
+{
+    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
+};
+using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
+
+Failure keyframeFailure(const QString &path, const QString &reason)
+{
+    return Failure {Failure::Kind::BadInput, path, 0, reason};
+}
+
+// The first video stream that is not a cover picture (which MP4 and Matroska audio files carry as
+// a video stream of one frame), or null.
+AVStream *firstVideoStream(AVFormatContext &context)
+{
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        AVStream *stream = context.streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return stream;
+    }
+    return nullptr;
+}
+
+// A file opened for its keyframes, and its first video stream, whose packets alone are read, with
+// their times as the container gives them (no parser looks at their bytes).
+struct KeyframeSource
+{
+    DeviceIo io;
+    Input context; // closed before io is freed
+    AVStream *stream;
+};
+
+Expected<KeyframeSource> keyframeSource(LibraryInput &input, const QString &path)
+{
+    if (!input.device.seek(0))
+        return Failure {Failure::Kind::ReadFailed, path, 0, input.device.errorString()};
+    DeviceIo io = deviceIo(input);
+    if (!io)
+        return libraryFailure(path, AVERROR(ENOMEM));
+    Expected<Input> opened = openedInput(*io, path);
+    if (!opened)
+        return opened.error();
+    AVFormatContext &context = **opened;
+    AVStream *const stream = firstVideoStream(context);
+    if (!stream)
+        return keyframeFailure(path, Reason::tr("the file has no video stream"));
+    context.flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        if (context.streams[i] != stream)
+            context.streams[i]->discard = AVDISCARD_ALL;
+    }
+    return KeyframeSource {std::move(io), std::move(*opened), stream};
+}
+
+// A time in the stream's time base as whole ms, rounded up; nothing when there is none.
+std::optional<qint64> millisecondsAtOrAfter(int64_t ticks, AVRational timeBase)
+{
+    if (ticks == AV_NOPTS_VALUE || timeBase.num <= 0 || timeBase.den <= 0)
+        return std::nullopt;
+    const int64_t ms = av_rescale_q_rnd(ticks, timeBase, AVRational {1, 1000}, AV_ROUND_UP);
+    return ms == INT64_MIN ? std::nullopt : std::optional<qint64>(ms);
+}
+
+// The next packet of the stream (the others are passed over), or libavformat's error
+// (AVERROR_EOF at the end).
+int readPacketOf(AVFormatContext &context, const AVStream &stream, AVPacket &packet)
+{
+    for (;;) {
+        av_packet_unref(&packet);
+        if (const int error = av_read_frame(&context, &packet); error < 0)
+            return error;
+        if (packet.stream_index == stream.index)
+            return 0;
+    }
+}
+
+int64_t presentationTime(const AVPacket &packet)
+{
+    return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+}
+
+// The keyframe entries of the stream's index, in decoding order.
+std::vector<AVIndexEntry> keyframeEntries(AVStream &stream)
+{
+    std::vector<AVIndexEntry> entries;
+    const int count = avformat_index_get_entries_count(&stream);
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry *entry = avformat_index_get_entry(&stream, i);
+        if (entry && (entry->flags & AVINDEX_KEYFRAME))
+            entries.push_back(*entry);
+    }
+    return entries;
+}
+
+// Zeroes the bytes of an index entry's packet while it lives (see LibraryInput).
+class ZeroedPacket
+{
+public:
+    ZeroedPacket(LibraryInput &input, const AVIndexEntry &entry) : m_input(input)
+    {
+        // Never past the end: a packet that an index makes larger than the file gets its bytes
+        // up to the end only, and is no larger in memory.
+        m_input.zeroedStart = entry.pos;
+        m_input.zeroedEnd = std::clamp<qint64>(entry.pos + std::max(entry.size, 0), entry.pos, m_input.device.size());
+    }
+    ~ZeroedPacket() { m_input.zeroedStart = m_input.zeroedEnd = 0; }
+    ZeroedPacket(const ZeroedPacket &) = delete;
+    ZeroedPacket &operator=(const ZeroedPacket &) = delete;
+
+private:
+    LibraryInput &m_input;
+};
+
+// The presentation times of the keyframes of an index of decoding times (MP4's sync samples), each
+// read from the keyframe's packet, to which libavformat seeks.
+class KeyframePackets
+{
+public:
+    KeyframePackets(AVFormatContext &context, AVStream &stream, LibraryInput &input, AVPacket &packet,
+                    const QString &path)
+        : m_context(context), m_stream(stream), m_input(input), m_packet(packet), m_path(path)
+    { }
+
+    // Demuxers that seek by presentation time (MP4's) land on the packet decoded at a time when
+    // asked for a time that much later: as much as the first packet, read from the start, is
+    // presented after it is decoded.
+    void learnSeekShift()
+    {
+        if (readPacketOf(m_context, m_stream, m_packet) == 0 && m_packet.pts != AV_NOPTS_VALUE
+            && m_packet.dts != AV_NOPTS_VALUE)
+            m_seekShift = m_packet.pts - m_packet.dts;
+    }
+
+    int64_t seekShift() const { return m_seekShift; }
+
+    // Appends the keyframe's time to times, unless it is not shown (cut by an MP4's edit list).
+    MaybeFailure appendTimeOf(const AVIndexEntry &entry, QList<qint64> &times)
+    {
+        for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
+            const int error = av_seek_frame(&m_context, m_stream.index, entry.timestamp + m_seekShift,
+                                            AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+            if (error < 0)
+                return libraryFailure(m_path, error);
+            const Expected<bool> found = readOnTo(entry);
+            if (!found)
+                return found.error();
+            if (!*found)
+                continue;
+            if (m_packet.flags & AV_PKT_FLAG_DISCARD)
+                return std::nullopt;
+            if (const std::optional<qint64> ms = millisecondsAtOrAfter(presentationTime(m_packet), m_stream.time_base))
+                times.append(*ms);
+            return std::nullopt;
+        }
+        return notFound(entry);
+    }
+
+private:
+    // Reads on from where a seek landed to the keyframe's packet (into m_packet): true when it is
+    // there, false when the seek landed past it (and m_seekShift then lands earlier).
+    Expected<bool> readOnTo(const AVIndexEntry &entry)
+    {
+        const ZeroedPacket zeroed(m_input, entry);
+        for (int read = 0; read < kPacketsBeforeKeyframe; ++read) {
+            if (const int error = readPacketOf(m_context, m_stream, m_packet); error < 0)
+                return libraryFailure(m_path, error);
+            const bool isEntry
+                = m_packet.pos == entry.pos || (m_packet.dts == entry.timestamp && (m_packet.flags & AV_PKT_FLAG_KEY));
+            if (isEntry)
+                return true;
+            if (m_packet.dts != AV_NOPTS_VALUE && m_packet.dts > entry.timestamp) {
+                if (read > 0)
+                    break;
+                m_seekShift -= m_packet.dts - entry.timestamp;
+                return false;
+            }
+        }
+        return notFound(entry);
+    }
+
+    Failure notFound(const AVIndexEntry &entry) const
+    {
+        return keyframeFailure(m_path,
+                               Reason::tr("the keyframe that its index places at byte %1 is not there").arg(entry.pos));
+    }
+
+    AVFormatContext &m_context;
+    AVStream &m_stream;
+    LibraryInput &m_input;
+    AVPacket &m_packet;
+    const QString &m_path;
+    int64_t m_seekShift = 0; // in the stream's time base
+};
+
+// The keyframes that the Cues of a Matroska file list for the stream, which libavformat reads at
+// the first seek: their times are presentation times. Where there are none for the stream, that
+// seek reads the whole file instead (indexing its keyframes, at most max_index_size of them), which
+// kCueBytes stops: nothing then.
+QList<qint64> cueTimes(AVFormatContext &context, AVStream &stream, LibraryInput &input)
+{
+    input.bytesLeft = kCueBytes;
+    av_seek_frame(&context, stream.index, 0, AVSEEK_FLAG_BACKWARD);
+    const bool stopped = input.bytesLeft <= 0;
+    input.bytesLeft = std::numeric_limits<qint64>::max();
+    QList<qint64> times;
+    if (stopped)
+        return times;
+    for (const AVIndexEntry &entry : keyframeEntries(stream)) {
+        if (const std::optional<qint64> ms = millisecondsAtOrAfter(entry.timestamp, stream.time_base))
+            times.append(*ms);
+    }
+    return times;
+}
+
+// The keyframes of a Matroska file without Cues, from its blocks' keyframe flags: the whole file
+// is read, and progress told what has been read so far (each time a further hundredth is).
+Expected<QList<qint64>> blockKeyframeTimes(AVFormatContext &context, AVStream &stream, AVPacket &packet,
+                                           const KeyframeRequest &request)
+{
+    const qint64 total = request.file.size();
+    qint64 told = -1; // hundredths
+    QList<qint64> times;
+    int error = 0;
+    while ((error = readPacketOf(context, stream, packet)) == 0) {
+        if (packet.flags & AV_PKT_FLAG_KEY) {
+            if (const std::optional<qint64> ms = millisecondsAtOrAfter(presentationTime(packet), stream.time_base))
+                times.append(*ms);
+        }
+        const qint64 done = std::clamp<qint64>(avio_tell(context.pb), 0, total);
+        if (request.progress && total > 0 && done * 100 / total != told) {
+            told = done * 100 / total;
+            request.progress(done, total);
+        }
+    }
+    if (error != AVERROR_EOF)
+        return libraryFailure(request.path, error);
+    return times;
+}
+
+// Sorted, each once, none below 0.
+QList<qint64> keyframeTimeline(QList<qint64> times)
+{
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), 0));
+    return times;
+}
+
+} // namespace
+
+Expected<QList<qint64>> readVideoKeyframesWithLibrary(const KeyframeRequest &request)
+{
+    quietLibav();
+    LibraryInput input {request.file};
+    const Packet packet(av_packet_alloc());
+    if (!packet)
+        return libraryFailure(request.path, AVERROR(ENOMEM));
+    Expected<KeyframeSource> source = keyframeSource(input, request.path);
+    if (!source)
+        return source.error();
+    if (qstrcmp(source->context->iformat->name, "matroska,webm") == 0) {
+        QList<qint64> times = cueTimes(*source->context, *source->stream, input);
+        if (!times.isEmpty())
+            return keyframeTimeline(std::move(times));
+        const Expected<KeyframeSource> afresh = keyframeSource(input, request.path); // read from the start
+        if (!afresh)
+            return afresh.error();
+        Expected<QList<qint64>> blocks = blockKeyframeTimes(*afresh->context, *afresh->stream, *packet, request);
+        return blocks ? keyframeTimeline(std::move(*blocks)) : blocks;
+    }
+    const std::vector<AVIndexEntry> entries = keyframeEntries(*source->stream);
+    if (entries.empty())
+        return keyframeFailure(request.path,
+                               Reason::tr("the file has no index of its keyframes, and only Matroska "
+                                          "files are read whole for them"));
+    KeyframePackets keyframes(*source->context, *source->stream, input, *packet, request.path);
+    keyframes.learnSeekShift();
+    QList<qint64> times;
+    const int packets = avformat_index_get_entries_count(source->stream);
+    if (qsizetype(entries.size()) == packets) {
+        // Every packet a keyframe (video of intra frames alone): none is shown out of its
+        // decoding order, so each is shown as long after it is decoded as the first.
+        for (const AVIndexEntry &entry : entries) {
+            const std::optional<qint64> ms
+                = millisecondsAtOrAfter(entry.timestamp + keyframes.seekShift(), source->stream->time_base);
+            if (ms && !(entry.flags & AVINDEX_DISCARD_FRAME))
+                times.append(*ms);
+        }
+        return keyframeTimeline(std::move(times));
+    }
+    if (double(entries.size()) * packets > kLargestSeekWork)
+        return keyframeFailure(request.path,
+                               Reason::tr("its index lists %1 keyframes among %2 packets, more than are sought")
+                                   .arg(entries.size())
+                                   .arg(packets));
+    for (const AVIndexEntry &entry : entries) {
+        if (MaybeFailure failure = keyframes.appendTimeOf(entry, times))
+            return *failure;
+    }
+    return keyframeTimeline(std::move(times));
+}
+
 } // namespace Tessaline
 
 #ifdef TESSALINE_MODULE
@@ -211,5 +555,11 @@ extern "C" Q_DECL_EXPORT Tessaline::Expected<Tessaline::ChapterList>
 tessalineReadMediaFile(const Tessaline::ReadRequest &request)
 {
     return Tessaline::readMediaFileWithLibrary(request);
+}
+
+extern "C" Q_DECL_EXPORT Tessaline::Expected<QList<qint64>>
+tessalineReadVideoKeyframes(const Tessaline::KeyframeRequest &request)
+{
+    return Tessaline::readVideoKeyframesWithLibrary(request);
 }
 #endif
