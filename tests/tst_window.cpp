@@ -294,6 +294,9 @@ void TestWindow::openWindowResizes()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QSize closed = form.size();
+    QList<QRect> closedPlaces; // of the original controls
+    for (const QWidget *control : form.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        closedPlaces.append(control->geometry());
     QTest::mouseClick(child(form, "more"), Qt::LeftButton);
     QVERIFY(form.minimumSize() != form.maximumSize());
     QVERIFY(form.screen()->availableGeometry().contains(form.frameGeometry()));
@@ -342,6 +345,8 @@ void TestWindow::openWindowResizes()
     QTest::mouseClick(child(form, "more"), Qt::LeftButton);
     QCOMPARE(form.size(), closed);
     QCOMPARE(form.minimumSize(), form.maximumSize());
+    for (qsizetype i = 0; i < closedPlaces.size(); ++i)
+        QCOMPARE(form.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)[i]->geometry(), closedPlaces[i]);
 }
 
 void TestWindow::openSizeAndColumnsRemembered_data()
