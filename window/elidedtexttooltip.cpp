@@ -4,7 +4,6 @@
 #include <QHelpEvent>
 #include <QScreen>
 #include <QStyledItemDelegate>
-#include <QTextDocument>
 #include <QToolTip>
 
 namespace Tessaline {
@@ -44,8 +43,9 @@ bool ElidedTextToolTip::eventFilter(QObject *watched, QEvent *event)
     const auto *delegate = qobject_cast<const QStyledItemDelegate *>(m_view->itemDelegateForIndex(index));
     const QString text = delegate ? delegate->displayText(value, m_view->locale()) : value.toString();
     const bool fits = m_view->fontMetrics().horizontalAdvance(text) * 4 < m_view->screen()->availableSize().width() * 3;
+    const QString wrapping = fits ? QStringLiteral("nowrap") : QStringLiteral("normal");
     QToolTip::showText(help->globalPos(),
-                       Qt::convertFromPlainText(text, fits ? Qt::WhiteSpaceNoWrap : Qt::WhiteSpaceNormal),
+                       u"<p style=\"white-space:" + wrapping + u"\">" + text.toHtmlEscaped() + u"</p>",
                        m_view->viewport(), m_view->visualRect(index));
     return true;
 }
