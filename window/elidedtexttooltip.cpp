@@ -27,7 +27,9 @@ bool ElidedTextToolTip::isElided(const QAbstractItemView *view, const QModelInde
 
 bool ElidedTextToolTip::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_view->viewport() || event->type() != QEvent::ToolTip)
+    // The view is not called before the event is known to be a tool tip's: the viewport's last
+    // events come while the view is being destroyed.
+    if (event->type() != QEvent::ToolTip || watched != m_view->viewport())
         return false;
     const auto *help = static_cast<QHelpEvent *>(event);
     const QModelIndex index = m_view->indexAt(help->pos());
