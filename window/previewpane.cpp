@@ -158,7 +158,7 @@ PreviewPane::PreviewPane(QWidget *parent)
     new ElidedTextToolTip(m_table);
 
     m_status->setObjectName(QStringLiteral("previewStatus"));
-    m_status->setAccessibleName(QStringLiteral("Preview status"));
+    m_status->setAccessibleDescription(QStringLiteral("Preview status"));
     m_status->setTextFormat(Qt::PlainText); // a path or a line of the file is never markup
     m_status->setWordWrap(true);
     m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop); // alone, it takes the table's place
