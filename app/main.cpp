@@ -48,6 +48,9 @@ int runWindow(int &argc, char **argv)
 int main(int argc, char *argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("tessaline"));
+    // QSettings' place for the window's open size: ~/.config/tessaline/tessaline.conf on Linux,
+    // HKEY_CURRENT_USER\Software\tessaline\tessaline on Windows.
+    QCoreApplication::setOrganizationName(QStringLiteral("tessaline"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSALINE_VERSION));
 
     QCommandLineParser parser;

@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <algorithm>
@@ -54,6 +55,11 @@ double openOnce()
 
 int main(int argc, char *argv[])
 {
+    // The window remembers its open size as the program does, in QStandardPaths' test folders
+    // rather than the user's settings; from the second run on, the opening reads what the last
+    // one left.
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("tessaline"));
     QApplication app(argc, argv);
     const int windows = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10;
     std::vector<double> later;

@@ -5,7 +5,8 @@
 # libFuzzer for the fuzz targets, mkvtoolnix, ffmpeg, x264, dvdauthor and lsdvd for the interop tests,
 # and for the package test cpack's helpers dpkg-shlibdeps and file, then lintian,
 # desktop-file-validate, appstreamcli, man and bash-completion); those the program needs to run on
-# a desktop (the X11/Wayland platform plugins, and a Song-style face for Chinese text); and for the
+# a desktop (the X11/Wayland platform plugins, a Song-style face for Chinese text, and a face with
+# the Japanese forms of kanji besides kana for Japanese titles, which the Song face lacks); and for the
 # benchmarks Google Benchmark, Xvfb with the XCB headers for the start-up time, and for the input
 # formats' benchmark (MEDIA=1) ffmpeg and mkvtoolnix, which build its files and are measured
 # against, and GNU time for the peak memory.
@@ -13,7 +14,7 @@ build_packages=(cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-l10n-tools 
     libavformat-dev libavutil-dev libdvdread-dev libebml-dev libmatroska-dev)
 test_packages=(clang clang-format libclang-rt-dev mkvtoolnix ffmpeg x264 dvdauthor lsdvd dpkg-dev file lintian
     desktop-file-utils appstream man-db bash-completion)
-run_packages=(qt6-qpa-plugins fonts-arphic-uming)
+run_packages=(qt6-qpa-plugins fonts-arphic-uming fonts-droid-fallback)
 bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins ffmpeg mkvtoolnix time)
 # For scripts/windows: the mingw-w64 cross compilers (the -posix threading variants) and binutils,
 # Wine to run the tests, NSIS for the installer, Xvfb, openbox and xdotool to show the window,

@@ -1,17 +1,20 @@
-// The preview pane, offscreen: the cap on rows, the latest request alone shown, and a pane
-// deleted while its computation runs. A file's chapters as "Save" would write them, and a failure
-// in their place, are seen through the window (tst_window).
+// The preview pane, offscreen: the cap on rows, the latest request alone shown, a pane deleted
+// while its computation runs, and a title cut off shown whole in its tool tip. A file's chapters as "Save" would write
+// them, and a failure in their place, are seen through the window (tst_window).
 #include "previewpane.h"
 #include "testsupport.h"
 
 #include <QDir>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QThreadPool>
+#include <QToolTip>
 
 using namespace Qt::StringLiterals;
 using namespace Tessaline;
@@ -47,6 +50,8 @@ private slots:
     void capsRowsAndCountsTheRest();
     void showsTheLatestRequestAlone();
     void deletedWhileComputing();
+    void toolTipShowsTitleCutOff_data();
+    void toolTipShowsTitleCutOff();
 
 private:
     // Computations that record their paths and, for "a.txt", wait to be released: their preview
@@ -117,6 +122,39 @@ void TestPreviewPane::deletedWhileComputing()
     m_release.release();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::sendPostedEvents();
+}
+
+void TestPreviewPane::toolTipShowsTitleCutOff_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("tipped");
+    QTest::newRow("longer than its cell, markup characters shown as they are")
+        << u"<b>序章：在遥远的东方有一座被云雾笼罩的古老城市，城里住着一位会讲故事的老人</b>"_s << true;
+    QTest::newRow("short") << u"尾声"_s << false;
+}
+
+void TestPreviewPane::toolTipShowsTitleCutOff()
+{
+    QFETCH(QString, title);
+    QFETCH(bool, tipped);
+    PreviewPane pane;
+    pane.setComputation([&title](const QString &, const ConvertOptions &) -> Expected<FilePreview> {
+        return FilePreview {u"simple"_s, {ChapterPreviewRow {1, {}, {}, title}}, 1};
+    });
+    pane.resize(pane.sizeHint());
+    pane.show();
+    QVERIFY(showAndWait(pane, u"a.txt"_s));
+    QToolTip::hideText();
+    QTRY_VERIFY(!QToolTip::isVisible());
+    QWidget *cells = table(pane)->viewport();
+    const QPoint cell = table(pane)->visualRect(table(pane)->model()->index(0, 3)).center();
+    QHelpEvent help(QEvent::ToolTip, cell, cells->mapToGlobal(cell));
+    QCoreApplication::sendEvent(cells, &help);
+    QCOMPARE(QToolTip::isVisible(), tipped);
+    QTextDocument shown;
+    shown.setHtml(QToolTip::text());
+    if (tipped)
+        QCOMPARE(shown.toPlainText(), title);
 }
 
 QTEST_MAIN(TestPreviewPane)

@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,9 +28,12 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -99,10 +103,15 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void initialStateAndNamesBox();
     void layoutAndTabOrder();
     void shiftF10OpensContextMenu();
     void openSectionFitsItsContents();
+    void openWindowResizes_data();
+    void openWindowResizes();
+    void openSizeAndColumnsRemembered_data();
+    void openSizeAndColumnsRemembered();
     void emptyListSaysSo();
     void lineBreakInNameShownAsMark();
     void readerReasonInChinese();
@@ -120,6 +129,13 @@ private slots:
     void completionMessage_data();
     void completionMessage();
 };
+
+// Each test starts from no remembered open size or columns (QSettings, in QStandardPaths' test
+// mode).
+void TestWindow::init()
+{
+    QSettings().clear();
+}
 
 // The controls at start, the names box enabled by "ChapterName", and what the controls hand on.
 void TestWindow::initialStateAndNamesBox()
@@ -249,6 +265,132 @@ void TestWindow::openSectionFitsItsContents()
         });
     };
     QTRY_VERIFY(fits());
+}
+
+void TestWindow::openWindowResizes_data()
+{
+    QTest::addColumn<QSize>("growth"); // past the first open size; the least size for anything below
+    QTest::addColumn<int>("rows"); // of the preview in sight, at least
+    QTest::addColumn<bool>("mayScroll"); // sideways, where the columns no longer fit
+    QTest::newRow("first size: ten rows, four whole columns") << QSize(0, 0) << 10 << false;
+    QTest::newRow("resized large") << QSize(600, 400) << 30 << false;
+    QTest::newRow("least: three rows") << QSize(-10'000, -10'000) << 3 << true;
+}
+
+// The open window resizes: the list takes the height it gains, the preview the width and height,
+// every other control keeps its size, whole and apart from the others; the least size keeps them
+// so. Closed, it is the closed window again. The same test runs at a scale of 2 (CTest).
+void TestWindow::openWindowResizes()
+{
+    QFETCH(QSize, growth);
+    QFETCH(int, rows);
+    QFETCH(bool, mayScroll);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"a.txt"_qs);
+    QVERIFY(writeFile(file, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=One"));
+    Form1 form;
+    form.addFiles({{file}});
+    child<QListWidget>(form, "lstFiles")->setCurrentRow(0); // the table shows, not words in its place
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QSize closed = form.size();
+    QList<QRect> closedPlaces; // of the original controls
+    for (const QWidget *control : form.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        closedPlaces.append(control->geometry());
+    QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    QVERIFY(form.minimumSize() != form.maximumSize());
+    QVERIFY(form.screen()->availableGeometry().contains(form.frameGeometry()));
+    const QSize first = form.size();
+    auto *list = child(form, "lstFiles");
+    auto *table = child<QTableView>(form, "previewTable");
+    QList<QWidget *> controls; // every other one that shows, the original ones and the section's
+    for (QWidget *control : form.findChildren<QWidget *>()) {
+        if (control->isVisible() && control->parentWidget() == &form && control != list
+            && !qobject_cast<MoreSection *>(control))
+            controls.append(control);
+    }
+    for (QWidget *control : form.findChild<MoreSection *>()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (control->isVisible() && !qobject_cast<PreviewPane *>(control))
+            controls.append(control);
+    }
+    QList<QSize> sizes;
+    for (const QWidget *control : controls)
+        sizes.append(control->size());
+    const QSize listSize = list->size();
+    const QSize tableSize = table->size();
+
+    form.resize(first + growth);
+    const QSize grown = form.size() - first;
+    QTRY_COMPARE(table->size(), tableSize + grown);
+    QCOMPARE(list->size(), listSize + QSize(0, grown.height()));
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        QWidget *control = controls[i];
+        const QString name = control->objectName() + u' ' + QString::fromLatin1(control->metaObject()->className());
+        QVERIFY2(control->size() == sizes[i], qPrintable(name));
+        QVERIFY2(form.rect().contains(QRect(control->mapTo(&form, QPoint()), control->size())), qPrintable(name));
+        for (const QWidget *other : controls) {
+            if (other != control && other->parentWidget() == control->parentWidget())
+                QVERIFY2(!control->geometry().intersects(other->geometry()), qPrintable(name));
+        }
+    }
+    QHeaderView *columns = table->horizontalHeader();
+    // The scroll bar shows exactly when the columns, each at least as wide as its caption, pass
+    // the viewport's width.
+    QTRY_COMPARE(table->horizontalScrollBar()->isVisible(), columns->length() > table->viewport()->width());
+    const bool scrolls = table->horizontalScrollBar()->isVisible();
+    QVERIFY(mayScroll || !scrolls);
+    for (int column = 0; !scrolls && column < columns->count(); ++column) {
+        const int left = columns->sectionViewportPosition(column);
+        QVERIFY(left >= 0 && left + columns->sectionSize(column) <= table->viewport()->width());
+        QVERIFY(columns->sectionSize(column) >= columns->sectionSizeHint(column)); // its caption whole
+    }
+    QVERIFY(table->viewport()->height() >= rows * table->verticalHeader()->defaultSectionSize());
+
+    QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    QCOMPARE(form.size(), closed);
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    for (qsizetype i = 0; i < closedPlaces.size(); ++i)
+        QCOMPARE(form.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)[i]->geometry(), closedPlaces[i]);
+}
+
+void TestWindow::openSizeAndColumnsRemembered_data()
+{
+    QTest::addColumn<bool>("closeSection"); // before the window goes; otherwise it goes open
+    QTest::newRow("section closed") << true;
+    QTest::newRow("window gone while open") << false;
+}
+
+// The open window's size and the preview's columns as the user left them are those of the next
+// run's first opening, and stay as a file's preview comes in.
+void TestWindow::openSizeAndColumnsRemembered()
+{
+    QFETCH(bool, closeSection);
+    QSize left;
+    int timeReadWidth = 0;
+    {
+        Form1 form;
+        form.show();
+        QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+        form.resize(form.size() + QSize(23, 45));
+        left = form.size();
+        QHeaderView *columns = child<QTableView>(form, "previewTable")->horizontalHeader();
+        columns->resizeSection(1, columns->sectionSize(1) + 30);
+        timeReadWidth = columns->sectionSize(1);
+        if (closeSection)
+            QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"a.txt"_qs);
+    QVERIFY(writeFile(file, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=One"));
+    Form1 form;
+    form.addFiles({{file}});
+    form.show();
+    QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    QCOMPARE(form.size(), left);
+    QSignalSpy shown(form.findChild<PreviewPane *>(), &PreviewPane::previewShown);
+    child<QListWidget>(form, "lstFiles")->setCurrentRow(0);
+    QVERIFY(shown.wait());
+    QCOMPARE(child<QTableView>(form, "previewTable")->horizontalHeader()->sectionSize(1), timeReadWidth);
 }
 
 // "Save" with no file listed says so, and converts nothing.
@@ -618,7 +760,10 @@ void TestWindow::previewFollowsSelectionAndOptions()
     QVERIFY(shown.wait());
     QCOMPARE(table->model()->rowCount(), 1);
     QCOMPARE(cell(1) + u' ' + cell(2), QStringLiteral("00:00:30.000 00:00:30.030")); // the frame's start at 29.97 fps
-    QCOMPARE(table->model()->headerData(2, Qt::Horizontal).toString(), u"写入时间"_qs);
+    QStringList headers; // English, as the captions are
+    for (int column = 0; column < table->model()->columnCount(); ++column)
+        headers.append(table->model()->headerData(column, Qt::Horizontal).toString());
+    QCOMPARE(headers, QStringList({u"No."_qs, u"Time read"_qs, u"Time written"_qs, u"Title"_qs}));
     QTest::keyClicks(child(form, "offset"), QStringLiteral("5")); // "05": 5 ms
     QVERIFY(shown.wait());
     QCOMPARE(cell(2), QStringLiteral("00:00:30.035"));
@@ -864,6 +1009,9 @@ int main(int argc, char *argv[])
 {
     int status = 0;
     {
+        // The window's settings go to a folder of the tests' own, never the user's.
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("tessaline"));
         QApplication app(argc, argv);
         app.setAttribute(Qt::AA_Use96Dpi, true);
         if (!Tessaline::installWindowTranslator())

@@ -28,6 +28,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -51,9 +53,10 @@ constexpr QRect kOption1AnsiRect(160, 152, 81, 12);
 constexpr QRect kOption1UnicodeRect(160, 168, 81, 17);
 constexpr QRect kCommand1Rect(160, 192, 113, 25);
 
-// The section's size at least, beside the original controls: the open window fits a screen of
-// 640 × 512 (1280 × 1024 at a scale of 2).
-constexpr QSize kMoreSectionSize(330, 420);
+// Where the open window's size and the preview's columns are kept between runs (QSettings: on
+// Linux ~/.config/tessaline/tessaline.conf).
+const QString kOpenSizeKey = QStringLiteral("window/openSize");
+const QString kPreviewColumnsKey = QStringLiteral("window/previewColumns");
 
 // The names the readable formats usually have, for the file dialog; "All files" shows the rest,
 // which are taken when a format's probe claims them.
@@ -211,7 +214,9 @@ Form1::Form1(QWidget *parent)
     m_progressPoll->setInterval(kProgressPollMs);
     connect(m_progressPoll, &QTimer::timeout, this, &Form1::updateProgress);
 
-    placeControls();
+    placeControls(0);
+    // Nothing in the closed window follows a change of its size, so it has one size only.
+    setFixedSize(m_closedSize);
     setInitialState();
     updateOptionTabStops();
 
@@ -222,6 +227,9 @@ Form1::Form1(QWidget *parent)
 
 Form1::~Form1()
 {
+    // The open window's size and the preview's columns, as the user left them, for the next run.
+    if (moreSectionOpen())
+        saveOpenLayout();
     m_module1->UnhookWindow();
     // A run ends after the file it is converting, so that no output is left half-written.
     if (m_run) {
@@ -309,27 +317,31 @@ void Form1::paintEvent(QPaintEvent *event)
 {
     QWidget::paintEvent(event);
     // Once the window has been drawn: the icon theme search, which costs more than building the
-    // whole window, and the faces for Chinese text (the messages; the section's preview, whose
-    // header sizes its captions in bold), which fontconfig finds among the fallbacks in about
-    // 10 ms each; nothing in the first picture needs them.
+    // whole window, the faces for Chinese and Japanese text (the messages, the preview's words and
+    // titles, whose rows it sizes by them), which fontconfig finds among the fallbacks in about
+    // 5 to 10 ms each, and the bold face the preview's header sizes its captions in; nothing in
+    // the first picture needs them.
     if (!std::exchange(m_painted, true))
         QTimer::singleShot(0, this, [this] {
             setWindowIcon(QIcon::fromTheme(QStringLiteral("tessaline")));
+            QFontMetrics(font()).horizontalAdvance(QStringLiteral("已成功转换あ"));
             QFont bold = font();
             bold.setBold(true);
-            for (const QFont &face : {font(), bold})
-                QFontMetrics(face).horizontalAdvance(QStringLiteral("已成功转换"));
+            QFontMetrics(bold).horizontalAdvance(QStringLiteral("Title"));
         });
 }
 
-void Form1::placeControls()
+// The list taller by listGrowth pixels (while the section is open, the window's height past the
+// closed one's), the controls below it moved down as far.
+void Form1::placeControls(int listGrowth)
 {
-    m_text1->setGeometry(kText1Rect);
-    placeInColumn(m_check1, kCheck1Rect, kCheck2Rect.top());
-    placeInColumn(m_check2, kCheck2Rect, kOption1AnsiRect.top());
-    placeInColumn(m_option1Ansi, kOption1AnsiRect, kOption1UnicodeRect.top());
-    placeInColumn(m_option1Unicode, kOption1UnicodeRect, kCommand1Rect.top());
-    placeInColumn(m_command1, kCommand1Rect, kClientSize.height());
+    const QPoint down(0, listGrowth);
+    m_text1->setGeometry(kText1Rect.translated(down));
+    placeInColumn(m_check1, kCheck1Rect.translated(down), kCheck2Rect.top() + listGrowth);
+    placeInColumn(m_check2, kCheck2Rect.translated(down), kOption1AnsiRect.top() + listGrowth);
+    placeInColumn(m_option1Ansi, kOption1AnsiRect.translated(down), kOption1UnicodeRect.top() + listGrowth);
+    placeInColumn(m_option1Unicode, kOption1UnicodeRect.translated(down), kCommand1Rect.top() + listGrowth);
+    placeInColumn(m_command1, kCommand1Rect.translated(down), kClientSize.height() + listGrowth);
 
     // A caption wider than the design (fonts differ from the designer's) widens the column to
     // the right; the file list and the window widen with it, keeping the right margin.
@@ -341,17 +353,15 @@ void Form1::placeControls()
     const int optionsRight = std::max(m_option1Ansi->geometry().right(), m_option1Unicode->geometry().right());
     const QSize moreSize = m_more->sizeHint();
     columnRight = std::max(columnRight, optionsRight + 4 + moreSize.width());
-    m_more->setGeometry(QRect(QPoint(columnRight - moreSize.width() + 1,
-                                     (kOption1AnsiRect.top() + kOption1UnicodeRect.bottom() - moreSize.height()) / 2),
-                              moreSize));
+    m_more->setGeometry(
+        QRect(QPoint(columnRight - moreSize.width() + 1,
+                     (kOption1AnsiRect.top() + kOption1UnicodeRect.bottom() - moreSize.height()) / 2 + listGrowth),
+              moreSize));
     for (QWidget *control : std::initializer_list<QWidget *> {m_check1, m_check2, m_command1})
         control->resize(columnRight - control->x() + 1, control->height());
     const int grow = columnRight - kCheck1Rect.right();
-    m_lstFiles->setGeometry(kListRect.adjusted(0, 0, grow, 0));
-    // Nothing in the window follows a change of its size, so it has one size only, and one more
-    // while the section is open.
+    m_lstFiles->setGeometry(kListRect.adjusted(0, 0, grow, listGrowth));
     m_closedSize = kClientSize + QSize(grow, 0);
-    setFixedSize(m_closedSize);
 }
 
 // What a screen reader says of each control: its name, and what a terse caption leaves unsaid.
@@ -545,8 +555,8 @@ bool Form1::moreSectionOpen() const
     return m_moreSection && m_more->isChecked();
 }
 
-// The section lies right of the original controls, which keep their places; the window widens,
-// and lengthens for the preview.
+// The section lies right of the original controls; the window widens, and lengthens for the
+// preview. Open, it can be resized; closed, it is the closed window again, at its one size.
 void Form1::showMoreSection(bool open)
 {
     if (open && !m_moreSection) {
@@ -559,32 +569,102 @@ void Form1::showMoreSection(bool open)
             updatePreview();
         });
         m_moreSection->installEventFilter(this);
+        restoreOpenLayout();
     }
     m_more->setArrowType(open ? Qt::LeftArrow : Qt::RightArrow);
     m_more->setToolTip(open ? QStringLiteral("Less") : QStringLiteral("More"));
     if (open) {
         m_moreSection->show();
         fitMoreSection(true);
-    } else {
-        if (m_moreSection)
-            m_moreSection->hide();
+    } else if (m_moreSection) {
+        saveOpenLayout();
+        m_moreSection->hide();
+        setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        placeControls(0);
         setFixedSize(m_closedSize);
     }
     updateEncodingChoice();
     updatePreview();
 }
 
-// The open section is as large as its contents ask (a status line, a chosen folder, a mark come
-// and go), so that nothing in it is cut off; the original controls keep their places. While it
-// stays open it only grows: a window that shrank as the preview's words came and went would move
-// its controls away from the pointer.
+// The least the open window can be: the closed window's controls, and the section's fields at
+// their size with the preview's header and three rows, or its words, at the section's width now.
+QSize Form1::openMinimumSize() const
+{
+    const QSize section = m_moreSection->minimumSizeHint();
+    const int sectionWidth = std::max(section.width(), width() - m_closedSize.width());
+    return {m_closedSize.width() + section.width(),
+            std::max({m_closedSize.height(), section.height(), m_moreSection->heightForWidth(sectionWidth)})};
+}
+
+// Opening, the window takes the size it was last left at, or else the one the section asks for
+// (the preview's ten rows and four columns whole), within the screen. While the section stays
+// open its least size follows what comes into it (a status line, a chosen folder, a mark), so
+// that nothing in it is cut off; the window grows when it is below that, and otherwise keeps the
+// size the user gave it.
 void Form1::fitMoreSection(bool opening)
 {
-    const QSize least = opening ? kMoreSectionSize : m_moreSection->size();
-    const QSize section = m_moreSection->sizeHint().expandedTo(m_moreSection->minimumSizeHint()).expandedTo(least);
-    const int height = std::max(m_closedSize.height(), section.height());
-    m_moreSection->setGeometry(m_closedSize.width(), 0, section.width(), height);
-    setFixedSize(m_closedSize.width() + section.width(), height);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setMinimumSize(openMinimumSize());
+    if (opening) {
+        const QSize section = m_moreSection->sizeHint();
+        const QSize asked = m_openSize.isValid()
+            ? m_openSize
+            : QSize(m_closedSize.width() + section.width(), std::max(m_closedSize.height(), section.height()));
+        const QRect screen = this->screen()->availableGeometry();
+        const QSize frame = frameGeometry().size() - size(); // the window manager's borders
+        resize(asked.boundedTo(screen.size() - frame).expandedTo(minimumSize()));
+        keepOnScreen(screen);
+    }
+    layOutOpenWindow();
+}
+
+// A window widened or lengthened past the screen's edge is moved back within it.
+void Form1::keepOnScreen(const QRect &screen)
+{
+    QRect frame = frameGeometry();
+    frame.moveRight(std::min(frame.right(), screen.right()));
+    frame.moveBottom(std::min(frame.bottom(), screen.bottom()));
+    frame.moveLeft(std::max(frame.left(), screen.left()));
+    frame.moveTop(std::max(frame.top(), screen.top()));
+    if (frame.topLeft() != frameGeometry().topLeft())
+        move(frame.topLeft());
+}
+
+// The original controls at the left, the list taking the height the window has past the closed
+// one's; the section beside them takes the rest of the width, the preview at its bottom the rest
+// of the height.
+void Form1::layOutOpenWindow()
+{
+    placeControls(height() - m_closedSize.height());
+    m_moreSection->setGeometry(m_closedSize.width(), 0, width() - m_closedSize.width(), height());
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (moreSectionOpen()) {
+        layOutOpenWindow();
+        setMinimumSize(openMinimumSize()); // the preview's words wrap anew at the new width
+    }
+}
+
+// The open window's size, as the user last left it (not maximized), and the preview's columns.
+// Tests enable QStandardPaths' test mode, which QSettings follows.
+void Form1::saveOpenLayout()
+{
+    const bool filling = windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
+    m_openSize = filling && normalGeometry().isValid() ? normalGeometry().size() : size();
+    QSettings settings;
+    settings.setValue(kOpenSizeKey, m_openSize);
+    settings.setValue(kPreviewColumnsKey, m_moreSection->preview()->columnState());
+}
+
+void Form1::restoreOpenLayout()
+{
+    const QSettings settings;
+    m_openSize = settings.value(kOpenSizeKey).toSize();
+    m_moreSection->preview()->restoreColumnState(settings.value(kPreviewColumnsKey).toByteArray());
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

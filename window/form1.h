@@ -37,6 +37,10 @@ class Module1;
 // is gone before the completion message shows. The arrow button "more", right of the option
 // buttons, opens the MoreSection to the window's right (built when first opened, closed at each
 // start): its settings count only while it is open, and its preview shows the selected file.
+// Closed, the window has one size; open, it can be resized and maximized, down to a least size
+// at which nothing is cut off: the file list takes the height it gains (the names box and the
+// controls beside it keep their size, below the list), the preview the width and height. The
+// open size and the preview's columns are remembered between runs (QSettings).
 // Files also come from "Add files…" (Ctrl+O) and the command line; Enter presses "Save", which
 // with no file listed says so at once. Tab goes across the list, down the names box, then down
 // the right column and on into the section; Shift+F10 opens a context menu as the Menu key does.
@@ -95,11 +99,12 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     struct Run;
 
-    void placeControls();
+    void placeControls(int listGrowth);
     void describeControls();
     void chooseFiles();
     void setInitialState();
@@ -113,6 +118,11 @@ private:
     bool moreSectionOpen() const;
     void showMoreSection(bool open);
     void fitMoreSection(bool opening);
+    QSize openMinimumSize() const;
+    void keepOnScreen(const QRect &screen);
+    void layOutOpenWindow();
+    void saveOpenLayout();
+    void restoreOpenLayout();
     void openContextMenu();
     void updateEncodingChoice();
     void updatePreview();
@@ -134,6 +144,7 @@ private:
     QAction *m_addFiles; // Ctrl+O, in the list's context menu and on the section's button
     MoreSection *m_moreSection = nullptr; // built when first opened
     QSize m_closedSize; // the window's, with the section closed
+    QSize m_openSize; // the open window's as last left; invalid until then
     MessageBoxPresenter m_presentMessageBox;
     Conversion m_conversion;
     FileChooser m_chooseFiles;

@@ -13,14 +13,11 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QStyle>
-#include <QTableView>
 #include <QVBoxLayout>
 
 namespace Tessaline {
@@ -57,18 +54,6 @@ QString rateProblem(const QString &caption, const QString &text)
 QString languageText(const QLineEdit *field)
 {
     return field->text().isEmpty() ? QStringLiteral("und") : field->text();
-}
-
-// The number and the two times take what they need, the title the rest, so that the table fits
-// the section without scrolling sideways.
-void fitPreviewColumns(QTableView *table)
-{
-    QHeaderView *header = table->horizontalHeader();
-    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
-    const QFontMetrics metrics = table->fontMetrics();
-    header->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("00000")) + margin);
-    for (int column : {1, 2})
-        header->resizeSection(column, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + margin);
 }
 
 } // namespace
@@ -112,18 +97,16 @@ MoreSection::MoreSection(QWidget *parent)
     m_title->setSpecialValueText(QStringLiteral("longest"));
     m_title->setToolTip(QStringLiteral("The title of a DVD title set whose chapters are read"));
     m_preview->setObjectName(QStringLiteral("preview"));
-    auto *table = m_preview->findChild<QTableView *>(QStringLiteral("previewTable"));
-    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // a long title is elided
-    fitPreviewColumns(table);
-    // A new preview resets the table's columns to their default width.
-    connect(table->model(), &QAbstractItemModel::modelReset, this, [table] { fitPreviewColumns(table); });
 
     m_addFiles->setObjectName(QStringLiteral("addFiles"));
     m_addFiles->setAccessibleDescription(QStringLiteral("Add chapter files to the list (Ctrl+O)"));
     connect(m_addFiles, &QPushButton::clicked, this, &MoreSection::addFilesClicked);
     describeFields();
 
+    // The fields keep their size as the window grows; the preview below takes what it gains.
     auto *form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    m_fields = form;
     form->addRow(caption(QStringLiteral("Files:"), m_addFiles), inRow({m_addFiles}));
     form->addRow(caption(QStringLiteral("From (fps):"), m_rateFrom), inRow({m_rateFrom, problemMark(m_rateFrom)}));
     form->addRow(caption(QStringLiteral("To (fps):"), m_rateTo), inRow({m_rateTo, problemMark(m_rateTo)}));
@@ -371,6 +354,13 @@ void MoreSection::check()
             m_problems.append(problem);
     }
     emit changed();
+}
+
+// The fields at their size, whatever the preview's least width.
+QSize MoreSection::minimumSizeHint() const
+{
+    const QMargins margins = layout()->contentsMargins();
+    return QWidget::minimumSizeHint().expandedTo({m_fields->sizeHint().width() + margins.left() + margins.right(), 0});
 }
 
 CompletionMessage refusalMessage(const QStringList &problems)

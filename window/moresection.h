@@ -10,6 +10,7 @@
 
 class QAbstractButton;
 class QComboBox;
+class QFormLayout;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
@@ -56,6 +57,10 @@ public:
 
     PreviewPane *preview() const { return m_preview; }
 
+    // At least as wide as the fields at their size hint, and as high as they are and the
+    // preview at its least; the preview takes any room beyond.
+    QSize minimumSizeHint() const override;
+
     // Asks for the output folder, starting at current; an empty result leaves the choice as it
     // was. The default is QFileDialog::getExistingDirectory; tests install their own.
     using FolderChooser = std::function<QString(QWidget *parent, const QString &current)>;
@@ -84,6 +89,7 @@ private:
     void clearVideo();
     void check();
 
+    QFormLayout *m_fields = nullptr; // the rows above the preview
     QPushButton *m_addFiles; // first: the fields follow it in the Tab order
     QComboBox *m_rateFrom;
     QComboBox *m_rateTo;

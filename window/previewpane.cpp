@@ -1,6 +1,7 @@
 #include "previewpane.h"
 
 #include "completionmessage.h"
+#include "elidedtexttooltip.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTableView>
 #include <QThreadPool>
@@ -87,7 +89,7 @@ private:
         }
     }
 
-    static constexpr std::array<QStringView, 4> kHeaders = {u"序号", u"读取时间", u"写入时间", u"标题"};
+    static constexpr std::array<QStringView, 4> kHeaders = {u"No.", u"Time read", u"Time written", u"Title"};
 
     QList<ChapterPreviewRow> m_rows;
 };
@@ -112,6 +114,38 @@ Expected<FilePreview> conversionPreview(const QString &path, const ConvertOption
     return previewEntry(path, *run, PreviewPane::kShownChapters);
 }
 
+constexpr int kHintedRows = 10; // the table's rows at the pane's size hint
+constexpr int kLeastRows = 3; // at its least
+constexpr int kHintedTitleCharacters = 15; // Chinese characters of the title column at the size hint
+
+// A row as tall as a line of text in the table's font needs: digits, kana and Han characters
+// (Chinese and Japanese titles are drawn in fallback faces that are often taller than the
+// font's own), rather than the style's default row of 30 pixels whatever the font.
+int lineRowHeight(const QTableView *table)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(table);
+    option.widget = table;
+    option.font = table->font();
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = QStringLiteral("09:あ中");
+    const int grid = table->showGrid() ? 1 : 0;
+    return table->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, table).height() + grid;
+}
+
+// The number and the two times as wide as their widest values or their captions; the title takes
+// the rest of the table's width (the last section stretches).
+void fitColumns(QTableView *table)
+{
+    QHeaderView *header = table->horizontalHeader();
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    const QFontMetrics metrics = table->fontMetrics();
+    const int widest[] = {metrics.horizontalAdvance(QStringLiteral("00000")),
+                          metrics.horizontalAdvance(QStringLiteral("00:00:00.000"))};
+    for (int column : {0, 1, 2})
+        header->resizeSection(column, std::max(widest[column ? 1 : 0] + margin, header->sectionSizeHint(column)));
+}
+
 } // namespace
 
 PreviewPane::PreviewPane(QWidget *parent)
@@ -125,17 +159,30 @@ PreviewPane::PreviewPane(QWidget *parent)
     connect(m_debounce, &QTimer::timeout, this, &PreviewPane::startComputation);
 
     m_table->setObjectName(QStringLiteral("previewTable"));
-    m_table->setAccessibleName(QStringLiteral("章节预览"));
-    m_table->setAccessibleDescription(QStringLiteral("所选文件保存后的章节：序号、读取时间、写入时间和标题"));
+    m_table->setAccessibleName(QStringLiteral("Chapter preview"));
+    m_table->setAccessibleDescription(
+        QStringLiteral("The selected file's chapters as Save writes them: number, time read, time written, title"));
     m_table->setModel(m_model);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setWordWrap(false);
-    m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // Columns the user widens past the table's width scroll sideways; the title takes what the
+    // others leave, and a title cut off shows whole in its tool tip.
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    QHeaderView *columns = m_table->horizontalHeader();
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setStretchLastSection(true);
+    columns->setSectionsMovable(false);
+    fitColumns(m_table);
+    QHeaderView *rows = m_table->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(lineRowHeight(m_table));
+    new ElidedTextToolTip(m_table);
 
     m_status->setObjectName(QStringLiteral("previewStatus"));
-    m_status->setAccessibleDescription(QStringLiteral("预览状态"));
+    m_status->setAccessibleDescription(QStringLiteral("Preview status"));
     m_status->setTextFormat(Qt::PlainText); // a path or a line of the file is never markup
     m_status->setWordWrap(true);
     m_status->setAlignment(Qt::AlignLeft | Qt::AlignTop); // alone, it takes the table's place
@@ -183,20 +230,50 @@ void PreviewPane::setComputation(Computation computation)
     m_computation = std::move(computation);
 }
 
-// The table with a line of words below it ("…" while a preview is computed).
-int PreviewPane::tableAndLineHeight() const
+QByteArray PreviewPane::columnState() const
 {
-    return m_table->sizeHint().height() + layout()->spacing() + m_status->fontMetrics().height();
+    return m_table->horizontalHeader()->saveState();
+}
+
+void PreviewPane::restoreColumnState(const QByteArray &state)
+{
+    m_table->horizontalHeader()->restoreState(state);
+}
+
+// The table's frame and header, and rows of text.
+int PreviewPane::tableHeight(int rows) const
+{
+    return 2 * m_table->frameWidth() + m_table->horizontalHeader()->sizeHint().height()
+        + rows * m_table->verticalHeader()->defaultSectionSize();
+}
+
+// The table with a line of words below it ("…" while a preview is computed).
+int PreviewPane::tableAndLineHeight(int rows) const
+{
+    return tableHeight(rows) + layout()->spacing() + m_status->fontMetrics().height();
 }
 
 QSize PreviewPane::sizeHint() const
 {
-    return QWidget::sizeHint().expandedTo({m_table->sizeHint().width(), tableAndLineHeight()});
+    const QHeaderView *columns = m_table->horizontalHeader();
+    int width = 2 * m_table->frameWidth() + m_table->verticalScrollBar()->sizeHint().width()
+        + m_table->fontMetrics().horizontalAdvance(u'中') * kHintedTitleCharacters;
+    for (int column = 0; column < columns->count() - 1; ++column)
+        width += columns->sectionSize(column);
+    return {width, tableAndLineHeight(kHintedRows)};
 }
 
+QSize PreviewPane::minimumSizeHint() const
+{
+    return {m_table->minimumSizeHint().width(),
+            tableAndLineHeight(kLeastRows) + m_table->horizontalScrollBar()->sizeHint().height()};
+}
+
+// The least height: the table's at its least, or the words in its place wrapped to the width.
 int PreviewPane::heightForWidth(int width) const
 {
-    return std::max(QWidget::heightForWidth(width), tableAndLineHeight());
+    const int words = m_status->isHidden() ? 0 : m_status->heightForWidth(width);
+    return std::max(minimumSizeHint().height(), m_table->isHidden() ? words : tableHeight(kLeastRows) + words);
 }
 
 void PreviewPane::startComputation()

@@ -44,10 +44,17 @@ public:
     using Computation = std::function<Expected<FilePreview>(const QString &path, const ConvertOptions &options)>;
     void setComputation(Computation computation);
 
-    // As large as the table and a line of words below it ask, whether the table or the words in
-    // its place show, so that the pane keeps its size as they take turns.
+    // The widths of the table's columns as the user left them, and to set them again (in
+    // QHeaderView::saveState's form); a state that does not apply is ignored.
+    QByteArray columnState() const;
+    void restoreColumnState(const QByteArray &state);
+
+    // Ten rows and the four columns whole, the title's for 15 Chinese characters, and a line of
+    // words below the table; at least three rows and the line. The same whether the table or the
+    // words in its place show, so that the pane keeps its size as they take turns.
     QSize sizeHint() const override;
-    int heightForWidth(int width) const override; // of the wrapped words, at least the table's
+    QSize minimumSizeHint() const override;
+    int heightForWidth(int width) const override; // the least: of the wrapped words, or the table's
 
 signals:
     // The result of the latest request (a table or a failure) is shown.
@@ -59,7 +66,8 @@ private:
     void startComputation();
     void showResult(quint64 request, const Expected<FilePreview> &result);
     void showStatus(const QString &text);
-    int tableAndLineHeight() const;
+    int tableHeight(int rows) const;
+    int tableAndLineHeight(int rows) const;
 
     std::shared_ptr<Requests> m_requests; // shared with the computations
     quint64 m_request = 0; // the latest request: its result is the one shown
