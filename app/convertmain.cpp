@@ -167,6 +167,8 @@ QString reasonText(const Failure &failure)
     case Failure::Kind::ModuleUnavailable:
         return QStringLiteral("cannot be read: the module that reads its format cannot be loaded (%1)")
             .arg(failure.detail);
+    case Failure::Kind::TooManyChapters:
+        return QStringLiteral("holds %1 chapters, more than %2").arg(failure.chapter).arg(failure.detail);
     }
     return {};
 }

@@ -32,6 +32,7 @@ struct Failure
         BadInput, // not what its content claims; line or offset: where; detail: what is wrong
         NoChapters, // a file, playlist or disc title that holds no chapters (an empty text file is an empty list)
         ModuleUnavailable, // the module that reads the file's format cannot be loaded; detail: why
+        TooManyChapters, // more chapters than can be edited; chapter: how many; detail: the most
     };
 
     Kind kind;

@@ -92,6 +92,8 @@ QString failureText(const Failure &failure)
         return QStringLiteral("没有章节");
     case Failure::Kind::ModuleUnavailable:
         return QStringLiteral("无法加载读取此格式的模块（%1）").arg(failure.detail);
+    case Failure::Kind::TooManyChapters:
+        return QStringLiteral("有%1个章节，超过可编辑的%2个").arg(failure.chapter).arg(failure.detail);
     }
     return {};
 }
