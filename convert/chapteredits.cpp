@@ -172,6 +172,15 @@ EditedChapter withTypedTime(EditedChapter chapter, const QString &text)
     return chapter;
 }
 
+EditedChapter newChapterAfter(const QList<EditedChapter> &chapters, qsizetype row)
+{
+    if (row < 0)
+        return {};
+    EditedChapter chapter = chapters[row];
+    chapter.chapter.title.clear();
+    return chapter;
+}
+
 QList<EditedRow> previewEditedChapters(const QList<EditedChapter> &chapters, bool simpleText, RunContext &run)
 {
     const ChapterChange change(run.options, run.titles, simpleText);
@@ -214,12 +223,18 @@ QList<Failure> problemsOf(const QList<EditedRow> &rows)
     return problems;
 }
 
-EditedChapters chaptersToWrite(const QList<EditedChapter> &chapters, bool simpleText)
+Expected<ChapterList> chaptersToWrite(const QList<EditedChapter> &chapters)
 {
-    EditedChapters written {{}, simpleText};
-    written.chapters.reserve(chapters.size());
-    for (const EditedChapter &edited : chapters)
-        written.chapters.append(edited.chapter);
+    ChapterList written;
+    written.reserve(chapters.size());
+    for (const EditedChapter &edited : chapters) {
+        if (!edited.unreadTime.isEmpty()) {
+            Failure failure {Failure::Kind::UnreadableTime, {}, 0, edited.unreadTime};
+            failure.chapter = written.size() + 1;
+            return failure;
+        }
+        written.append(edited.chapter);
+    }
     return written;
 }
 

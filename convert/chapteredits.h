@@ -74,6 +74,10 @@ std::optional<qint64> parseChapterTime(QStringView text);
 // The chapter with a time typed into it: the time, or the text kept when it is not one.
 EditedChapter withTypedTime(EditedChapter chapter, const QString &text);
 
+// The chapter inserted after row: at its time (or its text, when that is no time), untitled; at
+// 00:00:00.000 before the first chapter (row -1).
+EditedChapter newChapterAfter(const QList<EditedChapter> &chapters, qsizetype row);
+
 // A chapter of edited chapters as a run writes it: the row, and why its time cannot be written
 // (UnreadableTime: a time typed that is none, detail the text; TimeOutOfRange: a time the output
 // cannot hold once retimed and offset, detail the time), naming its chapter.
@@ -90,14 +94,15 @@ QList<EditedRow> previewEditedChapters(const QList<EditedChapter> &chapters, boo
 // The problems of the rows, in order.
 QList<Failure> problemsOf(const QList<EditedRow> &rows);
 
-// What a run writes for an edited file in place of what the file holds.
+// What a run writes for an edited file in place of what the file holds. A time typed that is no
+// time fails the file, as UnreadableTime of its chapter, before anything is written.
 struct EditedChapters
 {
-    ChapterList chapters;
+    QList<EditedChapter> chapters;
     bool simpleText = false;
 };
 
-// The chapters to write: every time typed must be a time (see problemsOf).
-EditedChapters chaptersToWrite(const QList<EditedChapter> &chapters, bool simpleText);
+// The chapters to write, or the first chapter whose typed time is no time.
+Expected<ChapterList> chaptersToWrite(const QList<EditedChapter> &chapters);
 
 } // namespace Tessaline

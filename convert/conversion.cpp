@@ -55,7 +55,9 @@ ChapterFeed editedFrom(const EditedChapters &edited, RunContext &run, const QStr
 {
     return [&edited, &run, &inputPath](ChapterWriter &writer) -> Expected<qsizetype> {
         const ChapterChange change(run.options, run.titles, edited.simpleText);
-        const Expected<qsizetype> chapters = writeChapters(edited.chapters, change, writer);
+        const Expected<ChapterList> written = chaptersToWrite(edited.chapters);
+        const Expected<qsizetype> chapters
+            = written ? writeChapters(*written, change, writer) : Expected<qsizetype>(written.error());
         if (!chapters) {
             Failure failure = chapters.error();
             failure.path = inputPath;

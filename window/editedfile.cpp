@@ -65,18 +65,13 @@ private:
     }
 };
 
-// A new chapter after a row, at its time (its typed text, when that is no time) and untitled.
 class InsertChapterCommand : public EditCommand
 {
 public:
     InsertChapterCommand(EditedFile &file, int after)
-        : EditCommand(file, QStringLiteral("Insert chapter")), m_row(after + 1)
-    {
-        if (after >= 0) {
-            m_chapter = file.chapters()[after];
-            m_chapter.chapter.title.clear();
-        }
-    }
+        : EditCommand(file, QStringLiteral("Insert chapter")), m_row(after + 1),
+          m_chapter(newChapterAfter(file.chapters(), after))
+    { }
     void redo() override { insert(m_row, m_chapter); }
     void undo() override { take(m_row); }
 

@@ -504,7 +504,7 @@ void Form1::startRun(const QList<int> &rows, AfterRun after)
         if (undecodable.contains(rows[i]))
             control.undecodableNames.insert(i);
         else if (const EditedFile *file = m_edits->find(files[i]); file && file->isEdited()) {
-            control.edited.insert(i, chaptersToWrite(file->chapters(), file->simpleText()));
+            control.edited.insert(i, {file->chapters(), file->simpleText()});
             m_run->edited.append(files[i]);
         }
     }

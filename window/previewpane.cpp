@@ -79,6 +79,7 @@ PreviewPane::PreviewPane(QWidget *parent)
 
 PreviewPane::~PreviewPane()
 {
+    m_model->disconnect(this); // an editor still open commits as the pane goes
     const QMutexLocker locker(&m_requests->mutex);
     m_requests->pane = nullptr;
     m_requests->latest = 0; // requests count from 1: none waiting begins
