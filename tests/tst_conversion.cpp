@@ -592,8 +592,9 @@ void TestConversion::editedChapters_data()
 }
 
 // The rule "the edited chapters, then the options": a file's chapters read for editing and
-// edited are changed and written as its own chapters would be, by a run given them; a time that
-// cannot be written is a problem of its chapter, and refuses the file.
+// edited are changed and written as its own chapters would be, by a run given them, and the
+// table's "as written" columns show exactly that; a time that cannot be written is a problem of
+// its chapter, and refuses the file.
 void TestConversion::editedChapters()
 {
     QFETCH(QString, input);
@@ -610,7 +611,8 @@ void TestConversion::editedChapters()
     QVERIFY(read);
     edits(read->chapters);
     Expected<RunContext> run = prepareRun(options);
-    const QList<Failure> problems = problemsOf(previewEditedChapters(read->chapters, read->simpleText, *run));
+    const QList<EditedRow> rows = previewEditedChapters(read->chapters, read->simpleText, *run);
+    const QList<Failure> problems = problemsOf(rows);
     QCOMPARE(problems.isEmpty() ? 0 : problems[0].chapter, problemChapter);
     if (problemChapter)
         QCOMPARE(problems[0].kind, problem);
@@ -620,8 +622,14 @@ void TestConversion::editedChapters()
     QCOMPARE(report.converted, output.isEmpty() ? 0 : 1);
     if (problemChapter)
         QCOMPARE(report.failures.value(0).chapter, problemChapter);
-    if (!output.isEmpty())
-        QCOMPARE(readFile(OutputPathFor(path)), unicodeFile(output));
+    if (output.isEmpty())
+        return;
+    QCOMPARE(readFile(OutputPathFor(path)), unicodeFile(output));
+    QStringList previewed; // the table shows what is written
+    for (const EditedRow &row : rows)
+        previewed.append(QStringLiteral("CHAPTER%1=%2\r\nCHAPTER%1NAME=%3")
+                             .arg(PadTwo(row.written.number), row.written.timeWritten, row.written.title));
+    QCOMPARE(previewed.join(u"\r\n"), output);
 }
 
 void TestConversion::readForEditing_data()
