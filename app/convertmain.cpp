@@ -181,6 +181,8 @@ QString reasonText(const Failure &failure)
             .arg(failure.detail);
     case Failure::Kind::TooManyChapters:
         return QStringLiteral("cannot be converted: %1").arg(failure.detail);
+    case Failure::Kind::TooManyToEdit:
+        return QStringLiteral("holds %1 chapters, more than %2").arg(failure.chapter).arg(failure.detail);
     }
     return {};
 }

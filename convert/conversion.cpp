@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QHash>
 
+#include <functional>
 #include <memory>
 
 namespace Tessaline {
@@ -46,21 +47,61 @@ private:
     QStringList m_notes;
 };
 
-// Reads the opened input, changes its chapters and writes them into device: what was written to
-// outputPath, or the failure, which names the input, and outputPath too when writing failed.
-Expected<EntryResult> convertInto(QIODevice &device, QIODevice &input, const InputFormat *format, RunContext &run,
-                                  const QString &inputPath, const QString &outputPath)
+// Hands a file's chapters, changed as the run asks, to a writer: the chapter count, or why they
+// cannot be written (the failure names the input).
+using ChapterFeed = std::function<Expected<qsizetype>(ChapterWriter &writer)>;
+
+// Writes the chapters that feed gives into device: what was written to outputPath, or the
+// failure, which names the input, and outputPath too when writing failed.
+Expected<EntryResult> writeInto(QIODevice &device, const ChapterFeed &feed, RunContext &run, const QString &inputPath,
+                                const QString &outputPath)
 {
     const OutputFormat &written = outputFormatOf(run.options.format);
     EncodedOutput output(device, written.form(run.options.OutputEncoding), &run.codePage);
     const std::unique_ptr<ChapterWriter> formatWriter = written.makeWriter({output, run.options, inputPath});
     SnapNotingWriter writer(*formatWriter, run.options.snapWindowMs);
-    const Expected<qsizetype> chapters = convertChapters(input, format, run, inputPath, writer);
+    const Expected<qsizetype> chapters = feed(writer);
     if (!chapters)
         return chapters.error();
     if (!writer.finish())
         return outputFailureOf(Failure::Kind::WriteFailed, inputPath, outputPath, output.error(), output.systemError());
     return EntryResult {outputPath, *chapters, output.replacedCharacters(), writer.warnings()};
+}
+
+// Reads the opened input and changes its chapters.
+ChapterFeed readFrom(QIODevice &input, const InputFormat *format, RunContext &run, const QString &inputPath)
+{
+    return [&input, format, &run, &inputPath](ChapterWriter &writer) {
+        return convertChapters(input, format, run, inputPath, writer);
+    };
+}
+
+// Changes the chapters of an edited file, as its read chapters would be: the rule is "the edited
+// chapters, then the options".
+ChapterFeed editedFrom(const EditedChapters &edited, RunContext &run, const QString &inputPath)
+{
+    return [&edited, &run, &inputPath](ChapterWriter &writer) -> Expected<qsizetype> {
+        const ChapterChange change(run.options, run.titles, edited.simpleText,
+                                   run.keyframes ? &*run.keyframes : nullptr);
+        const Expected<ChapterList> written = chaptersToWrite(edited.chapters);
+        const Expected<qsizetype> chapters
+            = written ? writeChapters(*written, change, writer) : Expected<qsizetype>(written.error());
+        if (!chapters) {
+            Failure failure = chapters.error();
+            failure.path = inputPath;
+            return failure;
+        }
+        return chapters;
+    };
+}
+
+// An edited file is opened, not read: its identity keeps the output from being the file itself.
+Expected<ChapterSource> openEdited(const QString &path)
+{
+    Expected<InputFile> input = openInput(path);
+    if (!input)
+        return input.error();
+    return ChapterSource {std::move(*input), nullptr};
 }
 
 } // namespace
@@ -124,19 +165,20 @@ Expected<QByteArray> convertBytes(QByteArrayView input, RunContext &run)
     const Expected<const InputFormat *> format = inputFormatOf(QStringLiteral(".txt"), in, run.options);
     if (!format)
         return format.error();
-    const Expected<EntryResult> converted = convertInto(out, in, *format, run, {}, {});
+    const Expected<EntryResult> converted = writeInto(out, readFrom(in, *format, run, {}), run, {}, {});
     if (!converted)
         return converted.error();
     return bytes;
 }
 
-Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
+Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run, const EditedChapters *edited)
 {
-    Expected<ChapterSource> source = openChapterSource(inputPath, run.options);
+    Expected<ChapterSource> source = edited ? openEdited(inputPath) : openChapterSource(inputPath, run.options);
     if (!source)
         return source.error();
     const InputFile &input = source->input;
-    const InputFormat *const format = source->format;
+    const ChapterFeed feed
+        = edited ? editedFrom(*edited, run, inputPath) : readFrom(*input.file, source->format, run, inputPath);
     const QString outputPath = OutputPathFor(inputPath, run.options.format, run.options.outputFolder);
 
     if (run.options.destination == Destination::StandardOutput) {
@@ -144,7 +186,7 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         QFile standardOutput;
         openStandardOutput(standardOutput);
         HoldingDevice held(standardOutput);
-        const Expected<EntryResult> converted = convertInto(held, *input.file, format, run, inputPath, {});
+        const Expected<EntryResult> converted = writeInto(held, feed, run, inputPath, {});
         if (!converted)
             return converted.error();
         if (!held.release()) {
@@ -165,9 +207,9 @@ Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run)
         // and then removed unwritten.
         DiscardingDevice nowhere;
         nowhere.open(QIODevice::WriteOnly);
-        return convertInto(nowhere, *input.file, format, run, inputPath, outputPath); // writing cannot fail
+        return writeInto(nowhere, feed, run, inputPath, outputPath); // writing cannot fail
     }
-    const Expected<EntryResult> converted = convertInto(file.device(), *input.file, format, run, inputPath, outputPath);
+    const Expected<EntryResult> converted = writeInto(file.device(), feed, run, inputPath, outputPath);
     if (!converted)
         return converted.error();
     if (!file.commit())
@@ -219,6 +261,16 @@ QList<Expected<QString>> refuseCollidingOutputs(QList<Expected<QString>> entries
     return entries;
 }
 
+QStringList convertedFiles(const QStringList &files, const ConvertReport &report)
+{
+    if (report.runFailure)
+        return {};
+    QStringList converted = files.first(files.size() - report.notConverted);
+    for (const Failure &failure : report.failures)
+        converted.removeAll(failure.path);
+    return converted;
+}
+
 ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options, const RunControl &control)
 {
     ConvertReport report;
@@ -244,7 +296,10 @@ ConvertReport ConvertAll(const QStringList &files, const ConvertOptions &options
             break;
         }
         const Expected<QString> &entry = entries[done];
-        const Expected<EntryResult> result = entry ? ConvertEntry(*entry, *run) : Expected<EntryResult>(entry.error());
+        const auto edited = control.edited.constFind(done);
+        const Expected<EntryResult> result = entry
+            ? ConvertEntry(*entry, *run, edited == control.edited.cend() ? nullptr : &*edited)
+            : Expected<EntryResult>(entry.error());
         if (!result) {
             report.failures.append(result.error());
             continue;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "chapteredits.h"
 #include "codepage.h"
 #include "convertoptions.h"
 #include "failure.h"
 #include "keyframes.h"
 #include "preview.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -73,7 +75,9 @@ struct EntryResult
 // output is replaced only once it is whole, and a failure leaves an earlier output as it was. A
 // dry run (Destination::Nowhere) checks the output as far as making its temporary file; standard
 // output gets a file only once it is whole, up to 64 MiB, past which it is written as it comes.
-Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run);
+// Given edited chapters, the file is opened but not read: those are changed as its own would be
+// and written in its place.
+Expected<EntryResult> ConvertEntry(const QString &inputPath, RunContext &run, const EditedChapters *edited = nullptr);
 
 // Opens a regular file for reading, as ConvertEntry opens its input: a FIFO, device or folder
 // fails at once, without waiting.
@@ -130,6 +134,10 @@ struct ConvertReport
     qsizetype notConverted = 0; // files not started because of the stop
 };
 
+// The files of a run (as given to ConvertAll) that it converted: those it started and that did
+// not fail.
+QStringList convertedFiles(const QStringList &files, const ConvertReport &report);
+
 // How a run reports its progress and learns that it is to stop. Both are used from the thread
 // that runs ConvertAll.
 struct RunControl
@@ -140,6 +148,9 @@ struct RunControl
     // The files (by index) whose names did not decode, and so name another file or none: each
     // fails as UndecodableName without being looked up.
     QSet<qsizetype> undecodableNames;
+    // The files (by index) that the user edited: their edited chapters are written in place of
+    // what they hold (see ConvertEntry).
+    QHash<qsizetype, EditedChapters> edited;
 };
 
 // Converts every file in order, but those whose outputs collide (refuseCollidingOutputs); a file

@@ -33,6 +33,7 @@ struct Failure
         NoChapters, // a file, playlist or disc title that holds no chapters (an empty text file is an empty list)
         ModuleUnavailable, // the module that reads the file's format cannot be loaded; detail: why
         TooManyChapters, // more than the format written holds; chapter (line): the first too many; detail: the limit
+        TooManyToEdit, // more chapters than can be edited; chapter: how many; detail: the most
     };
 
     Kind kind;

@@ -1,6 +1,7 @@
 // The conversion library: time arithmetic, code pages, and what it does with hostile files.
 // How whole files convert is tested through the command line (tst_convertcommand).
 #include "chapterchange.h"
+#include "chapteredits.h"
 #include "conversion.h"
 #include "formats/outputformat.h"
 #include "formats/timestamplist.h"
@@ -29,6 +30,10 @@
 
 using namespace Tessaline;
 using namespace TestSupport;
+
+// Edits of a file's chapters, as the window's commands make them.
+using Edits = std::function<void(QList<EditedChapter> &chapters)>;
+Q_DECLARE_METATYPE(Edits)
 
 namespace {
 
@@ -104,6 +109,14 @@ private slots:
     void namesBoxLines();
     void snapToKeyframes_data();
     void snapToKeyframes();
+    void editedChapters_data();
+    void editedChapters();
+    void readForEditing_data();
+    void readForEditing();
+    void typedTimes_data();
+    void typedTimes();
+    void changesOnDisk_data();
+    void changesOnDisk();
 };
 
 void TestConversion::chapterTimes_data()
@@ -606,6 +619,205 @@ void TestConversion::snapToKeyframes()
     const SnappedTime snapped = snappedToKeyframe(ms, keyframes, windowMs);
     QCOMPARE(snapped.toMs, expected.toMs);
     QCOMPARE(snapped, expected);
+}
+
+void TestConversion::editedChapters_data()
+{
+    QTest::addColumn<QString>("input"); // a file of data/formats, or written from bytes
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Edits>("edits");
+    QTest::addColumn<ConvertOptions>("options");
+    QTest::addColumn<QString>("output"); // empty: not written
+    QTest::addColumn<qsizetype>("problemChapter"); // of the first problem; 0: none
+    QTest::addColumn<Failure::Kind>("problem");
+    const QByteArray simple = "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:00:30.000\nCHAPTER02NAME=B\n"
+                              "CHAPTER03=00:01:00.000\nCHAPTER03NAME=C\n";
+    ConvertOptions noRetiming;
+    noRetiming.ShiftFrameRate = false;
+    QTest::newRow("simple text retimed: a title and a time typed, a chapter deleted")
+        << u"film.txt"_qs << simple << Edits([](QList<EditedChapter> &chapters) {
+               chapters[0].chapter.title = u"Intro"_qs;
+               chapters[1] = withTypedTime(chapters[1], u"00:00:45.000"_qs);
+               chapters.removeAt(2);
+           })
+        << ConvertOptions()
+        << u"CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Intro\r\nCHAPTER02=00:00:45.045\r\nCHAPTER02NAME=B"_qs
+        << qsizetype(0) << Failure::Kind::NoChapters;
+    ConvertOptions namesAndOffset = noRetiming;
+    namesAndOffset.offsetMs = 1000;
+    namesAndOffset.UseNameBox = true;
+    namesAndOffset.NameBoxText = u"One\r\nTwo"_qs;
+    QTest::newRow("playlist: the names box and the offset apply to an inserted chapter and a typed title")
+        << QFINDTESTDATA("data/formats/mpls/playlist.mpls") << QByteArray()
+        << Edits([](QList<EditedChapter> &chapters) {
+               chapters.insert(1, newChapterAfter(chapters, 0));
+               chapters[2].chapter.title = u"X"_qs;
+           })
+        << namesAndOffset
+        << u"CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=One\r\nCHAPTER02=00:00:01.000\r\nCHAPTER02NAME=Two\r\n"
+           "CHAPTER03=00:00:06.000\r\nCHAPTER03NAME=X\r\nCHAPTER04=00:00:11.501\r\nCHAPTER04NAME=Chapter 03"_qs
+        << qsizetype(0) << Failure::Kind::NoChapters;
+    QTest::newRow("Matroska retimed as the window retimes every format")
+        << QFINDTESTDATA("data/formats/matroska/chapters.mkv") << QByteArray()
+        << Edits([](QList<EditedChapter> &chapters) { chapters[2] = withTypedTime(chapters[2], u"00:00:03.000"_qs); })
+        << ConvertOptions()
+        << u"CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Intro\r\nCHAPTER02=00:00:01.001\r\nCHAPTER02NAME=Hidden scene\r\n"
+           "CHAPTER03=00:00:03.003\r\nCHAPTER03NAME=\u7247\u5C3E"_qs
+        << qsizetype(0) << Failure::Kind::NoChapters;
+    QTest::newRow("a time typed that is no time")
+        << u"film.txt"_qs << simple
+        << Edits([](QList<EditedChapter> &chapters) { chapters[1] = withTypedTime(chapters[1], u"0:45"_qs); })
+        << noRetiming << QString() << qsizetype(2) << Failure::Kind::UnreadableTime;
+    ConvertOptions offset = noRetiming;
+    offset.offsetMs = 1000;
+    QTest::newRow("a time past the largest of the output once offset")
+        << u"film.txt"_qs << simple
+        << Edits([](QList<EditedChapter> &chapters) { chapters[2] = withTypedTime(chapters[2], u"99:59:59.000"_qs); })
+        << offset << QString() << qsizetype(3) << Failure::Kind::TimeOutOfRange;
+}
+
+// The rule "the edited chapters, then the options": a file's chapters read for editing and
+// edited are changed and written as its own chapters would be, by a run given them, and the
+// table's "as written" columns show exactly that; a time that cannot be written is a problem of
+// its chapter, and refuses the file.
+void TestConversion::editedChapters()
+{
+    QFETCH(QString, input);
+    QFETCH(QByteArray, bytes);
+    QFETCH(Edits, edits);
+    QFETCH(ConvertOptions, options);
+    QFETCH(QString, output);
+    QFETCH(qsizetype, problemChapter);
+    QFETCH(Failure::Kind, problem);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QFileInfo(input).fileName());
+    QVERIFY(bytes.isEmpty() ? QFile::copy(input, path) : writeFile(path, bytes));
+    Expected<ChaptersForEditing> read = Tessaline::readForEditing(path, options);
+    QVERIFY(read);
+    edits(read->chapters);
+    Expected<RunContext> run = prepareRun(options);
+    const QList<EditedRow> rows = previewEditedChapters(read->chapters, read->simpleText, *run);
+    const QList<Failure> problems = problemsOf(rows);
+    QCOMPARE(problems.isEmpty() ? 0 : problems[0].chapter, problemChapter);
+    if (problemChapter)
+        QCOMPARE(problems[0].kind, problem);
+    RunControl control;
+    control.edited.insert(0, {read->chapters, read->simpleText});
+    const ConvertReport report = ConvertAll({path}, options, control);
+    QCOMPARE(report.converted, output.isEmpty() ? 0 : 1);
+    if (problemChapter)
+        QCOMPARE(report.failures.value(0).chapter, problemChapter);
+    if (output.isEmpty())
+        return;
+    QCOMPARE(readFile(OutputPathFor(path)), unicodeFile(output));
+    QStringList previewed; // the table shows what is written
+    for (const EditedRow &row : rows)
+        previewed.append(QStringLiteral("CHAPTER%1=%2\r\nCHAPTER%1NAME=%3")
+                             .arg(PadTwo(row.written.number), row.written.timeWritten, row.written.title));
+    QCOMPARE(previewed.join(u"\r\n"), output);
+}
+
+void TestConversion::readForEditing_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qsizetype>("chapters"); // read; 0: the file fails
+    QTest::addColumn<Failure::Kind>("failure");
+    QTest::addColumn<qint64>("where"); // the failure's line, or the chapters it counts
+    QTest::newRow("simple text in UTF-16, its first title kept")
+        << unicodeFile(u"CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=\u7B2C") << qsizetype(1) << Failure::Kind::NoChapters
+        << qint64(0);
+    QTest::newRow("a line that is no time line")
+        << QByteArray("CHAPTER01=00:00:01.000\nCHAPTER01NAME=a\nnot a time\nb\n") << qsizetype(0)
+        << Failure::Kind::BadInput << qint64(3);
+    QByteArray many;
+    for (qsizetype number = 1; number <= kMostEditedChapters + 1; ++number)
+        many += "CHAPTER01=00:00:01.000\nCHAPTER01NAME=\n";
+    QTest::newRow("past the most that are edited")
+        << many << qsizetype(0) << Failure::Kind::TooManyToEdit << qint64(kMostEditedChapters + 1);
+}
+
+// Simple text is read whole for editing, through its reader; a file that cannot be, or holds too
+// many chapters to be, is not edited.
+void TestConversion::readForEditing()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qsizetype, chapters);
+    QFETCH(Failure::Kind, failure);
+    QFETCH(qint64, where);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(u"film.txt"_qs), bytes));
+    const Expected<ChaptersForEditing> read = Tessaline::readForEditing(dir.filePath(u"film.txt"_qs), {});
+    QCOMPARE(bool(read), chapters > 0);
+    if (!read) {
+        QCOMPARE(read.error().kind, failure);
+        QCOMPARE(read.error().line + read.error().chapter, where);
+    } else {
+        QVERIFY(read->simpleText);
+        QCOMPARE(read->chapters.size(), chapters);
+        QCOMPARE(read->chapters[0].chapter, (Chapter {1000, u"\u7B2C"_qs, 0}));
+    }
+}
+
+void TestConversion::typedTimes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("milliseconds"); // -1: not a time
+    QTest::newRow("as the table shows it") << u"01:02:03.004"_qs << qint64(3'723'004);
+    QTest::newRow("hours past 99") << u"123:00:00.000"_qs << qint64(442'800'000);
+    QTest::newRow("one digit of hours") << u"1:02:03.004"_qs << qint64(-1);
+    QTest::newRow("60 minutes") << u"00:60:00.000"_qs << qint64(-1);
+    QTest::newRow("two digits of milliseconds") << u"00:00:01.00"_qs << qint64(-1);
+    QTest::newRow("a space before") << u" 00:00:01.000"_qs << qint64(-1);
+}
+
+// A time typed into the table is read as the table writes it, and nothing else.
+void TestConversion::typedTimes()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, milliseconds);
+    QCOMPARE(parseChapterTime(text).value_or(-1), milliseconds);
+}
+
+void TestConversion::changesOnDisk_data()
+{
+    QTest::addColumn<QByteArray>("after"); // the file's bytes then
+    QTest::addColumn<bool>("sameTime"); // its modification time put back
+    QTest::addColumn<qint64>("hashedInPart"); // bytes that both stamps claim, past kWholeHashBytes; 0: its own
+    QTest::addColumn<bool>("changed");
+    const QByteArray film = "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n";
+    QTest::newRow("the same bytes written again") << film << false << qint64(0) << false;
+    QTest::newRow("other bytes of the same size, the time put back")
+        << QByteArray(film).replace('a', 'b') << true << qint64(0) << true;
+    QTest::newRow("grown") << film + film << false << qint64(0) << true;
+    QTest::newRow("a large file touched") << film << false << kWholeHashBytes + 1 << true;
+}
+
+// A file changed on disk since it was read for editing is told apart from one written again with
+// the same bytes; a file hashed in part only is changed when its time is.
+void TestConversion::changesOnDisk()
+{
+    QFETCH(QByteArray, after);
+    QFETCH(bool, sameTime);
+    QFETCH(qint64, hashedInPart);
+    QFETCH(bool, changed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"film.txt"_qs);
+    QVERIFY(writeFile(path, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a\r\n"));
+    const QDateTime earlier = QDateTime::currentDateTime().addSecs(-60);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(earlier, QFileDevice::FileModificationTime));
+    file.close();
+    Expected<FileStamp> before = stampOf(path);
+    QVERIFY(writeFile(path, after));
+    if (sameTime) {
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(earlier, QFileDevice::FileModificationTime));
+        file.close();
+    }
+    Expected<FileStamp> now = stampOf(path);
+    QVERIFY(before && now);
+    if (hashedInPart)
+        before->size = now->size = hashedInPart;
+    QCOMPARE(contentChanged(*before, *now), changed);
 }
 
 QTEST_GUILESS_MAIN(TestConversion)

@@ -1,9 +1,14 @@
 // The preview pane, offscreen: the cap on rows, the latest request alone shown, a pane deleted
 // while its computation runs, and a title cut off shown whole in its tool tip. A file's chapters as "Save" would write
-// them, and a failure in their place, are seen through the window (tst_window).
+// them, and a failure in their place, are seen through the window (tst_window); its table as an editor, through the
+// keyboard.
+#include "editedfile.h"
 #include "previewpane.h"
+#include "tablekeys.h"
 #include "testsupport.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
@@ -15,6 +20,7 @@
 #include <QTextDocument>
 #include <QThreadPool>
 #include <QToolTip>
+#include <QUndoStack>
 
 using namespace Qt::StringLiterals;
 using namespace Tessaline;
@@ -40,7 +46,24 @@ bool showAndWait(PreviewPane &pane, const QString &path, const ConvertOptions &o
     return shown.wait();
 }
 
+// The table's rows, a line each: time as read, time as written, title.
+QStringList rows(const QTableView &table)
+{
+    QStringList rows;
+    for (int row = 0; row < table.model()->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 1; column < 4; ++column)
+            cells.append(table.model()->index(row, column).data().toString());
+        rows.append(cells.join(u' '));
+    }
+    return rows;
+}
+
+using TableEdit = std::function<void(QTableView &table)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(TableEdit)
 
 class TestPreviewPane : public QObject
 {
@@ -52,6 +75,8 @@ private slots:
     void deletedWhileComputing();
     void toolTipShowsTitleCutOff_data();
     void toolTipShowsTitleCutOff();
+    void editsThroughTheKeyboard_data();
+    void editsThroughTheKeyboard();
 
 private:
     // Computations that record their paths and, for "a.txt", wait to be released: their preview
@@ -155,6 +180,69 @@ void TestPreviewPane::toolTipShowsTitleCutOff()
     shown.setHtml(QToolTip::text());
     if (tipped)
         QCOMPARE(shown.toPlainText(), title);
+}
+
+void TestPreviewPane::editsThroughTheKeyboard_data()
+{
+    QTest::addColumn<TableEdit>("edit");
+    QTest::addColumn<QStringList>("edited");
+    const QString first = u"00:00:00.000 00:00:00.000 A"_s;
+    const QString third = u"00:01:00.000 00:01:00.060 C"_s;
+    QTest::newRow("F2 on a title, typed, Enter")
+        << TableEdit([](QTableView &table) { editCell(table, 1, 3, u"Middle"_s); })
+        << QStringList {first, u"00:00:30.000 00:00:30.030 Middle"_s, third};
+    QTest::newRow("typing on a time replaces it, as written at once") << TableEdit([](QTableView &table) {
+        keyAt(table, 2, 1, Qt::Key_0); // opens the editor with what it types
+        QTest::keyClicks(QApplication::focusWidget(), u"0:02:00.000"_s);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QCoreApplication::sendPostedEvents();
+    }) << QStringList {first, u"00:00:30.000 00:00:30.030 B"_s, u"00:02:00.000 00:02:00.120 C"_s};
+    QTest::newRow("Insert: after the current chapter, at its time")
+        << TableEdit([](QTableView &table) { keyAt(table, 0, 3, Qt::Key_Insert); })
+        << QStringList {first, u"00:00:00.000 00:00:00.000 "_s, u"00:00:30.000 00:00:30.030 B"_s, third};
+    QTest::newRow("Delete") << TableEdit([](QTableView &table) { keyAt(table, 1, 0, Qt::Key_Delete); })
+                            << QStringList {first, third};
+    QTest::newRow("revert to the file as read, after a deletion") << TableEdit([](QTableView &table) {
+        keyAt(table, 1, 0, Qt::Key_Delete);
+        table.findChild<QAction *>(u"revertFile"_s)->trigger();
+    }) << QStringList {first, u"00:00:30.000 00:00:30.030 B"_s, third};
+}
+
+// An edit of the table's file, undone with Ctrl+Z to the file as read, and redone with
+// Ctrl+Shift+Z and Ctrl+Y; the "as written" column follows every step. The edits are unsaved
+// until marked saved.
+void TestPreviewPane::editsThroughTheKeyboard()
+{
+    QFETCH(TableEdit, edit);
+    QFETCH(QStringList, edited);
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(u"film.txt"_s);
+    QVERIFY(writeFile(path,
+                      "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:00:30.000\nCHAPTER02NAME=B\n"
+                      "CHAPTER03=00:01:00.000\nCHAPTER03NAME=C\n"));
+    EditedFiles files;
+    PreviewPane pane;
+    pane.setEditedFiles(&files);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    QVERIFY(showAndWait(pane, path));
+    QTableView &view = *table(pane);
+    const QStringList asRead = rows(view);
+    view.setFocus();
+    edit(view);
+    QCOMPARE(rows(view), edited);
+    EditedFile *file = files.find(path);
+    QVERIFY(file && file->isModified());
+    for (int step = file->undoStack()->index(); step > 0; --step)
+        QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(rows(view), asRead);
+    QVERIFY(!file->isModified());
+    for (int step = 0; step < file->undoStack()->count(); ++step)
+        QTest::keyClick(&view, step % 2 ? Qt::Key_Y : Qt::Key_Z,
+                        step % 2 ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(rows(view), edited);
+    file->markSaved();
+    QVERIFY(!file->isModified());
 }
 
 QTEST_MAIN(TestPreviewPane)

@@ -8,6 +8,7 @@
 #include "moresection.h"
 #include "previewpane.h"
 #include "processend.h"
+#include "tablekeys.h"
 #include "testsupport.h"
 #include "windowlanguage.h"
 
@@ -96,6 +97,35 @@ bool drop(QWidget &window, const QList<QUrl> &urls, const QString &text = {})
     return enter.isAccepted() && dropped.isAccepted();
 }
 
+// Answers every question with answer, and records each box's text (an OK box is only read).
+void answerBoxes(Form1 &form, QStringList &texts, QMessageBox::StandardButton answer)
+{
+    form.setMessageBoxPresenter([&texts, answer](QMessageBox &box) {
+        texts.append(box.text());
+        if (QAbstractButton *button = box.button(answer))
+            button->click();
+    });
+}
+
+// The preview's table once the section is open, showing the list's row.
+QTableView *editorOf(Form1 &form, int row, const QString &firstTitle)
+{
+    if (!child<QAbstractButton>(form, "more")->isChecked())
+        QTest::mouseClick(child(form, "more"), Qt::LeftButton);
+    child<QListWidget>(form, "lstFiles")->setCurrentRow(row);
+    auto *table = child<QTableView>(form, "previewTable");
+    if (!QTest::qWaitFor([&] { return table->model()->index(0, 3).data() == firstTitle; }))
+        return nullptr;
+    table->setFocus();
+    return table;
+}
+
+// What a screen reader hears of a list entry.
+QString heard(QListWidget &list, int row)
+{
+    return QAccessible::queryAccessibleInterface(&list)->child(row)->text(QAccessible::Name);
+}
+
 } // namespace
 
 class TestWindow : public QObject
@@ -128,6 +158,11 @@ private slots:
     void outputThatIsAnInputIsNotCounted();
     void completionMessage_data();
     void completionMessage();
+    void editsHeldUntilSave();
+    void unsavedEditsAsked_data();
+    void unsavedEditsAsked();
+    void changedOnDiskAsked_data();
+    void changedOnDiskAsked();
 };
 
 // Each test starts from no remembered open size or columns (QSettings, in QStandardPaths' test
@@ -1002,6 +1037,165 @@ void TestWindow::completionMessage()
     QCOMPARE(message.title, title);
     QCOMPARE(message.text, text);
     QCOMPARE(message.isWarning, title != u"成功");
+}
+
+// Two titles and a time of an .mkv and a title of a Blu-ray playlist corrected through the keyboard,
+// a chapter deleted and the deletion undone, a time that is none refusing "Save"; the edits held
+// while the other file is shown, the edited file marked in the list; "Save" writes exactly those
+// chapters, and the marks go. Every cell has a name for a screen reader, an invalid one says why.
+void TestWindow::editsHeldUntilSave()
+{
+    QTemporaryDir dir;
+    const QString mkv = QDir::toNativeSeparators(dir.filePath(u"chapters.mkv"_qs));
+    const QString mpls = QDir::toNativeSeparators(dir.filePath(u"playlist.mpls"_qs));
+    QVERIFY(QFile::copy(QFINDTESTDATA("data/formats/matroska/chapters.mkv"), mkv));
+    QVERIFY(QFile::copy(QFINDTESTDATA("data/formats/mpls/playlist.mpls"), mpls));
+    Form1 form;
+    QStringList shown;
+    answerBoxes(form, shown, QMessageBox::Cancel);
+    form.addFiles({{mkv}, {mpls}});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto *list = child<QListWidget>(form, "lstFiles");
+    QTableView *table = editorOf(form, 0, u"Intro"_qs);
+    QVERIFY(table);
+    editCell(*table, 0, 3, u"开场"_qs);
+    editCell(*table, 1, 3, u"隐藏的场景"_qs);
+    editCell(*table, 2, 1, u"00:00:03.000"_qs);
+    keyAt(*table, 1, 0, Qt::Key_Delete);
+    QCOMPARE(table->model()->rowCount(), 2);
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    editCell(*table, 0, 1, u"0:00"_qs);
+    QAccessibleTableInterface *cells = QAccessible::queryAccessibleInterface(table)->tableInterface();
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column)
+            QVERIFY(!cells->cellAt(row, column)->text(QAccessible::Name).isEmpty());
+    }
+    const QString invalid = u"“0:00”不是时:分:秒.毫秒格式的时间（如00:01:30.500）"_qs;
+    QCOMPARE(cells->cellAt(0, 1)->text(QAccessible::Description), u"无效：" + invalid);
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QCOMPARE(shown.value(0), mkv + u"：第1章：" + invalid + u"\n未转换任何文件");
+    QVERIFY(!QFile::exists(dir.filePath(u"chapters_new.txt"_qs)));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+
+    QVERIFY((table = editorOf(form, 1, u"Chapter 01"_qs)));
+    QVERIFY(heard(*list, 0).endsWith(u"（有未保存的编辑）"));
+    editCell(*table, 1, 3, u"第二章"_qs);
+    keyAt(*table, 2, 0, Qt::Key_Delete);
+    QVERIFY((table = editorOf(form, 0, u"开场"_qs)));
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(shown[1], u"已成功转换2个文件"_qs);
+    QCOMPARE(readFile(dir.filePath(u"chapters_new.txt"_qs)),
+             unicodeFile(
+                 u"CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=开场\r\nCHAPTER02=00:00:01.001\r\nCHAPTER02NAME=隐藏的场景"
+                 u"\r\nCHAPTER03=00:00:03.003\r\nCHAPTER03NAME=片尾"));
+    QCOMPARE(
+        readFile(dir.filePath(u"playlist_new.txt"_qs)),
+        unicodeFile(
+            u"CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=Chapter 01\r\nCHAPTER02=00:00:05.005\r\nCHAPTER02NAME=第二章"));
+    QCOMPARE(heard(*list, 0), mkv);
+    QCOMPARE(heard(*list, 1), mpls);
+}
+
+void TestWindow::unsavedEditsAsked_data()
+{
+    QTest::addColumn<QString>("action"); // close, remove (Delete on the list) or clear
+    QTest::addColumn<int>("answer"); // the button; 0: Escape, on a box shown for real
+    QTest::addColumn<bool>("gone"); // the window closed, or the entry removed
+    QTest::addColumn<bool>("written");
+    QTest::newRow("closing, Cancel: the window and the edits stay")
+        << u"close"_qs << int(QMessageBox::Cancel) << false << false;
+    QTest::newRow("closing, Save: written, then closed") << u"close"_qs << int(QMessageBox::Save) << true << true;
+    QTest::newRow("removing, Discard: removed unwritten") << u"remove"_qs << int(QMessageBox::Discard) << true << false;
+    QTest::newRow("clearing, Save: written, then cleared") << u"clear"_qs << int(QMessageBox::Save) << true << true;
+    QTest::newRow("closing, Escape on the box: nothing changes") << u"close"_qs << 0 << false << false;
+}
+
+// A file with edits not yet saved does not leave the list, nor the window close, unasked.
+void TestWindow::unsavedEditsAsked()
+{
+    QFETCH(QString, action);
+    QFETCH(int, answer);
+    QFETCH(bool, gone);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    const QString path = QDir::toNativeSeparators(dir.filePath(u"film.txt"_qs));
+    QVERIFY(writeFile(path, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a"));
+    Form1 form;
+    QStringList shown;
+    answerBoxes(form, shown, QMessageBox::StandardButton(answer));
+    form.addFiles({{path}});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTableView *table = editorOf(form, 0, u"a"_qs);
+    QVERIFY(table);
+    editCell(*table, 0, 3, u"mine"_qs);
+    QTimer escape; // on the box, once it shows: the real one, run by exec()
+    if (!answer) {
+        form.setMessageBoxPresenter([](QMessageBox &box) { box.exec(); });
+        QObject::connect(&escape, &QTimer::timeout, [&escape, &shown] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                escape.stop();
+                shown.append(box->text());
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        });
+        escape.start(10);
+    }
+    auto *list = child<QListWidget>(form, "lstFiles");
+    if (action == u"close") {
+        form.close();
+    } else if (action == u"remove") {
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Delete);
+    } else {
+        child<QAction>(*list, "clearList")->trigger();
+    }
+    QTRY_COMPARE(!form.isVisible() || list->count() == 0, gone);
+    QCOMPARE(shown.value(0),
+             u"以下文件有未保存的编辑：\n" + path + u"\n"
+                 + (action == u"close" ? u"关闭之前要保存这些编辑吗？" : u"移除之前要保存这些编辑吗？"));
+    QCOMPARE(readFile(dir.filePath(u"film_new.txt"_qs)).contains(unicodeFile(u"mine").sliced(2)), written);
+    if (!gone)
+        QVERIFY(heard(*list, 0).endsWith(u"（有未保存的编辑）") && table->model()->index(0, 3).data() == u"mine"_qs);
+}
+
+void TestWindow::changedOnDiskAsked_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("title"); // written; empty: nothing written
+    QTest::newRow("use my edits") << int(QMessageBox::Save) << u"mine"_qs;
+    QTest::newRow("use the file, the edits dropped") << int(QMessageBox::Discard) << u"theirs"_qs;
+    QTest::newRow("cancel") << int(QMessageBox::Cancel) << QString();
+}
+
+// A file rewritten on disk since it was read for editing: "Save" asks before writing the edits.
+void TestWindow::changedOnDiskAsked()
+{
+    QFETCH(int, answer);
+    QFETCH(QString, title);
+    QTemporaryDir dir;
+    const QString path = QDir::toNativeSeparators(dir.filePath(u"film.txt"_qs));
+    QVERIFY(writeFile(path, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=a"));
+    Form1 form;
+    QStringList shown;
+    answerBoxes(form, shown, QMessageBox::StandardButton(answer));
+    form.addFiles({{path}});
+    form.show();
+    QTableView *table = editorOf(form, 0, u"a"_qs);
+    QVERIFY(table);
+    editCell(*table, 0, 3, u"mine"_qs);
+    QVERIFY(writeFile(path, "CHAPTER01=00:00:01.000\r\nCHAPTER01NAME=theirs"));
+    QTest::mouseClick(child(form, "Command1"), Qt::LeftButton);
+    QTRY_COMPARE(shown.size(), title.isEmpty() ? 1 : 2);
+    QVERIFY(shown[0].startsWith(u"“" + path + u"”在读取以供编辑之后已在磁盘上改变。"));
+    QCOMPARE(readFile(dir.filePath(u"film_new.txt"_qs)),
+             title.isEmpty() ? QByteArray("(missing)")
+                             : unicodeFile(QString(u"CHAPTER01=00:00:01.001\r\nCHAPTER01NAME=" + title)));
+    QTRY_COMPARE(table->model()->index(0, 3).data().toString(),
+                 answer == QMessageBox::Discard ? u"theirs"_qs : u"mine"_qs);
 }
 
 // QTEST_MAIN's, ending as the window program does (a conversion thread has run).

@@ -94,6 +94,8 @@ QString failureText(const Failure &failure)
         return QStringLiteral("无法加载读取此格式的模块（%1）").arg(failure.detail);
     case Failure::Kind::TooManyChapters:
         return QStringLiteral("无法转换：%1").arg(failure.detail);
+    case Failure::Kind::TooManyToEdit:
+        return QStringLiteral("有%1个章节，超过可编辑的%2个").arg(failure.chapter).arg(failure.detail);
     }
     return {};
 }

@@ -8,11 +8,14 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <numeric>
+
 namespace Tessaline {
 
 namespace {
 
 constexpr int kUndecodableRole = Qt::UserRole; // bool: the entry's name did not decode
+constexpr int kModifiedRole = Qt::UserRole + 1; // bool: the entry's file has edits not yet saved
 
 } // namespace
 
@@ -34,6 +37,14 @@ public:
     {
         return QStyledItemDelegate::displayText(shownEntry(value.toString()), locale);
     }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(kModifiedRole).toBool())
+            option->text = u"* " + option->text;
+    }
 };
 
 FileListWidget::FileListWidget(QWidget *parent)
@@ -47,8 +58,12 @@ FileListWidget::FileListWidget(QWidget *parent)
 
     m_remove->setObjectName(QStringLiteral("removeEntry"));
     m_clear->setObjectName(QStringLiteral("clearList"));
-    connect(m_remove, &QAction::triggered, this, [this] { removeEntry(selectedRow()); });
-    connect(m_clear, &QAction::triggered, this, &FileListWidget::clearEntries);
+    connect(m_remove, &QAction::triggered, this, [this] { removeAsked({selectedRow()}); });
+    connect(m_clear, &QAction::triggered, this, [this] {
+        QList<int> rows(count());
+        std::iota(rows.begin(), rows.end(), 0);
+        removeAsked(rows);
+    });
     addActions({m_remove, m_clear});
     setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(this, &QListWidget::itemSelectionChanged, this, &FileListWidget::updateActions);
@@ -97,6 +112,44 @@ void FileListWidget::clearEntries()
     setHorizontalExtent(0);
 }
 
+void FileListWidget::setRemovalCheck(RemovalCheck check)
+{
+    m_mayRemove = std::move(check);
+}
+
+void FileListWidget::markModified(const QString &entry, bool modified)
+{
+    const QString unsaved = QStringLiteral("有未保存的编辑");
+    for (int row = 0; row < count(); ++row) {
+        QListWidgetItem *entryItem = item(row);
+        if (entryItem->text() != entry)
+            continue;
+        entryItem->setData(kModifiedRole, modified);
+        entryItem->setData(Qt::AccessibleTextRole, modified ? QVariant(entry + u"（" + unsaved + u"）") : QVariant());
+        entryItem->setData(Qt::AccessibleDescriptionRole, modified ? QVariant(unsaved) : QVariant());
+        entryItem->setToolTip(modified ? unsaved : QString());
+    }
+    if (modified)
+        setHorizontalExtent(std::max(horizontalExtent(), listEntryWidth(fontMetrics(), u"* " + entry)));
+}
+
+// The rows, in ascending order, once the removal check allows it.
+void FileListWidget::removeAsked(const QList<int> &rows)
+{
+    if (!rows.isEmpty() && rows.first() >= 0 && (!m_mayRemove || m_mayRemove(rows)))
+        removeRows(rows);
+}
+
+void FileListWidget::removeRows(const QList<int> &rows)
+{
+    if (rows.size() == count()) {
+        clearEntries();
+        return;
+    }
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+        removeEntry(*row);
+}
+
 int FileListWidget::horizontalExtent() const
 {
     return m_delegate->extent;
@@ -126,7 +179,7 @@ void FileListWidget::updateActions()
 void FileListWidget::keyPressEvent(QKeyEvent *event)
 {
     if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && selectedRow() >= 0)
-        removeEntry(selectedRow());
+        removeAsked({selectedRow()});
     else
         QListWidget::keyPressEvent(event);
 }

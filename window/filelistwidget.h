@@ -3,6 +3,8 @@
 #include <QListWidget>
 #include <QSet>
 
+#include <functional>
+
 class QAction;
 
 namespace Tessaline {
@@ -14,7 +16,9 @@ class ExtentDelegate;
 // then scrolls over exactly the extent, the widest entry plus 8 pixels. The list keeps the extent
 // itself as entries come and go. Entries are not measured by the view, so adding many is cheap.
 // Delete or Backspace, or "Remove" in the context menu, removes the selected entry; "Clear list"
-// removes them all. An empty list shows a grey hint.
+// removes them all, once the removal check (if any) allows it. An entry whose file has edits not
+// yet saved shows "* " before its path, and says so to a screen reader. An empty list shows a
+// grey hint.
 class FileListWidget : public QListWidget
 {
     Q_OBJECT
@@ -33,6 +37,15 @@ public:
     void removeEntry(int row);
     // Removes every entry.
     void clearEntries();
+    // Removes the entries in rows (ascending), unasked.
+    void removeRows(const QList<int> &rows);
+
+    // Asked before the user removes entries (Delete, Backspace, "Remove", "Clear list"), with
+    // their rows: false keeps them. The window asks about unsaved edits here.
+    using RemovalCheck = std::function<bool(const QList<int> &rows)>;
+    void setRemovalCheck(RemovalCheck check);
+    // Marks the entries of a path as having edits not yet saved, or not.
+    void markModified(const QString &entry, bool modified);
 
     // The width in pixels that the list can be scrolled over; 0 for an empty list.
     int horizontalExtent() const;
@@ -45,10 +58,12 @@ private:
     void setHorizontalExtent(int pixels);
     int selectedRow() const; // -1 with none selected
     void updateActions();
+    void removeAsked(const QList<int> &rows);
 
     ExtentDelegate *m_delegate;
     QAction *m_remove;
     QAction *m_clear;
+    RemovalCheck m_mayRemove;
 };
 
 } // namespace Tessaline

@@ -3,16 +3,19 @@
 #include "completionmessage.h"
 #include "conversion.h"
 #include "droppedfiles.h"
+#include "editedfile.h"
 #include "filelistwidget.h"
 #include "module1.h"
 #include "moresection.h"
 #include "namesboxfont.h"
+#include "previewmodel.h"
 #include "previewpane.h"
 #include "runprogress.h"
 
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDropEvent>
@@ -37,6 +40,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <numeric>
 
 namespace Tessaline {
 
@@ -109,11 +113,14 @@ struct Form1::Run
     std::unique_ptr<QProgressDialog> dialog;
     QProgressBar *bar = nullptr; // the dialog's
     QPointer<QWidget> focus; // the control that had the focus when the run began
+    QStringList files; // converted, in order
+    QStringList edited; // of those, the files whose edits are written
+    AfterRun after;
 };
 
 Form1::Form1(QWidget *parent)
-    : QWidget(parent), m_module1(new Module1(this)), m_lstFiles(new FileListWidget(this)),
-      m_progressDelay(new QTimer(this)), m_progressPoll(new QTimer(this)),
+    : QWidget(parent), m_module1(new Module1(this)), m_edits(new EditedFiles(this)),
+      m_lstFiles(new FileListWidget(this)), m_progressDelay(new QTimer(this)), m_progressPoll(new QTimer(this)),
       m_check1(new QCheckBox(QStringLiteral("30FPS->29.97FPS"), this)),
       m_check2(new QCheckBox(QStringLiteral("ChapterName"), this)),
       m_command1(new QPushButton(QStringLiteral("Save"), this)),
@@ -197,6 +204,8 @@ Form1::Form1(QWidget *parent)
     connect(m_check2, &QCheckBox::toggled, this, &Form1::updatePreview);
     connect(m_option1Ansi, &QRadioButton::toggled, this, &Form1::updatePreview);
     connect(m_text1, &QPlainTextEdit::textChanged, this, &Form1::updatePreview);
+    connect(m_edits, &EditedFiles::modifiedChanged, m_lstFiles, &FileListWidget::markModified);
+    m_lstFiles->setRemovalCheck([this](const QList<int> &rows) { return mayRemove(rows); });
 
     // The option buttons are one tab stop, entered at the selected one; the arrow keys move
     // within the group.
@@ -251,8 +260,12 @@ void Form1::addFiles(const QList<DroppedPath> &files)
     if (m_run)
         return;
     for (const DroppedPath &file : files) {
-        if (file.undecodable ? isChapterListPath(file.path) : isChapterSource(file.path))
+        if (file.undecodable ? isChapterListPath(file.path) : isChapterSource(file.path)) {
             m_lstFiles->appendEntry(file.path, file.undecodable);
+            // A file listed again shares the edits of its other entry.
+            if (const EditedFile *edited = m_edits->find(file.path); edited && edited->isModified())
+                m_lstFiles->markModified(file.path, true);
+        }
     }
 }
 
@@ -461,28 +474,218 @@ void Form1::save()
         showMessage(emptyListMessage());
         return;
     }
+    QList<int> rows(m_lstFiles->count());
+    std::iota(rows.begin(), rows.end(), 0);
+    startRun(rows, {});
+}
+
+// Converts the files of the list's rows, the edited ones from their edits; after follows once the
+// run has ended and its message has been shown. Nothing is converted while a field or an edited
+// time is invalid, or when the user cancels the question about a file changed on disk.
+void Form1::startRun(const QList<int> &rows, AfterRun after)
+{
     if (moreSectionOpen() && !m_moreSection->problems().isEmpty()) {
         showMessage(refusalMessage(m_moreSection->problems()));
         return;
     }
     // The files and options are taken once, when "Save" is pressed.
+    const ConvertOptions options = this->options();
+    QStringList files;
+    for (const int row : rows)
+        files.append(m_lstFiles->item(row)->text());
+    if (const QStringList problems = editProblems(files, options); !problems.isEmpty()) {
+        showMessage(refusalMessage(problems));
+        return;
+    }
+    if (!settleChangedFiles(files))
+        return;
     m_run = std::make_unique<Run>();
     m_run->focus = focusWidget();
-    m_run->total = m_lstFiles->count();
+    m_run->total = files.size();
+    m_run->files = files;
+    m_run->after = std::move(after);
     RunControl control;
     control.stop = &m_run->stop;
     control.progress = [progress = &m_run->progress](qsizetype done, qsizetype total, const QString &current) {
         progress->report(done, total, current);
     };
-    control.undecodableNames = m_lstFiles->undecodableRows();
-    m_run->thread.reset(
-        QThread::create([run = m_run.get(), convert = m_conversion, files = files(), options = options(), control] {
-            run->report = convert(files, options, control);
-        }));
+    const QSet<qsizetype> undecodable = m_lstFiles->undecodableRows();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (undecodable.contains(rows[i]))
+            control.undecodableNames.insert(i);
+        else if (const EditedFile *file = m_edits->find(files[i]); file && file->isEdited()) {
+            control.edited.insert(i, {file->chapters(), file->simpleText()});
+            m_run->edited.append(files[i]);
+        }
+    }
+    m_run->thread.reset(QThread::create([run = m_run.get(), convert = m_conversion, files, options, control] {
+        run->report = convert(files, options, control);
+    }));
     connect(m_run->thread.get(), &QThread::finished, this, &Form1::finishRun);
     setRunning(true);
     m_progressDelay->start();
     m_run->thread->start();
+}
+
+// Each edited file's first chapter whose time cannot be written, as the refusal lists it.
+QStringList Form1::editProblems(const QStringList &files, const ConvertOptions &options) const
+{
+    Expected<RunContext> run = prepareRun(options);
+    if (!run)
+        return {}; // the run fails as a whole, and says why
+    QStringList problems;
+    QStringList seen;
+    for (const QString &path : files) {
+        const EditedFile *file = m_edits->find(path);
+        if (!file || !file->isEdited() || seen.contains(path))
+            continue;
+        seen.append(path);
+        const QList<Failure> failures = problemsOf(previewEditedChapters(file->chapters(), file->simpleText(), *run));
+        if (!failures.isEmpty())
+            problems.append(QDir::toNativeSeparators(path) + QStringLiteral("：第%1章：").arg(failures.first().chapter)
+                            + timeProblemText(failures.first(), options.format));
+    }
+    return problems;
+}
+
+// For each edited file whose content changed on disk since it was read for editing: write the
+// edits all the same (the change is then accepted), or drop them and convert the file as it is,
+// or cancel "Save" (false).
+bool Form1::settleChangedFiles(const QStringList &files)
+{
+    for (const QString &path : files) {
+        EditedFile *file = m_edits->find(path);
+        if (!file || !file->isEdited())
+            continue;
+        Expected<FileStamp> now = stampOf(path);
+        if (!now || !contentChanged(file->stamp(), *now))
+            continue; // a file that cannot be read fails in the run, with its reason
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("文件已改变"),
+                        QStringLiteral("“%1”在读取以供编辑之后已在磁盘上改变。\n"
+                                       "按你的编辑保存（不理会文件的改变），还是放弃编辑、按文件现在的内容转换？")
+                            .arg(QDir::toNativeSeparators(path)),
+                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("changedOnDisk"));
+        box.button(QMessageBox::Save)->setText(QStringLiteral("Use my edits"));
+        box.button(QMessageBox::Discard)->setText(QStringLiteral("Use the file"));
+        box.setDefaultButton(QMessageBox::Cancel);
+        switch (ask(box)) {
+        case QMessageBox::Save:
+            file->setStamp(std::move(*now));
+            break;
+        case QMessageBox::Discard:
+            m_edits->discard(path);
+            updatePreview();
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether to save the edits of the files first: Save, Discard or Cancel (also for Escape).
+int Form1::askToSave(const QStringList &unsaved, const QString &question)
+{
+    QString text = QStringLiteral("以下文件有未保存的编辑：");
+    for (const QString &path : unsaved.first(std::min<qsizetype>(unsaved.size(), 10)))
+        text += u'\n' + QDir::toNativeSeparators(path);
+    if (unsaved.size() > 10)
+        text += QStringLiteral("\n……另有%1个文件").arg(unsaved.size() - 10);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("未保存的编辑"), text + u'\n' + question,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("unsavedEdits"));
+    box.setDefaultButton(QMessageBox::Save);
+    return ask(box);
+}
+
+int Form1::ask(QMessageBox &box)
+{
+    m_presentMessageBox(box);
+    const QMessageBox::StandardButton answer = box.standardButton(box.clickedButton());
+    return answer == QMessageBox::NoButton ? QMessageBox::Cancel : answer;
+}
+
+// Entries whose file leaves the list with edits not yet saved: saved first (the entries go once
+// they are), discarded, or kept. Edits of a file no longer listed are forgotten.
+bool Form1::mayRemove(const QList<int> &rows)
+{
+    QStringList kept;
+    QStringList leaving;
+    for (int row = 0; row < m_lstFiles->count(); ++row)
+        (rows.contains(row) ? leaving : kept).append(m_lstFiles->item(row)->text());
+    leaving.removeDuplicates();
+    leaving.removeIf([&kept](const QString &path) { return kept.contains(path); });
+    const QStringList unsaved = m_edits->unsaved(leaving);
+    if (!unsaved.isEmpty()) {
+        switch (askToSave(unsaved, QStringLiteral("移除之前要保存这些编辑吗？"))) {
+        case QMessageBox::Save:
+            startRun(rowsOf(unsaved), [this, rows, unsaved](const QStringList &converted) {
+                if (std::all_of(unsaved.cbegin(), unsaved.cend(),
+                                [&converted](const QString &path) { return converted.contains(path); })
+                    && mayRemove(rows))
+                    m_lstFiles->removeRows(rows);
+            });
+            return false;
+        case QMessageBox::Discard:
+            break;
+        default:
+            return false;
+        }
+    }
+    for (const QString &path : std::as_const(leaving))
+        m_edits->discard(path);
+    return true;
+}
+
+// The first row of each path.
+QList<int> Form1::rowsOf(const QStringList &paths) const
+{
+    QList<int> rows;
+    for (const QString &path : paths) {
+        for (int row = 0; row < m_lstFiles->count(); ++row) {
+            if (m_lstFiles->item(row)->text() == path) {
+                rows.append(row);
+                break;
+            }
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    const QStringList unsaved = m_edits->unsaved(files());
+    if (unsaved.isEmpty()) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    switch (askToSave(unsaved, QStringLiteral("关闭之前要保存这些编辑吗？"))) {
+    case QMessageBox::Save:
+        if (m_run) { // the run going on ends first; then the window is closed again
+            m_run->after = [this, previous = std::move(m_run->after)](const QStringList &converted) {
+                if (previous)
+                    previous(converted);
+                close();
+            };
+        } else {
+            startRun(rowsOf(unsaved), [this, unsaved](const QStringList &converted) {
+                if (std::all_of(unsaved.cbegin(), unsaved.cend(),
+                                [&converted](const QString &path) { return converted.contains(path); }))
+                    close();
+            });
+        }
+        break;
+    case QMessageBox::Discard:
+        for (const QString &path : unsaved)
+            m_edits->discard(path);
+        event->accept();
+        break;
+    default:
+        break;
+    }
 }
 
 // The dialog's value is set on its bar, never through QProgressDialog::setValue(), which would
@@ -534,12 +737,20 @@ void Form1::finishRun()
     m_run->thread->wait();
     const ConvertReport report = std::move(m_run->report);
     const QPointer<QWidget> focus = m_run->focus;
+    const QStringList converted = convertedFiles(m_run->files, report);
+    for (const QString &path : std::as_const(m_run->edited)) {
+        if (EditedFile *file = m_edits->find(path); file && converted.contains(path))
+            file->markSaved();
+    }
+    const AfterRun after = std::move(m_run->after);
     m_run.reset(); // and the dialog with it, before the message shows
     setRunning(false);
     if (focus)
         focus->setFocus();
 
     showMessage(completionMessage(report));
+    if (after)
+        after(converted);
 }
 
 void Form1::showMessage(const CompletionMessage &message)
@@ -561,6 +772,7 @@ void Form1::showMoreSection(bool open)
 {
     if (open && !m_moreSection) {
         m_moreSection = new MoreSection(this);
+        m_moreSection->preview()->setEditedFiles(m_edits);
         m_moreSection->setRetiming(m_check1->isChecked());
         connect(m_check1, &QCheckBox::toggled, m_moreSection, &MoreSection::setRetiming);
         connect(m_moreSection, &MoreSection::addFilesClicked, m_addFiles, &QAction::trigger);

@@ -10,6 +10,7 @@
 
 class QAction;
 class QCheckBox;
+class QCloseEvent;
 class QEvent;
 class QListWidget;
 class QMessageBox;
@@ -21,6 +22,7 @@ class QToolButton;
 
 namespace Tessaline {
 
+class EditedFiles;
 class FileListWidget;
 class MoreSection;
 struct DroppedPath;
@@ -74,8 +76,9 @@ public:
     // The entries of the file list, in list order.
     QStringList files() const;
 
-    // Shows the completion message of a run, once the run has ended. The default runs the box
-    // modally (exec()); tests install their own to read the box and close it.
+    // Shows the completion message of a run, once the run has ended, and the questions about
+    // edits. The default runs the box modally (exec()); tests install their own to read the box
+    // and close it, or click one of its buttons (the answer is the button clicked; none: Cancel).
     using MessageBoxPresenter = std::function<void(QMessageBox &box)>;
     void setMessageBoxPresenter(MessageBoxPresenter presenter);
 
@@ -100,9 +103,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // With edits not yet saved, asks first: save (and close once they are), discard, or cancel.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     struct Run;
+    // What comes after a run, once its message is shown: given the files it converted.
+    using AfterRun = std::function<void(const QStringList &converted)>;
 
     void placeControls(int listGrowth);
     void describeControls();
@@ -111,6 +118,13 @@ private:
     void enableNamesBox(bool enabled);
     void setRunning(bool running);
     void save();
+    void startRun(const QList<int> &rows, AfterRun after);
+    QStringList editProblems(const QStringList &files, const ConvertOptions &options) const;
+    bool settleChangedFiles(const QStringList &files);
+    int askToSave(const QStringList &unsaved, const QString &question);
+    int ask(QMessageBox &box);
+    bool mayRemove(const QList<int> &rows);
+    QList<int> rowsOf(const QStringList &paths) const;
     void showProgressDialog();
     void updateProgress();
     void finishRun();
@@ -128,6 +142,7 @@ private:
     void updatePreview();
 
     Module1 *m_module1;
+    EditedFiles *m_edits; // the files' edits, held until saved
     FileListWidget *m_lstFiles;
     bool m_dragHasLocalPaths = false; // of the drag over the window now
     bool m_painted = false; // the window has been drawn once

@@ -1,10 +1,12 @@
 #include "previewpane.h"
 
+#include "chaptertable.h"
 #include "completionmessage.h"
 #include "elidedtexttooltip.h"
 
-#include <QAbstractTableModel>
-#include <QApplication>
+#include "editedfile.h"
+#include "previewmodel.h"
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QMutex>
@@ -14,85 +16,13 @@
 #include <QTableView>
 #include <QThreadPool>
 #include <QTimer>
+#include <QUndoGroup>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 
 namespace Tessaline {
-
-// The rows of a preview, one column per field of ChapterPreviewRow.
-class PreviewModel : public QAbstractTableModel
-{
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-
-    void setRows(QList<ChapterPreviewRow> rows)
-    {
-        beginResetModel();
-        m_rows = std::move(rows);
-        endResetModel();
-    }
-
-    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
-    int columnCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : int(kHeaders.size());
-    }
-
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (!checkIndex(index, CheckIndexOption::IndexIsValid))
-            return {};
-        const ChapterPreviewRow &row = m_rows[index.row()];
-        if (index.column() == 2 && role != Qt::DisplayRole)
-            return snapData(row, role);
-        if (role != Qt::DisplayRole)
-            return {};
-        switch (index.column()) {
-        case 0:
-            return qlonglong(row.number);
-        case 1:
-            return row.timeRead;
-        case 2:
-            return row.timeWritten;
-        default:
-            return row.title;
-        }
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < int(kHeaders.size()))
-            return kHeaders[section].toString();
-        return QAbstractTableModel::headerData(section, orientation, role);
-    }
-
-private:
-    // The time written, when the run snaps to keyframes: a chapter that stayed where it was is
-    // marked, and says why; one that moved, where from.
-    static QVariant snapData(const ChapterPreviewRow &row, int role)
-    {
-        const bool stayed = !row.notSnapped.isEmpty();
-        switch (role) {
-        case Qt::DecorationRole:
-            return stayed ? QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning) : QVariant();
-        case Qt::ToolTipRole:
-            return stayed                     ? QVariant(u"未对齐到关键帧：" + row.notSnapped)
-                : row.timeUnsnapped.isEmpty() ? QVariant()
-                                              : QVariant(u"已对齐到关键帧，原为" + row.timeUnsnapped);
-        case Qt::AccessibleTextRole:
-            return stayed ? QVariant(row.timeWritten + u"，未对齐到关键帧") : QVariant();
-        default:
-            return {};
-        }
-    }
-
-    static constexpr std::array<QStringView, 4> kHeaders = {u"No.", u"Time read", u"Time written", u"Title"};
-
-    QList<ChapterPreviewRow> m_rows;
-};
 
 // What the pane and its computations share. A computation posts its result to the pane under the
 // mutex, and the pane forgets itself under it as it goes, so a result is posted either to a live
@@ -150,7 +80,7 @@ void fitColumns(QTableView *table)
 
 PreviewPane::PreviewPane(QWidget *parent)
     : QWidget(parent), m_requests(std::make_shared<Requests>()), m_computation(conversionPreview),
-      m_debounce(new QTimer(this)), m_model(new PreviewModel(this)), m_table(new QTableView(this)),
+      m_debounce(new QTimer(this)), m_model(new PreviewModel(this)), m_table(new ChapterTable(this)),
       m_status(new QLabel(this))
 {
     m_requests->pane = this;
@@ -163,7 +93,6 @@ PreviewPane::PreviewPane(QWidget *parent)
     m_table->setAccessibleDescription(
         QStringLiteral("The selected file's chapters as Save writes them: number, time read, time written, title"));
     m_table->setModel(m_model);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setWordWrap(false);
     // Columns the user widens past the table's width scroll sideways; the title takes what the
@@ -189,6 +118,7 @@ PreviewPane::PreviewPane(QWidget *parent)
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_status->setFocusPolicy(Qt::StrongFocus); // Tab reaches what it says, in the table's place
     m_status->hide();
+    connect(m_model, &PreviewModel::editedRowsChanged, this, &PreviewPane::showEditProblems);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins({});
@@ -198,6 +128,7 @@ PreviewPane::PreviewPane(QWidget *parent)
 
 PreviewPane::~PreviewPane()
 {
+    m_model->disconnect(this); // an editor still open commits as the pane goes
     const QMutexLocker locker(&m_requests->mutex);
     m_requests->pane = nullptr;
     m_requests->latest = 0; // requests count from 1: none waiting begins
@@ -205,10 +136,16 @@ PreviewPane::~PreviewPane()
 
 void PreviewPane::showFile(const QString &path, const ConvertOptions &options)
 {
-    if (path != m_path)
+    EditedFile *const file = m_editedFiles ? m_editedFiles->find(path) : nullptr;
+    if (path != m_path || (m_model->document() && m_model->document() != file))
         m_model->setRows({}); // no rows of another file while this one is computed
     m_path = path;
     m_options = options;
+    if (file) {
+        showEdited(file);
+        return;
+    }
+    showEditedStack(nullptr);
     m_requests->latest = ++m_request;
     m_table->show();
     showStatus(QStringLiteral("…"));
@@ -221,8 +158,76 @@ void PreviewPane::clear(const QString &why)
     m_requests->latest = ++m_request;
     m_path.clear();
     m_model->setRows({});
+    showEditedStack(nullptr);
     m_table->hide();
     showStatus(why);
+}
+
+void PreviewPane::setEditedFiles(EditedFiles *files)
+{
+    m_editedFiles = files;
+    m_table->setUndoGroup(files->undoGroup());
+    m_table->setEditStart([this] { return editShownFile(); });
+}
+
+EditedFile *PreviewPane::editShownFile()
+{
+    if (m_model->document())
+        return m_model->document();
+    if (!m_editedFiles || m_path.isEmpty())
+        return nullptr;
+    const Expected<EditedFile *> file = m_editedFiles->open(m_path, m_options);
+    if (!file) {
+        showStatus(u"无法编辑：" + failureLine(file.error()));
+        return nullptr;
+    }
+    showEdited(*file);
+    return *file;
+}
+
+// An edited file is shown from its chapters in memory at once, under the options as they are;
+// no preview still to come is shown over it.
+void PreviewPane::showEdited(EditedFile *file)
+{
+    m_debounce->stop();
+    m_requests->latest = ++m_request;
+    Expected<RunContext> run = prepareRun(m_options);
+    if (!run) {
+        m_model->setRows({});
+        m_table->hide();
+        showStatus(failureLine(run.error()));
+    } else {
+        if (m_model->document() == file)
+            m_model->setRun(std::move(*run));
+        else
+            m_model->setDocument(file, std::move(*run));
+        showEditedStack(file);
+        m_table->show();
+    }
+    emit previewShown();
+}
+
+void PreviewPane::showEditedStack(EditedFile *file)
+{
+    if (m_editedFiles)
+        m_editedFiles->undoGroup()->setActiveStack(file ? file->undoStack() : nullptr);
+}
+
+// The first chapter whose time cannot be written, and how many there are.
+void PreviewPane::showEditProblems()
+{
+    if (!m_model->document())
+        return;
+    const QList<Failure> problems = m_model->problems();
+    if (problems.isEmpty()) {
+        m_status->hide();
+        return;
+    }
+    QString text = QStringLiteral("第%1章：").arg(problems.first().chapter)
+        + timeProblemText(problems.first(), m_options.format);
+    if (problems.size() > 1)
+        text += QStringLiteral("（共%1个章节的时间无效）").arg(problems.size());
+    showStatus(text);
 }
 
 void PreviewPane::setComputation(Computation computation)
@@ -300,7 +305,7 @@ void PreviewPane::showResult(quint64 request, const Expected<FilePreview> &resul
         m_table->hide();
         showStatus(failureLine(result.error()));
     } else {
-        m_model->setRows(result->rows);
+        m_model->setRows(result->rows, m_editedFiles != nullptr);
         m_table->show();
         const qsizetype unshown = result->chapters - result->rows.size();
         if (unshown > 0)

@@ -8,18 +8,23 @@
 #include <memory>
 
 class QLabel;
-class QTableView;
 class QTimer;
 
 namespace Tessaline {
 
+class ChapterTable;
+class EditedFile;
+class EditedFiles;
 class PreviewModel;
 
 // What "Save" would write for one file: a table of its chapters (number, time as read, time as
 // it will be written, title as it will be written), or why the file would fail. The preview is
 // computed by the conversion itself, on Qt's global thread pool (which the application waits for
 // as it ends), so the pane never waits for a file; until the latest request's result arrives, the
-// pane says "…". Object names: "previewTable" and "previewStatus".
+// pane says "…". Once edited files are given, the table is their editor (ChapterTable): a file
+// whose first edit begins is read for editing, and an edited file is shown from its chapters in
+// memory, computed at once as the options apply to them; a chapter whose time cannot be written
+// is then named in the words' place. Object names: "previewTable" and "previewStatus".
 class PreviewPane : public QWidget
 {
     Q_OBJECT
@@ -38,6 +43,9 @@ public:
     // Shows no file but why there is none to show (in the table's place), and drops any result
     // still to come.
     void clear(const QString &why);
+
+    // The edits of the listed files, which the table makes and shows.
+    void setEditedFiles(EditedFiles *files);
 
     // Computes the preview of a file, off the GUI thread. The default is prepareRun and
     // previewEntry, as "Save" converts; tests install their own to count or hold computations.
@@ -68,6 +76,10 @@ private:
     void showStatus(const QString &text);
     int tableHeight(int rows) const;
     int tableAndLineHeight(int rows) const;
+    EditedFile *editShownFile();
+    void showEdited(EditedFile *file);
+    void showEditedStack(EditedFile *file);
+    void showEditProblems();
 
     std::shared_ptr<Requests> m_requests; // shared with the computations
     quint64 m_request = 0; // the latest request: its result is the one shown
@@ -75,8 +87,9 @@ private:
     ConvertOptions m_options;
     Computation m_computation;
     QTimer *m_debounce;
+    EditedFiles *m_editedFiles = nullptr;
     PreviewModel *m_model;
-    QTableView *m_table;
+    ChapterTable *m_table;
     QLabel *m_status;
 };
 

@@ -298,5 +298,45 @@
         <source>%1 holds at most %2 chapters</source>
         <translation>%1 最多容纳 %2 个章节</translation>
     </message>
+    <message>
+        <source>the file has no video stream</source>
+        <translation>文件中没有视频流</translation>
+    </message>
+    <message>
+        <source>the keyframe that its index places at byte %1 is not there</source>
+        <translation>索引指向字节%1处的关键帧不在那里</translation>
+    </message>
+    <message>
+        <source>the file has no index of its keyframes, and only Matroska files are read whole for them</source>
+        <translation>文件没有关键帧索引，只有Matroska文件才会整个读取以找出关键帧</translation>
+    </message>
+    <message>
+        <source>its index lists %1 keyframes among %2 packets, more than are sought</source>
+        <translation>其索引在%2个数据包中列出%1个关键帧，超出可查找的数量</translation>
+    </message>
+    <message>
+        <source>the video sites want the first timestamp at 0:00; the first chapter starts at %1</source>
+        <translation>视频网站要求第一个时间戳为0:00；第一个章节开始于%1</translation>
+    </message>
+    <message>
+        <source>the video sites want %1 timestamps or more; the list has %2</source>
+        <translation>视频网站要求至少%1个时间戳；列表只有%2个</translation>
+    </message>
+    <message>
+        <source>the video sites want chapters of %1 s or more; chapter %2 runs from %3 to %4</source>
+        <translation>视频网站要求章节至少%1秒；第%2章从%3到%4</translation>
+    </message>
+    <message>
+        <source>this build reads no media files</source>
+        <translation>此版本不读取媒体文件</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>chapter %1 at %2 is not snapped: no keyframe in the %3 ms before it (the nearest: %4 before, %5 after)</source>
+        <translation>第%1章（%2）未对齐：之前%3毫秒内没有关键帧（最近的：之前%4，之后%5）</translation>
+    </message>
 </context>
 </TS>
