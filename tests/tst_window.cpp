@@ -810,7 +810,7 @@ void TestWindow::previewFollowsSelectionAndOptions()
     const QModelIndex written = table->model()->index(0, 2);
     QCOMPARE(written.data().toString(), QStringLiteral("00:00:30.035"));
     QVERIFY(!written.data(Qt::DecorationRole).isNull());
-    QVERIFY(written.data(Qt::ToolTipRole).toString().startsWith(u"未对齐到关键帧：chapter 1 at 00:00:30.035"));
+    QVERIFY(written.data(Qt::ToolTipRole).toString().startsWith(u"未对齐到关键帧：第1章（00:00:30.035）："));
     QCOMPARE(written.data(Qt::AccessibleTextRole).toString(), u"00:00:30.035，未对齐到关键帧"_qs);
     child<QLineEdit>(form, "offset")->setText(QStringLiteral("-25530")); // 4.5 s: 454 ms after 4.046 s
     QVERIFY(shown.wait());

@@ -336,7 +336,7 @@
     </message>
     <message>
         <source>chapter %1 at %2 is not snapped: no keyframe in the %3 ms before it (the nearest: %4 before, %5 after)</source>
-        <translation>第%1章（%2）未对齐：之前%3毫秒内没有关键帧（最近的：之前%4，之后%5）</translation>
+        <translation>第%1章（%2）：之前%3毫秒内没有关键帧（最近的：之前%4，之后%5）</translation>
     </message>
 </context>
 </TS>
