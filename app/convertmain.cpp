@@ -639,7 +639,7 @@ KeyframeProgress keyframeProgress(const QString &video)
     const bool terminal = _isatty(_fileno(stderr));
 #endif
     const QString line = QCoreApplication::applicationName() + u": " + shownName(video)
-        + u" has no Cues: reading the whole file for its keyframes";
+        + u" has no Cues for its video: reading the whole file for its keyframes";
     return [line, terminal, told = false](qint64 done, qint64 total) mutable {
         if (!terminal) {
             if (!std::exchange(told, true))

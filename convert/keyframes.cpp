@@ -4,6 +4,7 @@
 #include "conversion.h"
 #include "failurereason.h"
 #ifdef TESSALINE_LIBRARY_FORMATS
+#include "formats/matroskafile.h"
 #include "formats/mediafile.h"
 #endif
 
@@ -33,7 +34,14 @@ Expected<QList<qint64>> readKeyframesFromFile(const QString &path, const Keyfram
     if (!file)
         return file.error();
 #ifdef TESSALINE_LIBRARY_FORMATS
-    return readVideoKeyframes({path, **file, progress});
+    const KeyframeRequest request {path, **file, progress};
+    // A Matroska file's Cues through the Matroska module; only a file without them loads libavformat.
+    if (probeMatroskaFile((*file)->peek(kProbeBytes)) > 0) {
+        Expected<QList<qint64>> cues = readMatroskaCueKeyframes(request);
+        if (!cues || !cues->isEmpty())
+            return cues;
+    }
+    return readVideoKeyframes(request);
 #else
     Q_UNUSED(progress);
     return Failure {Failure::Kind::ModuleUnavailable, path, 0, Reason::tr("this build reads no media files")};

@@ -6,7 +6,7 @@
 // from 0x80 its value modulo 6: cue, webvtt, ffmetadata, timestamps, media files, matroska-xml);
 // the remaining bytes are the file. A reader either fails with a reason of its own kinds, or
 // yields at least one chapter; the playlist and DVD readers yield times in order from 0 up, titled
-// "Chapter 01", ...; the text readers' chapters carry the line they were read from. Media files
+// "Chapter 01", ...; the text readers' chapters carry the line they were read from. Matroska and media files
 // are read for their keyframes too, which either fail with a reason or come sorted, each once,
 // from 0 up.
 #include "codepage.h"
@@ -40,20 +40,23 @@ struct Reader
     Tessaline::Expected<Tessaline::ChapterList> (*read)(const Tessaline::ReadRequest &request);
     bool numbered; // times in order, titled "Chapter NN"
     bool lined = false; // every chapter has its line
-    bool keyframes = false; // the file is read for its video's keyframes too
+    // What reads the file for its video's keyframes too, if anything.
+    Tessaline::Expected<QList<qint64>> (*keyframes)(const Tessaline::KeyframeRequest &request) = nullptr;
 };
 
 const Reader kBinaryReaders[] = {
     {Tessaline::probeMplsPlaylist, Tessaline::readMplsPlaylist, true},
     {Tessaline::probeDvdTitleSet, Tessaline::readDvdTitleSetWithLibrary, true},
-    {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false},
+    {Tessaline::probeMatroskaFile, Tessaline::readMatroskaFileWithLibrary, false, false,
+     Tessaline::readMatroskaCueKeyframesWithLibrary},
 };
 const Reader kOtherReaders[] = {
     {Tessaline::probeCueSheet, Tessaline::readCueSheet, false, true},
     {Tessaline::probeWebVtt, Tessaline::readWebVtt, false, true},
     {Tessaline::probeFfmetadata, Tessaline::readFfmetadata, false, true},
     {Tessaline::probeTimestampList, Tessaline::readTimestampList, false, true},
-    {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false, false, true},
+    {Tessaline::probeMediaFileWithLibrary, Tessaline::readMediaFileWithLibrary, false, false,
+     Tessaline::readVideoKeyframesWithLibrary},
     {Tessaline::probeMatroskaXml, Tessaline::readMatroskaXml, false, true},
 };
 
@@ -75,7 +78,7 @@ void checkChapters(const Tessaline::ChapterList &chapters, const Reader &reader)
     }
 }
 
-void checkKeyframes(QByteArray &bytes, const QString &path)
+void checkKeyframes(QByteArray &bytes, const QString &path, const Reader &reader)
 {
     QBuffer file(&bytes);
     file.open(QIODevice::ReadOnly);
@@ -83,7 +86,7 @@ void checkKeyframes(QByteArray &bytes, const QString &path)
         if (done < 0 || done > total)
             fail("keyframe progress out of range", QString::number(done));
     };
-    const Tessaline::Expected<QList<qint64>> read = Tessaline::readVideoKeyframesWithLibrary({path, file, progress});
+    const Tessaline::Expected<QList<qint64>> read = reader.keyframes({path, file, progress});
     if (!read) {
         if (read.error().path != path || read.error().detail.isEmpty())
             fail("keyframe failure without its path or reason");
@@ -130,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString path = QStringLiteral("fuzzed");
     const Tessaline::ReadSettings settings {1 + data[0] / 3 % 3, data[0] / 9 % 3};
     if (reader.keyframes)
-        checkKeyframes(bytes, path);
+        checkKeyframes(bytes, path, reader);
     const Tessaline::Expected<Tessaline::ChapterList> read = reader.read({path, file, *codePage, settings});
     if (!read) {
         const Tessaline::Failure &why = read.error();

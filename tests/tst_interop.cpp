@@ -543,15 +543,15 @@ void TestInterop::weReadWhatToolsWrite()
 
 void TestInterop::keyframesAsFfprobeDecodesThem_data()
 {
-    QTest::addColumn<QString>("mkvmerge"); // what it makes film.mkv of (noise.wav: 21 MB of audio)
+    QTest::addColumn<QString>("mkvmerge"); // what it makes film.mkv of (noise.wav: 10 s of audio)
     QTest::addColumn<QString>("movie"); // film.mp4: copied from film.mkv by ffmpeg
     QTest::addColumn<QString>("x264"); // its options besides encodeFilm's
-    QTest::newRow("Matroska by mkvmerge: its Cues")
-        << QStringLiteral("film.264") << QStringLiteral("film.mkv") << QString();
-    QTest::newRow("Matroska without Cues: indexed by libavformat's first seek")
+    QTest::newRow("Matroska by mkvmerge: its Cues, in µs")
+        << QStringLiteral("--timestamp-scale 1000 film.264") << QStringLiteral("film.mkv") << QString();
+    QTest::newRow("Matroska without Cues: its blocks read whole")
         << QStringLiteral("--no-cues film.264") << QStringLiteral("film.mkv") << QString();
-    QTest::newRow("Matroska without Cues, past what that seek may read: its blocks read whole")
-        << QStringLiteral("--no-cues film.264 noise.wav") << QStringLiteral("film.mkv") << QString();
+    QTest::newRow("Matroska whose Cues list only its audio: its blocks read whole")
+        << QStringLiteral("--cues 0:none film.264 --cues 0:all noise.wav") << QStringLiteral("film.mkv") << QString();
     // Timestamps to the µs (not mkvmerge's ms), which ffmpeg keeps in MP4: keyframes between
     // milliseconds.
     QTest::newRow("MP4 by ffmpeg: sync samples, and B-frames' composition offsets")
@@ -575,7 +575,7 @@ void TestInterop::keyframesAsFfprobeDecodesThem()
     encodeFilm(folder, x264);
     if (mkvmerge.contains(u"noise.wav"))
         run(folder, QStringLiteral("ffmpeg"),
-            QStringLiteral("-nostdin -v error -f lavfi -i anoisesrc=r=48000:d=110 -ac 2 -y noise.wav").split(u' '));
+            QStringLiteral("-nostdin -v error -f lavfi -i anoisesrc=r=48000:d=10 -ac 2 -y noise.wav").split(u' '));
     run(folder, QStringLiteral("mkvmerge"),
         QStringList {QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("film.mkv")} + mkvmerge.split(u' '));
     if (movie.endsWith(u".mp4"))

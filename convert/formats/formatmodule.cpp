@@ -173,7 +173,11 @@ Expected<QFunctionPointer> moduleFunction(const char *module, const char *symbol
                     Reason::tr("%1 has no %2").arg(loaded.path, QLatin1StringView(symbol))};
 }
 
-Expected<ChapterList> readThroughModule(const char *module, const char *symbol, const ReadRequest &request)
+namespace {
+
+// What the module's function of that symbol, a reader of Request, makes of request.
+template<typename Result, typename Request>
+Expected<Result> throughModule(const char *module, const char *symbol, const Request &request)
 {
     const Expected<QFunctionPointer> reader = moduleFunction(module, symbol);
     if (!reader) {
@@ -181,8 +185,20 @@ Expected<ChapterList> readThroughModule(const char *module, const char *symbol, 
         failure.path = request.path;
         return failure;
     }
-    using Reader = Expected<ChapterList> (*)(const ReadRequest &);
+    using Reader = Expected<Result> (*)(const Request &);
     return reinterpret_cast<Reader>(*reader)(request);
+}
+
+} // namespace
+
+Expected<ChapterList> readThroughModule(const char *module, const char *symbol, const ReadRequest &request)
+{
+    return throughModule<ChapterList>(module, symbol, request);
+}
+
+Expected<QList<qint64>> keyframesThroughModule(const char *module, const char *symbol, const KeyframeRequest &request)
+{
+    return throughModule<QList<qint64>>(module, symbol, request);
 }
 
 } // namespace Tessaline

@@ -27,4 +27,7 @@ Expected<QFunctionPointer> moduleFunction(const char *module, const char *symbol
 // file with ModuleUnavailable.
 Expected<ChapterList> readThroughModule(const char *module, const char *symbol, const ReadRequest &request);
 
+// The keyframes read by the module's reader of that symbol, failing as readThroughModule does.
+Expected<QList<qint64>> keyframesThroughModule(const char *module, const char *symbol, const KeyframeRequest &request);
+
 } // namespace Tessaline

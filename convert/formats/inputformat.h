@@ -7,6 +7,9 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
+#include <functional>
+
 class QIODevice;
 
 namespace Tessaline {
@@ -23,6 +26,25 @@ struct ReadRequest
     CodePage &codePage;
     const ReadSettings &settings;
 };
+
+// What the keyframes of a video are read from: the file, opened (a regular file, read from its
+// start), by its path for failures; and, for a file read whole, what has been read of it, in bytes
+// (called as it goes; may be empty).
+struct KeyframeRequest
+{
+    const QString &path;
+    QIODevice &file;
+    const std::function<void(qint64 done, qint64 total)> &progress;
+};
+
+// Keyframe times as the readers give them: sorted, each once, none below 0.
+inline QList<qint64> keyframeTimeline(QList<qint64> times)
+{
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), 0));
+    return times;
+}
 
 // One input format: a name (as --from gives it), a probe and a reader. The probe looks at the
 // start of a file (kProbeBytes, or all of a shorter file) and says how sure it is that the file

@@ -9,6 +9,7 @@ namespace Tessaline {
 
 namespace {
 
+constexpr char kModule[] = "tessaline-matroska";
 constexpr quint32 kEbmlHeaderId = 0x1A45DFA3;
 constexpr quint32 kDocTypeId = 0x4282;
 
@@ -83,7 +84,12 @@ int probeMatroskaFile(QByteArrayView head)
 
 Expected<ChapterList> readMatroskaFile(const ReadRequest &request)
 {
-    return inMediaFile(readThroughModule("tessaline-matroska", "tessalineReadMatroskaFile", request), request.path);
+    return inMediaFile(readThroughModule(kModule, "tessalineReadMatroskaFile", request), request.path);
+}
+
+Expected<QList<qint64>> readMatroskaCueKeyframes(const KeyframeRequest &request)
+{
+    return keyframesThroughModule(kModule, "tessalineReadMatroskaCueKeyframes", request);
 }
 
 } // namespace Tessaline

@@ -16,8 +16,17 @@ int probeMatroskaFile(QByteArrayView head);
 // first use (formatmodule.h).
 Expected<ChapterList> readMatroskaFile(const ReadRequest &request);
 
+// The presentation times of the keyframes that the Cues list for the first video track, in ms,
+// sorted, each taken up to the next whole millisecond (so that a chapter at that time never falls
+// before the frame), as readVideoKeyframes (mediafile.h) gives them; empty when the file has no
+// Cues, or none for that track, and must be read whole for its blocks' flags. Read as
+// readMatroskaFile reads, from the Info, Tracks and Cues alone: a few small reads, and none of the
+// libraries that libavformat loads.
+Expected<QList<qint64>> readMatroskaCueKeyframes(const KeyframeRequest &request);
+
 // The same, through libebml and libmatroska (matroskafilelibrary.cpp): what the module exports,
 // and what the fuzz target calls.
 Expected<ChapterList> readMatroskaFileWithLibrary(const ReadRequest &request);
+Expected<QList<qint64>> readMatroskaCueKeyframesWithLibrary(const KeyframeRequest &request);
 
 } // namespace Tessaline

@@ -10,18 +10,26 @@
 #include <ebml/IOCallback.h>
 #include <matroska/KaxChapters.h>
 #include <matroska/KaxCluster.h>
+#include <matroska/KaxCues.h>
+#include <matroska/KaxCuesData.h>
+#include <matroska/KaxInfo.h>
 #include <matroska/KaxSeekHead.h>
 #include <matroska/KaxSegment.h>
 #include <matroska/KaxSemantic.h>
+#include <matroska/KaxTracks.h>
+
+#include <QtNumeric>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <memory>
 
 // Through libebml and libmatroska rather than libavformat, which merges every edition into one
-// list and drops chapters that start before one already read. The Chapters element is found
-// through the SeekHeads (or among the top-level elements) and read alone, so that a file of any
-// size costs a few small reads.
+// list and drops chapters that start before one already read, and which loads some 130 libraries
+// to read a video's Cues. The Chapters element, or the Info, Tracks and Cues, are found through
+// the SeekHeads (or among the top-level elements) and read alone, so that a file of any size costs
+// a few small reads.
 
 namespace Tessaline {
 
@@ -30,7 +38,9 @@ namespace {
 using namespace libebml;
 using namespace libmatroska;
 
-constexpr quint64 kMaxMetadataBytes = 16 << 20; // a SeekHead or the Chapters: a few KB in practice
+// A SeekHead, the Info, Tracks or Chapters: a few KB in practice. The Cues: a million cue points,
+// every frame of 11 hours at 25 fps.
+constexpr quint64 kMaxMetadataBytes = 16 << 20;
 constexpr quint64 kMaxHeadBytes = 12; // of an element: an id of 1 to 4 bytes, a size of 1 to 8
 
 // libebml's reads and seeks over the opened file, through a window of kWindowBytes held here:
@@ -95,33 +105,90 @@ private:
 // What a walk over elements does after one of them.
 enum class Walk { Next, Stop };
 
-// The chapters of the file, read with the library one element at a time: every element is checked
-// against the one that holds it before anything of it is read, so that no size read from the file
-// makes the library allocate more than the bytes that remain, and masters are entered one level at
-// a time, to a bounded depth, rather than through the library's recursive EbmlMaster::Read.
-class ChapterReader
+// The top-level elements of a Segment that are read, besides its SeekHeads.
+enum class TopLevel { Info, Tracks, Chapters, Cues };
+constexpr std::size_t kTopLevelKinds = 4;
+using TopLevelPositions = std::array<quint64, kTopLevelKinds>; // where each starts; 0: not found
+
+std::optional<TopLevel> topLevelOf(const EbmlElement &element)
+{
+    if (dynamic_cast<const KaxInfo *>(&element))
+        return TopLevel::Info;
+    if (dynamic_cast<const KaxTracks *>(&element))
+        return TopLevel::Tracks;
+    if (dynamic_cast<const KaxChapters *>(&element))
+        return TopLevel::Chapters;
+    if (dynamic_cast<const KaxCues *>(&element))
+        return TopLevel::Cues;
+    return std::nullopt;
+}
+
+std::optional<TopLevel> topLevelOf(const EbmlId &id)
+{
+    if (id == EBML_ID(KaxInfo))
+        return TopLevel::Info;
+    if (id == EBML_ID(KaxTracks))
+        return TopLevel::Tracks;
+    if (id == EBML_ID(KaxChapters))
+        return TopLevel::Chapters;
+    if (id == EBML_ID(KaxCues))
+        return TopLevel::Cues;
+    return std::nullopt;
+}
+
+// The file's chapters, or the keyframes its Cues list, read with the library one element at a
+// time: every element is checked against the one that holds it before anything of it is read, so
+// that no size read from the file makes the library allocate more than the bytes that remain, and
+// masters are entered one level at a time, to a bounded depth, rather than through the library's
+// recursive EbmlMaster::Read.
+class SegmentReader
 {
 public:
-    explicit ChapterReader(const ReadRequest &request)
-        : m_request(request), m_callback(request.file), m_stream(m_callback), m_fileSize(quint64(request.file.size()))
+    SegmentReader(const QString &path, QIODevice &file, int edition = 1)
+        : m_path(path), m_edition(edition), m_callback(file), m_stream(m_callback), m_fileSize(quint64(file.size()))
     { }
 
-    Expected<ChapterList> read()
+    Expected<ChapterList> chapters()
     {
-        if (MaybeFailure failure = readHeader())
-            return *failure;
-        const std::unique_ptr<EbmlElement> segment(m_stream.FindNextID(EBML_INFO(KaxSegment), m_fileSize));
-        if (!dynamic_cast<KaxSegment *>(segment.get()))
-            return badInput(Reason::tr("no Segment after the EBML header"), qint64(m_callback.getFilePointer()));
-        const Expected<quint64> chaptersAt = chaptersPosition(static_cast<KaxSegment &>(*segment));
-        if (!chaptersAt)
-            return chaptersAt.error();
-        if (*chaptersAt == 0)
+        const Expected<Segment> segment = readSegment({TopLevel::Chapters});
+        if (!segment)
+            return segment.error();
+        const quint64 chaptersAt = segment->positions[std::size_t(TopLevel::Chapters)];
+        if (chaptersAt == 0)
             return noChapters(Reason::tr("the file has no chapters"));
-        Expected<std::unique_ptr<EbmlElement>> chapters = chaptersAtPosition(*chaptersAt, *segment);
+        Expected<std::unique_ptr<EbmlElement>> chapters = topLevelAt(chaptersAt, TopLevel::Chapters, *segment->element);
         if (!chapters)
             return chapters.error();
         return editionChapters(**chapters);
+    }
+
+    // The times of the keyframes that the Cues list for the first video track, in ms, each taken up
+    // to the next whole one; empty when there are no Cues, or none for that track.
+    Expected<QList<qint64>> cueKeyframes()
+    {
+        const Expected<Segment> segment = readSegment({TopLevel::Info, TopLevel::Tracks, TopLevel::Cues});
+        if (!segment)
+            return segment.error();
+        const Expected<std::unique_ptr<EbmlElement>> tracks = topLevel(*segment, TopLevel::Tracks);
+        if (!tracks)
+            return tracks.error();
+        const Expected<quint64> track = *tracks ? firstVideoTrack(**tracks) : Expected<quint64>(0);
+        if (!track)
+            return track.error();
+        if (*track == 0)
+            return badInput(Reason::tr("the file has no video stream"));
+        const Expected<std::unique_ptr<EbmlElement>> cues = topLevel(*segment, TopLevel::Cues);
+        if (!cues)
+            return cues.error();
+        if (!*cues)
+            return QList<qint64>();
+        const Expected<std::unique_ptr<EbmlElement>> info = topLevel(*segment, TopLevel::Info);
+        if (!info)
+            return info.error();
+        const Expected<quint64> scale = *info ? timestampScale(**info) : Expected<quint64>(kDefaultScale);
+        if (!scale)
+            return scale.error();
+        return cueTimes(**cues, *track, *scale);
     }
 
 private:
@@ -130,14 +197,14 @@ private:
     // SeekHeads named by the SeekHeads met among the top-level elements, followed one step only.
     static constexpr int kMaxFollowedSeekHeads = 4;
 
+    // A TimestampScale (ns a tick) where the Info gives none.
+    static constexpr quint64 kDefaultScale = 1'000'000;
+
     Failure badInput(const QString &detail, qint64 offset = -1) const
     {
-        return Failure {Failure::Kind::BadInput, m_request.path, 0, detail, offset};
+        return Failure {Failure::Kind::BadInput, m_path, 0, detail, offset};
     }
-    Failure noChapters(const QString &detail) const
-    {
-        return Failure {Failure::Kind::NoChapters, m_request.path, 0, detail};
-    }
+    Failure noChapters(const QString &detail) const { return Failure {Failure::Kind::NoChapters, m_path, 0, detail}; }
 
     static quint64 dataStart(const EbmlElement &element) { return element.GetElementPosition() + element.HeadSize(); }
 
@@ -232,11 +299,31 @@ private:
         return std::nullopt;
     }
 
-    // The Chapters element that a SeekHead names or the top-level walk met at position.
-    Expected<std::unique_ptr<EbmlElement>> chaptersAtPosition(quint64 position, const EbmlElement &segment)
+    // The Segment after the EBML header, and where the wanted elements among its top-level ones start.
+    struct Segment
+    {
+        std::unique_ptr<EbmlElement> element;
+        TopLevelPositions positions;
+    };
+
+    Expected<Segment> readSegment(const QList<TopLevel> &wanted)
+    {
+        if (MaybeFailure failure = readHeader())
+            return *failure;
+        std::unique_ptr<EbmlElement> segment(m_stream.FindNextID(EBML_INFO(KaxSegment), m_fileSize));
+        if (!dynamic_cast<KaxSegment *>(segment.get()))
+            return badInput(Reason::tr("no Segment after the EBML header"), qint64(m_callback.getFilePointer()));
+        const Expected<TopLevelPositions> positions = topLevelPositions(static_cast<KaxSegment &>(*segment), wanted);
+        if (!positions)
+            return positions.error();
+        return Segment {std::move(segment), *positions};
+    }
+
+    // The top-level element of that kind that a SeekHead names or the top-level walk met at position.
+    Expected<std::unique_ptr<EbmlElement>> topLevelAt(quint64 position, TopLevel kind, const EbmlElement &segment)
     {
         Expected<std::unique_ptr<EbmlElement>> element = elementAt(position, m_fileSize, EBML_CONTEXT(&segment));
-        if (element && !dynamic_cast<KaxChapters *>(element->get()))
+        if (element && topLevelOf(**element) != kind)
             return badInput(Reason::tr("the SeekHead points where no such element is"), qint64(position));
         if (element)
             if (MaybeFailure failure = checkMetadataSize(**element))
@@ -244,50 +331,75 @@ private:
         return element;
     }
 
+    // The Segment's element of that kind, its head read; null when it has none.
+    Expected<std::unique_ptr<EbmlElement>> topLevel(const Segment &segment, TopLevel kind)
+    {
+        const quint64 position = segment.positions[std::size_t(kind)];
+        if (position == 0)
+            return std::unique_ptr<EbmlElement>();
+        return topLevelAt(position, kind, *segment.element);
+    }
+
     // What the walk over the top-level elements has found.
     struct TopLevelWalk
     {
-        quint64 chapters = 0; // where the Chapters element starts; 0: not found yet
+        QList<TopLevel> wanted;
+        TopLevelPositions positions {}; // of the wanted elements found so far
         bool seekHeadRead = false; // a SeekHead was read whole
         MaybeFailure damage; // why the first damaged SeekHead was left
         int followed = 0; // SeekHeads followed from others
+
+        bool found(TopLevel kind) const { return positions[std::size_t(kind)] != 0; }
+        bool foundAll() const
+        {
+            return std::all_of(wanted.begin(), wanted.end(), [&](TopLevel kind) { return found(kind); });
+        }
+        void take(TopLevel kind, quint64 position)
+        {
+            if (wanted.contains(kind) && !found(kind))
+                positions[std::size_t(kind)] = position;
+        }
     };
 
-    // Where the Chapters element starts; 0: none. Read from the SeekHeads met among the top-level
-    // elements (and from the SeekHeads they name), or met among those elements. The walk ends at
-    // the first Cluster once a SeekHead was read whole; without one, or when one was damaged, it
-    // goes on over the Clusters (a step each, by their sizes) to the end of the Segment. A walk
-    // that meets a damaged element ends there, as the walks of other readers do.
-    Expected<quint64> chaptersPosition(const KaxSegment &segment)
+    // Where the wanted elements start (0: none). Read from the SeekHeads met among the top-level
+    // elements (and from the SeekHeads they name), or met among those elements. The walk ends once
+    // all are found, or at the first Cluster once a SeekHead was read whole; without one, or when
+    // one was damaged, it goes on over the Clusters (a step each, by their sizes) to the end of the
+    // Segment. A walk that meets a damaged element ends there, as the walks of other readers do.
+    Expected<TopLevelPositions> topLevelPositions(const KaxSegment &segment, const QList<TopLevel> &wanted)
     {
         const quint64 end
             = segment.IsFiniteSize() ? std::min<quint64>(segment.GetEndPosition(), m_fileSize) : m_fileSize;
         TopLevelWalk walk;
+        walk.wanted = wanted;
         forEachElement(dataStart(segment), end, EBML_CONTEXT(&segment), [&](EbmlElement &element) -> Expected<Walk> {
-            if (dynamic_cast<KaxChapters *>(&element))
-                walk.chapters = element.GetElementPosition();
+            if (const std::optional<TopLevel> kind = topLevelOf(element))
+                walk.take(*kind, element.GetElementPosition());
             else if (dynamic_cast<KaxSeekHead *>(&element))
                 readSeekHead(element, segment, true, walk);
             else if (dynamic_cast<KaxCluster *>(&element) && walk.seekHeadRead && !walk.damage)
                 return Walk::Stop;
-            return walk.chapters ? Walk::Stop : Walk::Next;
+            return walk.foundAll() ? Walk::Stop : Walk::Next;
         });
-        if (walk.chapters == 0 && walk.damage)
+        if (!walk.foundAll() && walk.damage)
             return *walk.damage;
-        return walk.chapters;
+        return walk.positions;
     }
 
-    // Takes the Chapters' position from seekHead when such an element is there, and with follow,
-    // reads the SeekHeads it names (kMaxFollowedSeekHeads in all).
+    // Takes the positions of the wanted elements from seekHead when such elements are there, and
+    // with follow, reads the SeekHeads it names (kMaxFollowedSeekHeads in all).
     void readSeekHead(EbmlElement &seekHead, const KaxSegment &segment, bool follow, TopLevelWalk &walk)
     {
         Expected<SeekEntries> entries = seekEntries(seekHead, segment);
-        if (entries && entries->chapters) {
-            const Expected<std::unique_ptr<EbmlElement>> chapters = chaptersAtPosition(entries->chapters, segment);
-            if (chapters)
-                walk.chapters = entries->chapters;
+        for (const TopLevel kind : walk.wanted) {
+            const quint64 position = entries ? entries->positions[std::size_t(kind)] : 0;
+            if (position == 0 || walk.found(kind))
+                continue;
+            const Expected<std::unique_ptr<EbmlElement>> element = topLevelAt(position, kind, segment);
+            if (element)
+                walk.take(kind, position);
             else
-                entries = chapters.error();
+                entries = element.error();
         }
         if (!entries) {
             walk.damage = walk.damage ? walk.damage : entries.error();
@@ -295,7 +407,7 @@ private:
         }
         walk.seekHeadRead = true;
         for (const quint64 position : entries->seekHeads) {
-            if (!follow || walk.chapters || walk.followed == kMaxFollowedSeekHeads)
+            if (!follow || walk.foundAll() || walk.followed == kMaxFollowedSeekHeads)
                 return;
             ++walk.followed;
             const Expected<std::unique_ptr<EbmlElement>> next = elementAt(position, m_fileSize, EBML_CONTEXT(&segment));
@@ -308,11 +420,11 @@ private:
 
     struct SeekEntries
     {
-        quint64 chapters = 0; // where the Chapters element starts; 0: not named
+        TopLevelPositions positions {}; // where the elements read start; 0: not named
         QList<quint64> seekHeads; // where the other SeekHeads start
     };
 
-    // The positions that a SeekHead gives of the Chapters and of other SeekHeads.
+    // The positions that a SeekHead gives of the elements read and of other SeekHeads.
     Expected<SeekEntries> seekEntries(EbmlElement &seekHead, const KaxSegment &segment)
     {
         if (MaybeFailure failure = checkMetadataSize(seekHead))
@@ -338,8 +450,9 @@ private:
             });
             if (failure)
                 return *failure;
-            if (id && position && *id == EBML_ID(KaxChapters) && !entries.chapters)
-                entries.chapters = *position;
+            const std::optional<TopLevel> kind = id ? topLevelOf(*id) : std::nullopt;
+            if (kind && position && entries.positions[std::size_t(*kind)] == 0)
+                entries.positions[std::size_t(*kind)] = *position;
             else if (id && position && *id == EBML_ID(KaxSeekHead))
                 entries.seekHeads.append(*position);
             return Walk::Next;
@@ -349,13 +462,133 @@ private:
         return entries;
     }
 
-    // The chapters of edition m_request.settings.edition of a Chapters element.
+    // The value of an unsigned number element whose head was read.
+    Expected<quint64> unsignedValue(EbmlElement &element)
+    {
+        if (MaybeFailure failure = readValue(element))
+            return *failure;
+        return quint64(static_cast<EbmlUInteger &>(element).GetValue());
+    }
+
+    // The TrackNumber of the first TrackEntry of TrackType video; 0 when there is none.
+    Expected<quint64> firstVideoTrack(const EbmlElement &tracks)
+    {
+        quint64 video = 0;
+        MaybeFailure failure = forEachChild(tracks, [&](EbmlElement &entry) -> Expected<Walk> {
+            if (!dynamic_cast<KaxTrackEntry *>(&entry))
+                return Walk::Next;
+            std::optional<quint64> number;
+            std::optional<quint64> type;
+            MaybeFailure failure = forEachChild(entry, [&](EbmlElement &child) -> Expected<Walk> {
+                std::optional<quint64> *value = dynamic_cast<KaxTrackNumber *>(&child) ? &number
+                    : dynamic_cast<KaxTrackType *>(&child)                             ? &type
+                                                                                       : nullptr;
+                if (!value || *value)
+                    return Walk::Next;
+                const Expected<quint64> read = unsignedValue(child);
+                if (!read)
+                    return read.error();
+                *value = *read;
+                return Walk::Next;
+            });
+            if (failure)
+                return *failure;
+            if (type == MATROSKA_TRACK_TYPE_VIDEO && number.value_or(0) != 0) {
+                video = *number;
+                return Walk::Stop;
+            }
+            return Walk::Next;
+        });
+        if (failure)
+            return *failure;
+        return video;
+    }
+
+    // The Info's TimestampScale, in ns a tick.
+    Expected<quint64> timestampScale(const EbmlElement &info)
+    {
+        quint64 scale = kDefaultScale;
+        MaybeFailure failure = forEachChild(info, [&](EbmlElement &child) -> Expected<Walk> {
+            if (!dynamic_cast<KaxTimecodeScale *>(&child))
+                return Walk::Next;
+            const Expected<quint64> read = unsignedValue(child);
+            if (!read)
+                return read.error();
+            if (*read == 0)
+                return badInput(Reason::tr("the TimestampScale is 0"), qint64(child.GetElementPosition()));
+            scale = *read;
+            return Walk::Stop;
+        });
+        if (failure)
+            return *failure;
+        return scale;
+    }
+
+    // The times of the CuePoints that hold a CueTrackPositions of the track, in ticks of scale ns,
+    // as ms taken up to the next whole one.
+    Expected<QList<qint64>> cueTimes(const EbmlElement &cues, quint64 track, quint64 scale)
+    {
+        QList<qint64> times;
+        MaybeFailure failure = forEachChild(cues, [&](EbmlElement &point) -> Expected<Walk> {
+            if (!dynamic_cast<KaxCuePoint *>(&point))
+                return Walk::Next;
+            std::optional<quint64> ticks;
+            bool ofTrack = false;
+            MaybeFailure failure = forEachChild(point, [&](EbmlElement &child) -> Expected<Walk> {
+                if (dynamic_cast<KaxCueTime *>(&child) && !ticks) {
+                    const Expected<quint64> read = unsignedValue(child);
+                    if (!read)
+                        return read.error();
+                    ticks = *read;
+                } else if (dynamic_cast<KaxCueTrackPositions *>(&child) && !ofTrack) {
+                    const Expected<bool> of = positionsOfTrack(child, track);
+                    if (!of)
+                        return of.error();
+                    ofTrack = *of;
+                }
+                return Walk::Next;
+            });
+            if (failure)
+                return *failure;
+            if (!ticks || !ofTrack)
+                return Walk::Next;
+            quint64 ns = 0;
+            if (qMulOverflow(*ticks, scale, &ns) || ns / 1'000'000 >= quint64(INT64_MAX))
+                return badInput(Reason::tr("a CueTime lies past any time a chapter can have"),
+                                qint64(point.GetElementPosition()));
+            times.append(qint64(ns / 1'000'000 + (ns % 1'000'000 != 0)));
+            return Walk::Next;
+        });
+        if (failure)
+            return *failure;
+        return times;
+    }
+
+    // Whether a CueTrackPositions is of the track.
+    Expected<bool> positionsOfTrack(const EbmlElement &positions, quint64 track)
+    {
+        bool of = false;
+        MaybeFailure failure = forEachChild(positions, [&](EbmlElement &child) -> Expected<Walk> {
+            if (!dynamic_cast<KaxCueTrack *>(&child))
+                return Walk::Next;
+            const Expected<quint64> read = unsignedValue(child);
+            if (!read)
+                return read.error();
+            of = *read == track;
+            return Walk::Stop;
+        });
+        if (failure)
+            return *failure;
+        return of;
+    }
+
+    // The chapters of edition m_edition of a Chapters element.
     Expected<ChapterList> editionChapters(const EbmlElement &chapters)
     {
         int editions = 0;
         std::optional<Expected<ChapterList>> list;
         MaybeFailure failure = forEachChild(chapters, [&](EbmlElement &child) -> Expected<Walk> {
-            if (!dynamic_cast<KaxEditionEntry *>(&child) || ++editions != m_request.settings.edition)
+            if (!dynamic_cast<KaxEditionEntry *>(&child) || ++editions != m_edition)
                 return Walk::Next;
             list = editionAtoms(child);
             return Walk::Stop;
@@ -363,8 +596,7 @@ private:
         if (failure)
             return *failure;
         if (!list)
-            return badInput(
-                Reason::tr("edition %1 was asked for; the file has %2").arg(m_request.settings.edition).arg(editions));
+            return badInput(Reason::tr("edition %1 was asked for; the file has %2").arg(m_edition).arg(editions));
         if (*list && (*list)->isEmpty())
             return noChapters(Reason::tr("edition %1 has no chapters").arg(editions));
         return *list;
@@ -454,22 +686,38 @@ private:
         return string;
     }
 
-    const ReadRequest &m_request;
+    const QString &m_path;
+    int m_edition; // from 1
     DeviceCallback m_callback;
     EbmlStream m_stream;
     quint64 m_fileSize;
 };
+
+// libebml throws on some malformed elements.
+Failure refused(const QString &path, const std::exception &error)
+{
+    return Failure {Failure::Kind::BadInput, path, 0,
+                    Reason::tr("the library refused the file (%1)").arg(QString::fromLocal8Bit(error.what()))};
+}
 
 } // namespace
 
 Expected<ChapterList> readMatroskaFileWithLibrary(const ReadRequest &request)
 {
     try {
-        return ChapterReader(request).read();
+        return SegmentReader(request.path, request.file, request.settings.edition).chapters();
     } catch (const std::exception &error) {
-        // libebml throws on some malformed elements.
-        return Failure {Failure::Kind::BadInput, request.path, 0,
-                        Reason::tr("the library refused the file (%1)").arg(QString::fromLocal8Bit(error.what()))};
+        return refused(request.path, error);
+    }
+}
+
+Expected<QList<qint64>> readMatroskaCueKeyframesWithLibrary(const KeyframeRequest &request)
+{
+    try {
+        Expected<QList<qint64>> times = SegmentReader(request.path, request.file).cueKeyframes();
+        return times ? keyframeTimeline(std::move(*times)) : times;
+    } catch (const std::exception &error) {
+        return refused(request.path, error);
     }
 }
 
@@ -480,5 +728,11 @@ extern "C" Q_DECL_EXPORT Tessaline::Expected<Tessaline::ChapterList>
 tessalineReadMatroskaFile(const Tessaline::ReadRequest &request)
 {
     return Tessaline::readMatroskaFileWithLibrary(request);
+}
+
+extern "C" Q_DECL_EXPORT Tessaline::Expected<QList<qint64>>
+tessalineReadMatroskaCueKeyframes(const Tessaline::KeyframeRequest &request)
+{
+    return Tessaline::readMatroskaCueKeyframesWithLibrary(request);
 }
 #endif

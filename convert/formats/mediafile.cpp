@@ -46,14 +46,7 @@ Expected<ChapterList> readMediaFile(const ReadRequest &request)
 
 Expected<QList<qint64>> readVideoKeyframes(const KeyframeRequest &request)
 {
-    const Expected<QFunctionPointer> reader = moduleFunction(kModule, "tessalineReadVideoKeyframes");
-    if (!reader) {
-        Failure failure = reader.error();
-        failure.path = request.path;
-        return failure;
-    }
-    using Reader = Expected<QList<qint64>> (*)(const KeyframeRequest &);
-    return reinterpret_cast<Reader>(*reader)(request);
+    return keyframesThroughModule(kModule, "tessalineReadVideoKeyframes", request);
 }
 
 } // namespace Tessaline

@@ -2,8 +2,6 @@
 
 #include "inputformat.h"
 
-#include <functional>
-
 namespace Tessaline {
 
 // Any other container libavformat recognises from its bytes (MP4/MOV/M4A, Ogg, ...): libavformat's
@@ -23,24 +21,15 @@ int probeMediaFile(QByteArrayView head);
 // whose demuxer is not one of single media files (a playlist, an image sequence) fails, naming it.
 Expected<ChapterList> readMediaFile(const ReadRequest &request);
 
-// What the keyframes of a video are read from: the file, opened (a regular file, read from its
-// start), by its path for failures; and, for a file read whole, what has been read of it, in bytes
-// (called as it goes; may be empty).
-struct KeyframeRequest
-{
-    const QString &path;
-    QIODevice &file;
-    const std::function<void(qint64 done, qint64 total)> &progress;
-};
-
 // The presentation times of the keyframes of the file's first video stream (cover pictures are
 // no video), in ms, sorted, each taken up to the next whole millisecond (so that a chapter at that
 // time never falls before the frame), none below 0: read by the tessaline-media module as
-// readMediaFile is, from the container's index, without decoding a frame. Matroska's Cues hold
-// presentation times; other indexes (MP4's sync samples) hold decoding times, which the packet
-// of each keyframe turns into its presentation time (its bytes are not read). A Matroska file
-// without Cues is read whole for its blocks' keyframe flags, through progress; any other file
-// without an index fails, as does a file without video.
+// readMediaFile is, from the container's index, without decoding a frame: the index (MP4's sync
+// samples) holds decoding times, which the packet of each keyframe turns into its presentation
+// time (its bytes are not read). A Matroska file is read whole for its blocks' keyframe flags,
+// through progress: what is left to read once its Cues are found to list none
+// (readMatroskaCueKeyframes, matroskafile.h). Any other file without an index fails, as does a
+// file without video.
 Expected<QList<qint64>> readVideoKeyframes(const KeyframeRequest &request);
 
 // The probe and the readers through libavformat (mediafilelibrary.cpp), which the module exports.

@@ -65,21 +65,17 @@ bool isSingleFileDemuxer(const AVInputFormat &format)
 // checked (a regular file, so that nothing blocks). While the keyframes' times are taken from
 // their packets, the bytes of the packet about to be read (zeroed: from its start up to its end)
 // are not needed: the callbacks give zeros in their place and move on, so that only the
-// container's headers and index are read from the disk, never a frame. A step that may read only
-// so much sets bytesLeft: past it, reads fail.
+// container's headers and index are read from the disk, never a frame.
 struct LibraryInput
 {
     QIODevice &device;
     qint64 zeroedStart = 0;
     qint64 zeroedEnd = 0; // zeroedStart: nothing is zeroed
-    qint64 bytesLeft = std::numeric_limits<qint64>::max();
 };
 
 int readFromDevice(void *opaque, uint8_t *buffer, int size)
 {
     auto &input = *static_cast<LibraryInput *>(opaque);
-    if (input.bytesLeft <= 0)
-        return AVERROR_EXIT;
     const qint64 position = input.device.pos();
     if (position >= input.zeroedStart && position < input.zeroedEnd) {
         const int zeroed = int(std::min<qint64>(size, input.zeroedEnd - position));
@@ -89,7 +85,6 @@ int readFromDevice(void *opaque, uint8_t *buffer, int size)
     if (position < input.zeroedStart && position + size > input.zeroedStart)
         size = int(input.zeroedStart - position); // the real bytes up to the zeroed ones
     const qint64 read = input.device.read(reinterpret_cast<char *>(buffer), size);
-    input.bytesLeft -= std::max<qint64>(read, 0);
     return read > 0 ? int(read) : read == 0 ? AVERROR_EOF : AVERROR(EIO);
 }
 
@@ -237,9 +232,6 @@ constexpr int kPacketsBeforeKeyframe = 256;
 // 2 s asks for 1.6e9; an index that lists millions of keyframes among millions of packets, which
 // a few bytes of a hostile MP4 can declare, is refused.
 constexpr double kLargestSeekWork = 1.6e10;
-// What reading a Matroska file's Cues may take: a million cue points, every frame of 11 hours at
-// 25 fps.
-constexpr qint64 kCueBytes = 16 << 20;
 
 struct PacketDeleter
 {
@@ -435,26 +427,6 @@ private:
     int64_t m_seekShift = 0; // in the stream's time base
 };
 
-// The keyframes that the Cues of a Matroska file list for the stream, which libavformat reads at
-// the first seek: their times are presentation times. Where there are none for the stream, that
-// seek reads the whole file instead (indexing its keyframes, at most max_index_size of them), which
-// kCueBytes stops: nothing then.
-QList<qint64> cueTimes(AVFormatContext &context, AVStream &stream, LibraryInput &input)
-{
-    input.bytesLeft = kCueBytes;
-    av_seek_frame(&context, stream.index, 0, AVSEEK_FLAG_BACKWARD);
-    const bool stopped = input.bytesLeft <= 0;
-    input.bytesLeft = std::numeric_limits<qint64>::max();
-    QList<qint64> times;
-    if (stopped)
-        return times;
-    for (const AVIndexEntry &entry : keyframeEntries(stream)) {
-        if (const std::optional<qint64> ms = millisecondsAtOrAfter(entry.timestamp, stream.time_base))
-            times.append(*ms);
-    }
-    return times;
-}
-
 // The keyframes of a Matroska file without Cues, from its blocks' keyframe flags: the whole file
 // is read, and progress told what has been read so far (each time a further hundredth is).
 Expected<QList<qint64>> blockKeyframeTimes(AVFormatContext &context, AVStream &stream, AVPacket &packet,
@@ -480,15 +452,6 @@ Expected<QList<qint64>> blockKeyframeTimes(AVFormatContext &context, AVStream &s
     return times;
 }
 
-// Sorted, each once, none below 0.
-QList<qint64> keyframeTimeline(QList<qint64> times)
-{
-    std::sort(times.begin(), times.end());
-    times.erase(std::unique(times.begin(), times.end()), times.end());
-    times.erase(times.begin(), std::lower_bound(times.begin(), times.end(), 0));
-    return times;
-}
-
 } // namespace
 
 Expected<QList<qint64>> readVideoKeyframesWithLibrary(const KeyframeRequest &request)
@@ -502,13 +465,7 @@ Expected<QList<qint64>> readVideoKeyframesWithLibrary(const KeyframeRequest &req
     if (!source)
         return source.error();
     if (qstrcmp(source->context->iformat->name, "matroska,webm") == 0) {
-        QList<qint64> times = cueTimes(*source->context, *source->stream, input);
-        if (!times.isEmpty())
-            return keyframeTimeline(std::move(times));
-        const Expected<KeyframeSource> afresh = keyframeSource(input, request.path); // read from the start
-        if (!afresh)
-            return afresh.error();
-        Expected<QList<qint64>> blocks = blockKeyframeTimes(*afresh->context, *afresh->stream, *packet, request);
+        Expected<QList<qint64>> blocks = blockKeyframeTimes(*source->context, *source->stream, *packet, request);
         return blocks ? keyframeTimeline(std::move(*blocks)) : blocks;
     }
     const std::vector<AVIndexEntry> entries = keyframeEntries(*source->stream);

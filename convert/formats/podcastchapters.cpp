@@ -3,6 +3,8 @@
 #include "chaptertime.h"
 #include "chapterwriter.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QList>
 
 #include <algorithm>
@@ -26,35 +28,11 @@ void appendSeconds(QString &text, qint64 milliseconds)
     appendPadded(text, fraction, digits);
 }
 
-// A JSON string: '"' and '\' escaped, control characters as \n, \r, \t or \u00XX.
-void appendJsonString(QString &text, QStringView string)
+// A JSON string, escaped as Qt's JSON writer escapes it.
+void appendJsonString(QString &text, const QString &string)
 {
-    text += u'"';
-    for (const QChar c : string) {
-        switch (c.unicode()) {
-        case u'"':
-            text += u"\\\"";
-            break;
-        case u'\\':
-            text += u"\\\\";
-            break;
-        case u'\n':
-            text += u"\\n";
-            break;
-        case u'\r':
-            text += u"\\r";
-            break;
-        case u'\t':
-            text += u"\\t";
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                text += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
-            else
-                text += c;
-        }
-    }
-    text += u'"';
+    const QByteArray array = QJsonDocument(QJsonArray {string}).toJson(QJsonDocument::Compact); // ["..."]
+    text += QString::fromUtf8(array.sliced(1, array.size() - 2));
 }
 
 class PodcastChaptersWriter : public ChapterWriter

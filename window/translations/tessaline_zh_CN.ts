@@ -338,5 +338,13 @@
         <source>chapter %1 at %2 is not snapped: no keyframe in the %3 ms before it (the nearest: %4 before, %5 after)</source>
         <translation>第%1章（%2）：之前%3毫秒内没有关键帧（最近的：之前%4，之后%5）</translation>
     </message>
+    <message>
+        <source>the TimestampScale is 0</source>
+        <translation>TimestampScale 为 0</translation>
+    </message>
+    <message>
+        <source>a CueTime lies past any time a chapter can have</source>
+        <translation>CueTime 超出章节可有的任何时间</translation>
+    </message>
 </context>
 </TS>
