@@ -2,6 +2,7 @@
 // it, the hook, what "Save" hands the conversion and how the run's end is shown.
 #include "completionmessage.h"
 #include "droppedfiles.h"
+#include "elidedtexttooltip.h"
 #include "filelistwidget.h"
 #include "form1.h"
 #include "module1.h"
@@ -810,6 +811,7 @@ void TestWindow::previewFollowsSelectionAndOptions()
     const QModelIndex written = table->model()->index(0, 2);
     QCOMPARE(written.data().toString(), QStringLiteral("00:00:30.035"));
     QVERIFY(!written.data(Qt::DecorationRole).isNull());
+    QVERIFY(!ElidedTextToolTip::isElided(table, written)); // the time whole beside the mark
     QVERIFY(written.data(Qt::ToolTipRole).toString().startsWith(u"未对齐到关键帧：第1章（00:00:30.035）："));
     QCOMPARE(written.data(Qt::AccessibleTextRole).toString(), u"00:00:30.035，未对齐到关键帧"_qs);
     child<QLineEdit>(form, "offset")->setText(QStringLiteral("-25530")); // 4.5 s: 454 ms after 4.046 s

@@ -13,8 +13,9 @@ ElidedTextToolTip::ElidedTextToolTip(QAbstractItemView *view) : QObject(view), m
     view->viewport()->installEventFilter(this);
 }
 
-// The delegate's size hint is the text's width and the style's margins on either side, the room
-// it needs to be drawn whole.
+// The delegate's size hint is the text's width, the icon's before it and the style's margins on
+// either side, the room it needs to be drawn whole. The icon is drawn at the view's icon size, by
+// default the style's small one.
 bool ElidedTextToolTip::isElided(const QAbstractItemView *view, const QModelIndex &index)
 {
     QStyleOptionViewItem option;
@@ -22,6 +23,8 @@ bool ElidedTextToolTip::isElided(const QAbstractItemView *view, const QModelInde
     option.widget = view;
     option.font = view->font();
     option.rect = view->visualRect(index);
+    const int icon = view->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, view);
+    option.decorationSize = view->iconSize().isValid() ? view->iconSize() : QSize(icon, icon);
     return view->itemDelegateForIndex(index)->sizeHint(option, index).width() > option.rect.width();
 }
 

@@ -48,32 +48,46 @@ constexpr int kHintedRows = 10; // the table's rows at the pane's size hint
 constexpr int kLeastRows = 3; // at its least
 constexpr int kHintedTitleCharacters = 15; // Chinese characters of the title column at the size hint
 
-// A row as tall as a line of text in the table's font needs: digits, kana and Han characters
-// (Chinese and Japanese titles are drawn in fallback faces that are often taller than the
-// font's own), rather than the style's default row of 30 pixels whatever the font.
-int lineRowHeight(const QTableView *table)
+// The size of a cell of the table showing text, after an icon of the style's small size when
+// decorated, as the style lays it out.
+QSize cellSize(const QTableView *table, const QString &text, bool decorated = false)
 {
     QStyleOptionViewItem option;
     option.initFrom(table);
     option.widget = table;
     option.font = table->font();
     option.features = QStyleOptionViewItem::HasDisplay;
-    option.text = QStringLiteral("09:あ中");
-    const int grid = table->showGrid() ? 1 : 0;
-    return table->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, table).height() + grid;
+    option.text = text;
+    if (decorated) {
+        const int icon = table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table);
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        option.decorationSize = QSize(icon, icon);
+    }
+    return table->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, {}, table);
 }
 
-// The number and the two times as wide as their widest values or their captions; the title takes
-// the rest of the table's width (the last section stretches).
+// A row as tall as a line of text in the table's font needs: digits, kana and Han characters
+// (Chinese and Japanese titles are drawn in fallback faces that are often taller than the
+// font's own), rather than the style's default row of 30 pixels whatever the font.
+int lineRowHeight(const QTableView *table)
+{
+    return cellSize(table, QStringLiteral("09:あ中")).height() + (table->showGrid() ? 1 : 0);
+}
+
+// The number and the two times as wide as their widest values or their captions, the time written
+// with room for the mark of a chapter not snapped to a keyframe before it; the title takes the
+// rest of the table's width (the last section stretches).
 void fitColumns(QTableView *table)
 {
     QHeaderView *header = table->horizontalHeader();
     const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
     const QFontMetrics metrics = table->fontMetrics();
-    const int widest[] = {metrics.horizontalAdvance(QStringLiteral("00000")),
-                          metrics.horizontalAdvance(QStringLiteral("00:00:00.000"))};
+    const QString time = QStringLiteral("00:00:00.000");
+    const int mark = cellSize(table, time, true).width() - cellSize(table, time).width();
+    const int widest[] = {metrics.horizontalAdvance(QStringLiteral("00000")), metrics.horizontalAdvance(time),
+                          metrics.horizontalAdvance(time) + mark};
     for (int column : {0, 1, 2})
-        header->resizeSection(column, std::max(widest[column ? 1 : 0] + margin, header->sectionSizeHint(column)));
+        header->resizeSection(column, std::max(widest[column] + margin, header->sectionSizeHint(column)));
 }
 
 } // namespace
