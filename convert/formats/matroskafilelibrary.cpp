@@ -281,19 +281,11 @@ private:
             return badInput(Reason::tr("no EBML header"), 0);
         if (MaybeFailure failure = checkMetadataSize(*head))
             return failure;
-        std::string type;
-        MaybeFailure failure = forEachChild(*head, [&](EbmlElement &child) -> Expected<Walk> {
-            auto *docType = dynamic_cast<EDocType *>(&child);
-            if (!docType)
-                return Walk::Next;
-            if (MaybeFailure failure = readValue(*docType))
-                return *failure;
-            type = docType->GetValue();
-            return Walk::Stop;
-        });
-        if (failure)
-            return failure;
-        if (type != "matroska" && type != "webm")
+        const Expected<std::optional<std::string>> type
+            = firstValue<EDocType>(*head, [](const EDocType &docType) { return std::string(docType.GetValue()); });
+        if (!type)
+            return type.error();
+        if (*type != "matroska" && *type != "webm")
             return badInput(Reason::tr("the EBML document is neither Matroska nor WebM"), 0);
         m_callback.setFilePointer(int64(head->GetEndPosition()), seek_beginning);
         return std::nullopt;
@@ -462,12 +454,31 @@ private:
         return entries;
     }
 
-    // The value of an unsigned number element whose head was read.
-    Expected<quint64> unsignedValue(EbmlElement &element)
+    // What valueOf makes of the first child of master of the class Element, its value read;
+    // nothing without one.
+    template<typename Element, typename ValueOf>
+    auto firstValue(const EbmlElement &master, ValueOf &&valueOf)
+        -> Expected<std::optional<std::invoke_result_t<ValueOf, const Element &>>>
     {
-        if (MaybeFailure failure = readValue(element))
+        std::optional<std::invoke_result_t<ValueOf, const Element &>> value;
+        MaybeFailure failure = forEachChild(master, [&](EbmlElement &child) -> Expected<Walk> {
+            auto *element = dynamic_cast<Element *>(&child);
+            if (!element)
+                return Walk::Next;
+            if (MaybeFailure failure = readValue(*element))
+                return *failure;
+            value = valueOf(*element);
+            return Walk::Stop;
+        });
+        if (failure)
             return *failure;
-        return quint64(static_cast<EbmlUInteger &>(element).GetValue());
+        return value;
+    }
+
+    // The value of the first child of master of the class Number (an unsigned number).
+    template<typename Number> Expected<std::optional<quint64>> firstNumber(const EbmlElement &master)
+    {
+        return firstValue<Number>(master, [](const Number &number) { return quint64(number.GetValue()); });
     }
 
     // The TrackNumber of the first TrackEntry of TrackType video; 0 when there is none.
@@ -477,27 +488,16 @@ private:
         MaybeFailure failure = forEachChild(tracks, [&](EbmlElement &entry) -> Expected<Walk> {
             if (!dynamic_cast<KaxTrackEntry *>(&entry))
                 return Walk::Next;
-            std::optional<quint64> number;
-            std::optional<quint64> type;
-            MaybeFailure failure = forEachChild(entry, [&](EbmlElement &child) -> Expected<Walk> {
-                std::optional<quint64> *value = dynamic_cast<KaxTrackNumber *>(&child) ? &number
-                    : dynamic_cast<KaxTrackType *>(&child)                             ? &type
-                                                                                       : nullptr;
-                if (!value || *value)
-                    return Walk::Next;
-                const Expected<quint64> read = unsignedValue(child);
-                if (!read)
-                    return read.error();
-                *value = *read;
+            const Expected<std::optional<quint64>> type = firstNumber<KaxTrackType>(entry);
+            if (!type)
+                return type.error();
+            if (*type != quint64(MATROSKA_TRACK_TYPE_VIDEO))
                 return Walk::Next;
-            });
-            if (failure)
-                return *failure;
-            if (type == MATROSKA_TRACK_TYPE_VIDEO && number.value_or(0) != 0) {
-                video = *number;
-                return Walk::Stop;
-            }
-            return Walk::Next;
+            const Expected<std::optional<quint64>> number = firstNumber<KaxTrackNumber>(entry);
+            if (!number)
+                return number.error();
+            video = number->value_or(0);
+            return video ? Walk::Stop : Walk::Next;
         });
         if (failure)
             return *failure;
@@ -507,53 +507,32 @@ private:
     // The Info's TimestampScale, in ns a tick.
     Expected<quint64> timestampScale(const EbmlElement &info)
     {
-        quint64 scale = kDefaultScale;
-        MaybeFailure failure = forEachChild(info, [&](EbmlElement &child) -> Expected<Walk> {
-            if (!dynamic_cast<KaxTimecodeScale *>(&child))
-                return Walk::Next;
-            const Expected<quint64> read = unsignedValue(child);
-            if (!read)
-                return read.error();
-            if (*read == 0)
-                return badInput(Reason::tr("the TimestampScale is 0"), qint64(child.GetElementPosition()));
-            scale = *read;
-            return Walk::Stop;
-        });
-        if (failure)
-            return *failure;
-        return scale;
+        const Expected<std::optional<quint64>> scale = firstNumber<KaxTimecodeScale>(info);
+        if (!scale)
+            return scale.error();
+        if (*scale == quint64(0))
+            return badInput(Reason::tr("the TimestampScale is 0"), qint64(info.GetElementPosition()));
+        return scale->value_or(kDefaultScale);
     }
 
-    // The times of the CuePoints that hold a CueTrackPositions of the track, in ticks of scale ns,
-    // as ms taken up to the next whole one.
+    // The times of the CuePoints that list the track, in ticks of scale ns, as ms taken up to the
+    // next whole one.
     Expected<QList<qint64>> cueTimes(const EbmlElement &cues, quint64 track, quint64 scale)
     {
         QList<qint64> times;
         MaybeFailure failure = forEachChild(cues, [&](EbmlElement &point) -> Expected<Walk> {
             if (!dynamic_cast<KaxCuePoint *>(&point))
                 return Walk::Next;
-            std::optional<quint64> ticks;
-            bool ofTrack = false;
-            MaybeFailure failure = forEachChild(point, [&](EbmlElement &child) -> Expected<Walk> {
-                if (dynamic_cast<KaxCueTime *>(&child) && !ticks) {
-                    const Expected<quint64> read = unsignedValue(child);
-                    if (!read)
-                        return read.error();
-                    ticks = *read;
-                } else if (dynamic_cast<KaxCueTrackPositions *>(&child) && !ofTrack) {
-                    const Expected<bool> of = positionsOfTrack(child, track);
-                    if (!of)
-                        return of.error();
-                    ofTrack = *of;
-                }
-                return Walk::Next;
-            });
-            if (failure)
-                return *failure;
-            if (!ticks || !ofTrack)
+            const Expected<std::optional<quint64>> ticks = firstNumber<KaxCueTime>(point);
+            if (!ticks)
+                return ticks.error();
+            const Expected<bool> listed = listsTrack(point, track);
+            if (!listed)
+                return listed.error();
+            if (!*ticks || !*listed)
                 return Walk::Next;
             quint64 ns = 0;
-            if (qMulOverflow(*ticks, scale, &ns) || ns / 1'000'000 >= quint64(INT64_MAX))
+            if (qMulOverflow(**ticks, scale, &ns) || ns / 1'000'000 >= quint64(INT64_MAX))
                 return badInput(Reason::tr("a CueTime lies past any time a chapter can have"),
                                 qint64(point.GetElementPosition()));
             times.append(qint64(ns / 1'000'000 + (ns % 1'000'000 != 0)));
@@ -564,22 +543,22 @@ private:
         return times;
     }
 
-    // Whether a CueTrackPositions is of the track.
-    Expected<bool> positionsOfTrack(const EbmlElement &positions, quint64 track)
+    // Whether one of a CuePoint's CueTrackPositions is of the track.
+    Expected<bool> listsTrack(const EbmlElement &point, quint64 track)
     {
-        bool of = false;
-        MaybeFailure failure = forEachChild(positions, [&](EbmlElement &child) -> Expected<Walk> {
-            if (!dynamic_cast<KaxCueTrack *>(&child))
+        bool listed = false;
+        MaybeFailure failure = forEachChild(point, [&](EbmlElement &child) -> Expected<Walk> {
+            if (!dynamic_cast<KaxCueTrackPositions *>(&child))
                 return Walk::Next;
-            const Expected<quint64> read = unsignedValue(child);
-            if (!read)
-                return read.error();
-            of = *read == track;
-            return Walk::Stop;
+            const Expected<std::optional<quint64>> number = firstNumber<KaxCueTrack>(child);
+            if (!number)
+                return number.error();
+            listed = *number == track;
+            return listed ? Walk::Stop : Walk::Next;
         });
         if (failure)
             return *failure;
-        return of;
+        return listed;
     }
 
     // The chapters of edition m_edition of a Chapters element.
@@ -671,19 +650,11 @@ private:
     // The first ChapterString of a ChapterDisplay; empty without one.
     Expected<QString> displayString(const EbmlElement &display)
     {
-        QString string;
-        MaybeFailure failure = forEachChild(display, [&](EbmlElement &child) -> Expected<Walk> {
-            auto *chapterString = dynamic_cast<KaxChapterString *>(&child);
-            if (!chapterString)
-                return Walk::Next;
-            if (MaybeFailure failure = readValue(*chapterString))
-                return *failure;
-            string = QString::fromStdString(chapterString->GetValueUTF8());
-            return Walk::Stop;
-        });
-        if (failure)
-            return *failure;
-        return string;
+        const Expected<std::optional<QString>> string = firstValue<KaxChapterString>(
+            display, [](const KaxChapterString &string) { return QString::fromStdString(string.GetValueUTF8()); });
+        if (!string)
+            return string.error();
+        return string->value_or(QString());
     }
 
     const QString &m_path;
