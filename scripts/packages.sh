@@ -18,9 +18,10 @@ run_packages=(qt6-qpa-plugins fonts-arphic-uming fonts-droid-fallback)
 bench_packages=(libbenchmark-dev xvfb xauth libxcb1-dev qt6-qpa-plugins ffmpeg mkvtoolnix time)
 # For scripts/windows: the mingw-w64 cross compilers (the -posix threading variants) and binutils,
 # Wine to run the tests, NSIS for the installer, Xvfb, openbox and xdotool to show the window,
-# press "Save" and close it (imagemagick takes its screenshots), a Song face for Chinese text under Wine, the locales
+# press "Save" and close it (imagemagick takes its screenshots), a Song face for Chinese text under Wine, the faces the
+# widget tests measure with under Qt's offscreen platform (DejaVu Sans, Droid Sans Fallback), the locales
 # Wine takes its ANSI code page from, dpkg-dev for Debian's source packages (and patch, which it
 # depends on, for libdvdread's), make for the libraries' own builds, python3 to recode the Linux
 # build's output into code page 936 for comparison, and zip.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis xvfb xauth
-    openbox xdotool imagemagick fonts-arphic-uming locales dpkg-dev make python3 zip)
+    openbox xdotool imagemagick fonts-arphic-uming fonts-dejavu-core fonts-droid-fallback locales dpkg-dev make python3 zip)
