@@ -7,11 +7,14 @@
 //     failure: KIND N     the reader fails with Failure::Kind KIND at line N, or at byte @N
 //     end: HH:MM:SS.mmm   optional: where the last chapter ends ("none": the file does not say)
 //     media: NAME         optional: the media file the last chapter is in, as the file names it
+//     keyframes: ...      optional: the video's keyframes as --snap-keyframes reads them, times
+//                         (HH:MM:SS.mmm) or a failure (KIND @N) as above
 //     HH:MM:SS.mmm title  otherwise, one line a chapter, in order; \n, \r and \\ in a title
 //                         stand for a line feed, a carriage return and a backslash
 #include "chaptertime.h"
 #include "codepage.h"
 #include "inputformat.h"
+#include "keyframes.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -45,6 +48,24 @@ QString failureKindName(Failure::Kind kind)
         {Failure::Kind::TimeOutOfRange, QStringLiteral("TimeOutOfRange")},
     };
     return names.value(kind, QString::number(int(kind)));
+}
+
+// KIND N, or KIND @N for a byte offset.
+QString failureText(const Failure &failure)
+{
+    const QString where = failure.offset >= 0 ? u'@' + QString::number(failure.offset) : QString::number(failure.line);
+    return failureKindName(failure.kind) + u' ' + where;
+}
+
+// The keyframes as times, or why they cannot be read.
+QString keyframesText(const Expected<QList<qint64>> &keyframes)
+{
+    if (!keyframes)
+        return failureText(keyframes.error());
+    QStringList times;
+    for (const qint64 ms : *keyframes)
+        times.append(chapterTimeText(ms));
+    return times.join(u' ');
 }
 
 } // namespace
@@ -84,6 +105,7 @@ void TestFormats::readers()
     QString failure;
     std::optional<QString> end;
     std::optional<QString> media;
+    std::optional<QString> keyframes;
     ReadSettings settings;
     int codePageNumber = 1252;
     QStringList chapters;
@@ -105,6 +127,8 @@ void TestFormats::readers()
             end = value;
         else if (line.startsWith(u"media:"))
             media = value;
+        else if (line.startsWith(u"keyframes:"))
+            keyframes = value;
         else
             chapters.append(line);
     }
@@ -117,6 +141,8 @@ void TestFormats::readers()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const InputFormat *probed = probedFormat(file);
     QCOMPARE(probed ? probed->name.toString() : QStringLiteral("simple"), format);
+    if (keyframes)
+        QCOMPARE(keyframesText(readKeyframesOf(input)), *keyframes);
     const InputFormat *reader = from.isEmpty() ? probed : inputFormatNamed(from);
     if (!reader)
         return; // simple text: read by the conversion's own streaming path
@@ -125,9 +151,7 @@ void TestFormats::readers()
     const Expected<ChapterList> read = reader->read({input, file, *codePage, settings});
     if (!failure.isEmpty()) {
         QVERIFY2(!read, "the file was read");
-        const Failure &why = read.error();
-        const QString where = why.offset >= 0 ? u'@' + QString::number(why.offset) : QString::number(why.line);
-        QCOMPARE(failureKindName(why.kind) + u' ' + where, failure);
+        QCOMPARE(failureText(read.error()), failure);
         return;
     }
     QVERIFY2(read, qPrintable(read ? QString() : read.error().detail));

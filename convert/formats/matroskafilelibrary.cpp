@@ -110,19 +110,7 @@ enum class TopLevel { Info, Tracks, Chapters, Cues };
 constexpr std::size_t kTopLevelKinds = 4;
 using TopLevelPositions = std::array<quint64, kTopLevelKinds>; // where each starts; 0: not found
 
-std::optional<TopLevel> topLevelOf(const EbmlElement &element)
-{
-    if (dynamic_cast<const KaxInfo *>(&element))
-        return TopLevel::Info;
-    if (dynamic_cast<const KaxTracks *>(&element))
-        return TopLevel::Tracks;
-    if (dynamic_cast<const KaxChapters *>(&element))
-        return TopLevel::Chapters;
-    if (dynamic_cast<const KaxCues *>(&element))
-        return TopLevel::Cues;
-    return std::nullopt;
-}
-
+// The kind of the element of that id (an element converts to its id), if it is one read.
 std::optional<TopLevel> topLevelOf(const EbmlId &id)
 {
     if (id == EBML_ID(KaxInfo))
@@ -153,12 +141,11 @@ public:
         const Expected<Segment> segment = readSegment({TopLevel::Chapters});
         if (!segment)
             return segment.error();
-        const quint64 chaptersAt = segment->positions[std::size_t(TopLevel::Chapters)];
-        if (chaptersAt == 0)
-            return noChapters(Reason::tr("the file has no chapters"));
-        Expected<std::unique_ptr<EbmlElement>> chapters = topLevelAt(chaptersAt, TopLevel::Chapters, *segment->element);
+        const Expected<std::unique_ptr<EbmlElement>> chapters = topLevel(*segment, TopLevel::Chapters);
         if (!chapters)
             return chapters.error();
+        if (!*chapters)
+            return noChapters(Reason::tr("the file has no chapters"));
         return editionChapters(**chapters);
     }
 

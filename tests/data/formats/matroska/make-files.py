@@ -7,7 +7,12 @@ as EBML allows (the tools write the shortest):
 - long-sizes.mkv: chapters.mkv with its EBML header written so.
 - damaged-seekhead.mkv: chapters.mkv without bytes 62 to 64, inside its SeekHead's first Seek.
 - damaged-seekhead-chapters-at-end.mkv: mkvpropedit-second-seekhead.mkv with the size of its
-  first SeekHead's first Seek (byte 59) made "unknown", 0xFF."""
+  first SeekHead's first Seek (byte 59) made "unknown", 0xFF.
+- video-cues.mkv: the EBML header and a Segment of an Info (a TimestampScale of 1000 ns), Tracks
+  (track 1 audio, track 2 video) and Cues, without a SeekHead or a Cluster: cue points at 0 and
+  1,668,334 µs for the video, 2 s for the audio alone, 3.003 s for both.
+- cues-scale-0.mkv: the same with a TimestampScale of 0.
+- cues-time-past-64-bits.mkv: a TimestampScale of 1,000,000 ns and a CueTime of 2^64 - 1 ticks."""
 import sys
 
 
@@ -24,6 +29,26 @@ def nested(levels):
     header = element(bytes.fromhex("1A45DFA3"), element(bytes.fromhex("4282"), b"matroska"))
     chapters = element(bytes.fromhex("1043A770"), element(bytes.fromhex("45B9"), atom))
     return header + element(bytes.fromhex("18538067"), chapters)
+
+
+def number(ident, value):
+    return element(bytes.fromhex(ident), value.to_bytes(8, "big"))
+
+
+def video_cues(scale, points):
+    """points: (CueTime, [CueTrack, ...]) each."""
+    header = element(bytes.fromhex("1A45DFA3"), element(bytes.fromhex("4282"), b"matroska"))
+    info = element(bytes.fromhex("1549A966"), number("2AD7B1", scale))
+    tracks = element(
+        bytes.fromhex("1654AE6B"),
+        element(bytes([0xAE]), number("D7", 1) + number("83", 2))  # TrackEntry: number, type audio
+        + element(bytes([0xAE]), number("D7", 2) + number("83", 1)),  # video
+    )
+    cues = b"".join(
+        element(bytes([0xBB]), number("B3", time) + b"".join(element(bytes([0xB7]), number("F7", t)) for t in on))
+        for time, on in points
+    )
+    return header + element(bytes.fromhex("18538067"), info + tracks + element(bytes.fromhex("1C53BB6B"), cues))
 
 
 def long_sizes(data):
@@ -50,3 +75,7 @@ else:
     assert at_end[57:59] == bytes.fromhex("4DBB")  # a Seek
     at_end[59] = 0xFF
     open("damaged-seekhead-chapters-at-end.mkv", "wb").write(at_end)
+    points = [(0, [2]), (1668334, [2]), (2000000, [1]), (3003000, [1, 2])]
+    open("video-cues.mkv", "wb").write(video_cues(1000, points))
+    open("cues-scale-0.mkv", "wb").write(video_cues(0, points))
+    open("cues-time-past-64-bits.mkv", "wb").write(video_cues(1000000, [(0, [2]), (2**64 - 1, [2])]))
